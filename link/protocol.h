@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <optional>
+
+namespace Rig {
+
+// Status line texts, exactly as the user reads them.
+inline const QString ConnectedPrefix = QStringLiteral("Succeeded connection to: ");
+inline const QString ReplyPrefix = QStringLiteral(" Sending Frequency step to Radio..... ");
+inline const QString DisconnectedText = QStringLiteral("Disconnected");
+inline const QString SendFailedText =
+    QStringLiteral("Ready to connect, HamRadioDeluxe needs to be running.");
+
+// Indicator colours: 24-bit RGB, red in the low byte.
+inline constexpr qint32 IndicatorRed = 255;
+inline constexpr qint32 IndicatorGreen = 65280;
+
+// "set frequency-hz " + the step frequency text + CR LF, one byte per character.
+QByteArray CommandLine(const QString &stepText);
+
+// The port text read by the leading-number rule: blanks, tabs and line feeds anywhere are
+// skipped; an optional sign, digits and at most one "." with more digits are read from the
+// start; reading stops at the first character that does not fit; no number reads as 0.
+// Rounded half to even. Empty when the number does not fit a 32-bit signed integer.
+std::optional<qint32> PortFromText(const QString &text);
+
+// Why a connection to host and port cannot be attempted, or empty when it can.
+// The host is used without its surrounding blanks; port is empty when it did not fit 32 bits.
+std::optional<QString> ConnectProblem(const QString &host,
+                                      const QString &portText,
+                                      std::optional<qint32> port);
+
+// "Succeeded connection to: " + host + ":" + port.
+QString ConnectedText(const QString &host, qint32 port);
+
+// Bytes from the rig-control program as text: UTF-8, invalid bytes replaced.
+QString DecodeReply(const QByteArray &bytes);
+
+} // namespace Rig

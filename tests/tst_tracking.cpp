@@ -1,0 +1,461 @@
+#include "chirpschedule.h"
+#include "daytime.h"
+#include "tickcycle.h"
+
+#include <QTest>
+
+#include <ctime>
+
+using namespace Tracking;
+
+namespace {
+
+QDateTime localAt(int h, int m, int s, int ms)
+{
+    return QDateTime(QDate(2026, 12, 7), QTime(h, m, s, ms));
+}
+
+// Controls that remember what the tick cycle did to them, in order.
+struct FakeControls : TrackingControls
+{
+    QString caption = StartCaption;
+    bool timerEnabled = false;
+    bool locked = false;
+    int slider = 0;
+    QString period = QStringLiteral("300");
+    QString chirptime = QStringLiteral("78");
+    QStringList log;
+
+    QString command1Caption() const override { return caption; }
+    void setCommand1Caption(const QString &c) override { caption = c; }
+    void setTimer1Enabled(bool e) override { timerEnabled = e; }
+    void setSettingsLocked(bool l) override { locked = l; }
+    int slider1Value() const override { return slider; }
+    QString periodText() const override { return period; }
+    QString chirptimeText() const override { return chirptime; }
+    void showStep(const StepResult &step) override
+    {
+        log << QStringLiteral("Text3 ") + step.chirpPositionText << QStringLiteral("Text5 ") + step.periodPositionText
+            << QStringLiteral("text2 ") + step.frequencyText;
+    }
+    void showProblem(const QString &text) override { log << QStringLiteral("status ") + text; }
+};
+
+} // namespace
+
+class TestTracking : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+
+    void dayTime_data();
+    void dayTime();
+    void dayTimeFollowsLocalMidnight();
+
+    void computeStep_data();
+    void computeStep();
+    void computeStepInCommaLocale();
+    void failures_data();
+    void failures();
+    void failureMessages_data();
+    void failureMessages();
+
+    void startAndStop();
+    void startRefusedForUnusableSettings_data();
+    void startRefusedForUnusableSettings();
+    void startAllowedWhenOnlySomeTimesOverflow();
+    void tickShowsThenSends();
+    void failingTickSendsNothing();
+    void sliderTakesEffectAtNextTick();
+};
+
+void TestTracking::initTestCase()
+{
+    qputenv("TZ", "UTC");
+    tzset();
+}
+
+void TestTracking::init()
+{
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+}
+
+void TestTracking::dayTime_data()
+{
+    QTest::addColumn<QDateTime>("reading");
+    QTest::addColumn<QString>("millisecondText");
+    QTest::addColumn<qint32>("expected");
+
+    QTest::newRow("midnight") << localAt(0, 0, 0, 0) << "0" << 600;
+    QTest::newRow("last millisecond of the day") << localAt(23, 59, 59, 999) << "999" << 86'400'599;
+    QTest::newRow("12:34:56.789") << localAt(12, 34, 56, 789) << "789" << 45'297'389;
+    QTest::newRow("millisecond 5") << localAt(0, 0, 1, 5) << "5" << 1'605;
+}
+
+void TestTracking::dayTime()
+{
+    QFETCH(QDateTime, reading);
+    QFETCH(QString, millisecondText);
+    QFETCH(qint32, expected);
+    QCOMPARE(TimeToMillisecond(reading), millisecondText);
+    QCOMPARE(DayTime(reading), expected);
+}
+
+void TestTracking::dayTimeFollowsLocalMidnight()
+{
+    // Fourteen hours east of UTC: 10:00:00.250 UTC is 00:00:00.250 of the next local day.
+    qputenv("TZ", "XYZ-14");
+    tzset();
+    const QDateTime utc(QDate(2026, 12, 7), QTime(10, 0, 0, 250), Qt::UTC);
+    const qint32 dayTime = DayTime(utc.toLocalTime());
+    qputenv("TZ", "UTC");
+    tzset();
+    QCOMPARE(dayTime, 850);
+}
+
+void TestTracking::computeStep_data()
+{
+    QTest::addColumn<qint32>("dayTime");
+    QTest::addColumn<QString>("period");
+    QTest::addColumn<QString>("chirptime");
+    QTest::addColumn<int>("offsetUnits");
+    QTest::addColumn<qint32>("periodPositionMs");
+    QTest::addColumn<qint32>("chirpPositionMs");
+    QTest::addColumn<qint32>("sweepHz");
+    QTest::addColumn<QString>("stepText");
+    QTest::addColumn<QString>("text3");
+    QTest::addColumn<QString>("text5");
+    QTest::addColumn<QString>("text2");
+
+    QTest::newRow("12:34:56.789") << 45'297'389 << "300" << "78" << 0 << 297'389 << 219'389
+                                  << 21'938'900 << "21900000" << "219.4" << "297.4"
+                                  << "21.94 MHz";
+    QTest::newRow("before the chirp: previous period's sweep")
+        << 30'600 << "300" << "78" << 0 << 30'600 << 252'600 << 25'260'000 << "25200000"
+        << "252.6" << "30.6" << "25.26 MHz";
+    QTest::newRow("offset -10 at the chirp's start")
+        << 79'000 << "300" << "78" << -10 << 79'000 << 0 << 2'000'000 << "2000000" << "0.0"
+        << "79.0" << "2.00 MHz";
+    QTest::newRow("past 30 MHz waits at 2 MHz")
+        << 428'000 << "600" << "78" << 0 << 428'000 << 350'000 << 2'000'000 << "2000000"
+        << "350.0" << "428.0" << "2.00 MHz";
+    QTest::newRow("chirp start equals period position")
+        << 78'000 << "300" << "78" << 0 << 78'000 << 0 << 2'000'000 << "2000000" << "0.0"
+        << "78.0" << "2.00 MHz";
+    QTest::newRow("negative offset at the chirp's start")
+        << 78'000 << "300" << "78" << -5 << 78'000 << -500 << 2'000'000 << "2000000" << "-0.5"
+        << "78.0" << "2.00 MHz";
+    QTest::newRow("exactly 30 MHz stays") << 378'000 << "600" << "78" << 0 << 378'000 << 300'000
+                                          << 30'000'000 << "30000000" << "300.0" << "378.0"
+                                          << "30.00 MHz";
+    QTest::newRow("30,000,100 Hz resets") << 378'001 << "600" << "78" << 0 << 378'001 << 300'001
+                                          << 2'000'000 << "2000000" << "300.0" << "378.0"
+                                          << "2.00 MHz";
+    QTest::newRow("9,999,900 Hz steps to 9.9 MHz")
+        << 177'999 << "300" << "78" << 0 << 177'999 << 99'999 << 9'999'900 << "9900000"
+        << "100.0" << "178.0" << "10.00 MHz";
+    QTest::newRow("10 MHz") << 178'000 << "300" << "78" << 0 << 178'000 << 100'000 << 10'000'000
+                            << "10000000" << "100.0" << "178.0" << "10.00 MHz";
+    QTest::newRow("fractional chirptime used unrounded")
+        << 78'400 << "300" << "78.5" << 0 << 78'400 << 299'900 << 29'990'000 << "29900000"
+        << "299.9" << "78.4" << "29.99 MHz";
+    QTest::newRow("last millisecond of the day")
+        << 86'400'599 << "300" << "78" << 0 << 599 << 222'599 << 22'259'900 << "22200000"
+        << "222.6" << "0.6" << "22.26 MHz";
+    QTest::newRow("first tick of the day")
+        << 600 << "300" << "78" << 0 << 600 << 222'600 << 22'260'000 << "22200000" << "222.6"
+        << "0.6" << "22.26 MHz";
+    // Rounding the period first would give 300001 + 30600 - 78000.4 = 252600.6 -> 252601.
+    QTest::newRow("wrap re-reads the period unrounded")
+        << 30'600 << "300.0006" << "78.0004" << 0 << 30'600 << 252'600 << 25'260'000
+        << "25200000" << "252.6" << "30.6" << "25.26 MHz";
+    QTest::newRow("period 300000.5 ms rounds to even")
+        << 300'000 << "300.0005" << "0" << 0 << 0 << 0 << 2'000'000 << "2000000" << "0.0"
+        << "0.0" << "2.00 MHz";
+    QTest::newRow("period 300001.5 ms rounds to even")
+        << 300'002 << "300.0015" << "0" << 0 << 0 << 0 << 2'000'000 << "2000000" << "0.0"
+        << "0.0" << "2.00 MHz";
+    QTest::newRow("wrap 1.5 ms rounds to 2") << 78'002 << "300" << "78.0005" << 0 << 78'002 << 2
+                                             << 2'000'000 << "2000000" << "0.0" << "78.0"
+                                             << "2.00 MHz";
+    QTest::newRow("wrap 2.5 ms rounds to 2") << 78'005 << "300" << "78.0025" << 0 << 78'005 << 2
+                                             << 2'000'000 << "2000000" << "0.0" << "78.0"
+                                             << "2.00 MHz";
+    QTest::newRow("250 ms shows as 0.3") << 78'250 << "300" << "78" << 0 << 78'250 << 250
+                                         << 2'000'000 << "2000000" << "0.3" << "78.3"
+                                         << "2.00 MHz";
+    QTest::newRow("-49 ms shows no minus sign")
+        << 78'051 << "300" << "78" << -1 << 78'051 << -49 << 2'000'000 << "2000000" << "0.0"
+        << "78.1" << "2.00 MHz";
+    QTest::newRow("blanks and a sign around the numbers")
+        << 45'297'389 << " 300 " << " +78 " << 0 << 297'389 << 219'389 << 21'938'900
+        << "21900000" << "219.4" << "297.4" << "21.94 MHz";
+    QTest::newRow("period 1800") << 45'297'389 << "1800" << "78" << 0 << 297'389 << 219'389
+                                 << 21'938'900 << "21900000" << "219.4" << "297.4"
+                                 << "21.94 MHz";
+    QTest::newRow("largest sweep that fits 32 bits")
+        << 21'474'836 << "86400" << "0" << 0 << 21'474'836 << 21'474'836 << 2'000'000
+        << "2000000" << "21474.8" << "21474.8" << "2.00 MHz";
+}
+
+void TestTracking::computeStep()
+{
+    QFETCH(qint32, dayTime);
+    QFETCH(QString, period);
+    QFETCH(QString, chirptime);
+    QFETCH(int, offsetUnits);
+
+    const StepOutcome outcome = ComputeStep(dayTime, {period, chirptime, offsetUnits});
+    QVERIFY(std::holds_alternative<StepResult>(outcome));
+    const auto &step = std::get<StepResult>(outcome);
+    QCOMPARE(step.offsetMs, qint16(offsetUnits * 100));
+    QTEST(step.periodPositionMs, "periodPositionMs");
+    QTEST(step.chirpPositionMs, "chirpPositionMs");
+    QTEST(step.sweepHz, "sweepHz");
+    QTEST(step.stepText, "stepText");
+    QTEST(step.chirpPositionText, "text3");
+    QTEST(step.periodPositionText, "text5");
+    QTEST(step.frequencyText, "text2");
+}
+
+void TestTracking::computeStepInCommaLocale()
+{
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    const StepOutcome outcome = ComputeStep(78'400, {QStringLiteral("300"), QStringLiteral("78,5"), 0});
+    QVERIFY(std::holds_alternative<StepResult>(outcome));
+    const auto &step = std::get<StepResult>(outcome);
+    QCOMPARE(step.chirpPositionMs, 299'900);
+    QCOMPARE(step.stepText, QStringLiteral("29900000"));
+    QCOMPARE(step.chirpPositionText, QStringLiteral("299,9"));
+    QCOMPARE(step.periodPositionText, QStringLiteral("78,4"));
+    QCOMPARE(step.frequencyText, QStringLiteral("29,99 MHz"));
+
+    // "78.5" is no number with a decimal comma.
+    const StepOutcome dotted = ComputeStep(78'400, {QStringLiteral("300"), QStringLiteral("78.5"), 0});
+    QCOMPARE(std::get<StepFailure>(dotted), (StepFailure{StepError::NotANumber, StepField::Chirptime}));
+}
+
+void TestTracking::failures_data()
+{
+    QTest::addColumn<qint32>("dayTime");
+    QTest::addColumn<QString>("period");
+    QTest::addColumn<QString>("chirptime");
+    QTest::addColumn<int>("offsetUnits");
+    QTest::addColumn<StepError>("error");
+    QTest::addColumn<StepField>("field");
+
+    const qint32 noon = 43'200'600;
+    QTest::newRow("offset 32800 ms") << noon << "300" << "78" << 328 << StepError::IntegerOverflow
+                                     << StepField::Offset;
+    QTest::newRow("offset -32800 ms") << noon << "300" << "78" << -328
+                                      << StepError::IntegerOverflow << StepField::Offset;
+    QTest::newRow("period letters") << noon << "abc" << "78" << 0 << StepError::NotANumber
+                                    << StepField::Period;
+    QTest::newRow("period empty") << noon << "" << "78" << 0 << StepError::NotANumber
+                                  << StepField::Period;
+    QTest::newRow("period nan") << noon << "nan" << "78" << 0 << StepError::NotANumber
+                                << StepField::Period;
+    QTest::newRow("period inf") << noon << "inf" << "78" << 0 << StepError::NotANumber
+                                << StepField::Period;
+    QTest::newRow("period 1e400") << noon << "1e400" << "78" << 0 << StepError::FloatingPoint
+                                  << StepField::Period;
+    QTest::newRow("period beyond 32 bits") << noon << "2147484" << "78" << 0
+                                           << StepError::IntegerOverflow << StepField::Period;
+    QTest::newRow("period 0") << noon << "0" << "78" << 0 << StepError::DivisionByZero
+                              << StepField::Period;
+    QTest::newRow("period -0") << noon << "-0" << "78" << 0 << StepError::DivisionByZero
+                               << StepField::Period;
+    QTest::newRow("period rounds to 0") << noon << "0.0004" << "78" << 0
+                                        << StepError::DivisionByZero << StepField::Period;
+    QTest::newRow("chirptime letters") << noon << "300" << "x78" << 0 << StepError::NotANumber
+                                       << StepField::Chirptime;
+    QTest::newRow("chirptime empty") << noon << "300" << "" << 0 << StepError::NotANumber
+                                     << StepField::Chirptime;
+    QTest::newRow("chirptime 1e400") << noon << "300" << "1e400" << 0 << StepError::FloatingPoint
+                                     << StepField::Chirptime;
+    QTest::newRow("chirptime x 1000 overflows") << noon << "300" << "1e306" << 0
+                                                << StepError::FloatingPoint << StepField::Chirptime;
+    QTest::newRow("wrap beyond 32 bits") << noon << "300" << "-3000000" << 0
+                                         << StepError::IntegerOverflow << StepField::Sweep;
+    QTest::newRow("chirp position + offset overflows")
+        << 600 << "300" << "-2147483.047" << 1 << StepError::IntegerOverflow << StepField::Sweep;
+    QTest::newRow("sweep x 100 overflows") << 21'474'837 << "86400" << "0" << 0
+                                           << StepError::IntegerOverflow << StepField::Sweep;
+}
+
+void TestTracking::failures()
+{
+    QFETCH(qint32, dayTime);
+    QFETCH(QString, period);
+    QFETCH(QString, chirptime);
+    QFETCH(int, offsetUnits);
+    QFETCH(StepError, error);
+    QFETCH(StepField, field);
+
+    const StepOutcome outcome = ComputeStep(dayTime, {period, chirptime, offsetUnits});
+    QVERIFY(std::holds_alternative<StepFailure>(outcome));
+    QCOMPARE(std::get<StepFailure>(outcome), (StepFailure{error, field}));
+}
+
+void TestTracking::failureMessages_data()
+{
+    QTest::addColumn<QString>("period");
+    QTest::addColumn<QString>("chirptime");
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("not a number") << "abc" << "78" << R"(Period "abc" is not a number.)";
+    QTest::newRow("chirptime out of range")
+        << "300" << "1e400" << R"(Chirptime "1e400" is out of range.)";
+    QTest::newRow("period zero") << "0" << "78" << R"(Period "0" is too short.)";
+    QTest::newRow("long text is cut")
+        << QString(10'000, u'9') + u'x' << "78"
+        << R"(Period "999999999999999999999999…" is not a number.)";
+    QTest::newRow("control characters shown as marks")
+        << QStringLiteral("3\u00000\t0") << "78" << "Period \"3\uFFFD0\uFFFD0\" is not a number.";
+    QTest::newRow("sweep out of range") << "86400" << "-1e7"
+                                        << R"(Period "86400" and chirptime "-1e7" put the sweep out of range.)";
+}
+
+void TestTracking::failureMessages()
+{
+    QFETCH(QString, period);
+    QFETCH(QString, chirptime);
+    QFETCH(QString, message);
+
+    const StepInputs inputs{period, chirptime, 0};
+    const StepOutcome outcome = ComputeStep(43'200'600, inputs);
+    QVERIFY(std::holds_alternative<StepFailure>(outcome));
+    QCOMPARE(describeFailure(std::get<StepFailure>(outcome), inputs), message);
+}
+
+void TestTracking::startAndStop()
+{
+    FakeControls controls;
+    TickCycle cycle(controls, [] { return localAt(12, 0, 0, 0); }, {});
+
+    cycle.onCommand1Click();
+    QCOMPARE(controls.caption, StopCaption);
+    QVERIFY(controls.timerEnabled);
+    QVERIFY(controls.locked);
+
+    cycle.onCommand1Click();
+    QCOMPARE(controls.caption, StartCaption);
+    QVERIFY(!controls.timerEnabled);
+    QVERIFY(!controls.locked);
+    QVERIFY(controls.log.isEmpty()); // Start and Stop write no display
+
+    // Only the exact caption "Start" starts; anything else stops.
+    controls.caption = QStringLiteral("start");
+    controls.timerEnabled = true;
+    cycle.onCommand1Click();
+    QCOMPARE(controls.caption, StartCaption);
+    QVERIFY(!controls.timerEnabled);
+}
+
+void TestTracking::startRefusedForUnusableSettings_data()
+{
+    QTest::addColumn<QString>("period");
+    QTest::addColumn<QString>("chirptime");
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("period") << "abc" << "78" << R"(Period "abc" is not a number.)";
+    QTest::newRow("chirptime") << "300" << "" << R"(Chirptime "" is not a number.)";
+    QTest::newRow("zero period") << "0" << "78" << R"(Period "0" is too short.)";
+}
+
+void TestTracking::startRefusedForUnusableSettings()
+{
+    QFETCH(QString, period);
+    QFETCH(QString, chirptime);
+    QFETCH(QString, message);
+
+    FakeControls controls;
+    controls.period = period;
+    controls.chirptime = chirptime;
+    int sends = 0;
+    TickCycle cycle(controls, [] { return localAt(12, 0, 0, 0); }, [&](const QString &) { ++sends; });
+
+    cycle.onCommand1Click();
+    QCOMPARE(controls.caption, StartCaption);
+    QVERIFY(!controls.timerEnabled);
+    QVERIFY(!controls.locked);
+    QCOMPARE(controls.log, QStringList{QStringLiteral("status ") + message});
+    QCOMPARE(sends, 0);
+
+    // Mended settings start.
+    controls.period = QStringLiteral("300");
+    controls.chirptime = QStringLiteral("78");
+    cycle.onCommand1Click();
+    QCOMPARE(controls.caption, StopCaption);
+    QVERIFY(controls.timerEnabled);
+}
+
+void TestTracking::startAllowedWhenOnlySomeTimesOverflow()
+{
+    // With a day-long period the sweep overflows late in the day only; those ticks skip.
+    FakeControls controls;
+    controls.period = QStringLiteral("86400");
+    controls.chirptime = QStringLiteral("0");
+    QDateTime now = localAt(6, 0, 0, 0);
+    TickCycle cycle(controls, [&] { return now; }, {});
+
+    cycle.onCommand1Click();
+    QVERIFY(controls.timerEnabled);
+    cycle.onTimer1Tick();
+    QCOMPARE(controls.log.size(), 1);
+    QVERIFY2(controls.log.first().contains(u"put the sweep out of range"),
+             qPrintable(controls.log.first()));
+}
+
+void TestTracking::tickShowsThenSends()
+{
+    FakeControls controls;
+    TickCycle cycle(controls, [] { return localAt(12, 34, 56, 789); }, [&](const QString &step) {
+        controls.log << QStringLiteral("send ") + step;
+    });
+    cycle.onCommand1Click();
+    cycle.onTimer1Tick();
+    const QStringList expected{QStringLiteral("Text3 219.4"),
+                               QStringLiteral("Text5 297.4"),
+                               QStringLiteral("text2 21.94 MHz"),
+                               QStringLiteral("send 21900000")};
+    QCOMPARE(controls.log, expected);
+}
+
+void TestTracking::failingTickSendsNothing()
+{
+    FakeControls controls;
+    QStringList sent;
+    TickCycle cycle(controls, [] { return localAt(12, 34, 56, 789); }, [&](const QString &step) {
+        sent << step;
+    });
+    controls.period = QStringLiteral("1e400");
+    cycle.onTimer1Tick();
+    QVERIFY(sent.isEmpty());
+    QCOMPARE(controls.log, QStringList{QStringLiteral(R"(status Period "1e400" is out of range.)")});
+
+    controls.period = QStringLiteral("300");
+    cycle.onTimer1Tick();
+    QCOMPARE(sent, QStringList{QStringLiteral("21900000")});
+}
+
+void TestTracking::sliderTakesEffectAtNextTick()
+{
+    FakeControls controls;
+    QStringList sent;
+    // 00:01:17.400 + 600 ms lead: exactly the chirp's start.
+    TickCycle cycle(controls, [] { return localAt(0, 1, 17, 400); }, [&](const QString &step) {
+        sent << step;
+    });
+    cycle.onTimer1Tick();
+    controls.slider = 10; // one second later in the sweep
+    cycle.onTimer1Tick();
+    QCOMPARE(controls.log.at(0), QStringLiteral("Text3 0.0"));
+    QCOMPARE(controls.log.at(3), QStringLiteral("Text3 1.0"));
+}
+
+QTEST_GUILESS_MAIN(TestTracking)
+#include "tst_tracking.moc"

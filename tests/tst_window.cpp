@@ -1,0 +1,413 @@
+#include "lockablecombobox.h"
+#include "mainwindow.h"
+
+#include <QAbstractItemView>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QSlider>
+#include <QTest>
+#include <QTimer>
+
+using Window::Main;
+
+namespace {
+
+QString captionOf(QWidget *widget)
+{
+    if (auto *label = qobject_cast<QLabel *>(widget))
+        return label->text();
+    if (auto *edit = qobject_cast<QLineEdit *>(widget))
+        return edit->text();
+    if (auto *button = qobject_cast<QPushButton *>(widget))
+        return button->text();
+    if (auto *frame = qobject_cast<QGroupBox *>(widget))
+        return frame->title();
+    if (auto *combo = qobject_cast<QComboBox *>(widget))
+        return combo->currentText();
+    return {};
+}
+
+QDateTime at(int h, int m, int s)
+{
+    return QDateTime(QDate(2026, 12, 7), QTime(h, m, s, 0));
+}
+
+} // namespace
+
+class TestWindow : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void controls_data();
+    void controls();
+    void fonts_data();
+    void fonts();
+    void windowAtDesignSize();
+    void lowerRowsShowWhenEnlarged();
+    void buttonsLieInFrontOfTheFrame();
+    void tabOrder();
+    void periodListAfterLoad();
+    void slider();
+    void timers();
+    void indicatorColour();
+    void clockText_data();
+    void clockText();
+    void clockRunsWhileStopped();
+    void lockedComboBoxChangesNothing();
+    void lockedChirptimeChangesNothing();
+};
+
+void TestWindow::controls_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("parentName");
+    QTest::addColumn<QRect>("twips");
+    QTest::addColumn<QString>("caption");
+
+    const auto row = [](const char *name, const char *parent, QRect twips, const char *caption) {
+        QTest::newRow(name) << name << parent << twips << caption;
+    };
+    row("Label4", "Main", {120, 120, 1215, 375}, "Frequency");
+    row("text2", "Main", {1440, 120, 1815, 405}, "Stopped");
+    row("Label2", "Main", {120, 720, 855, 255}, "Period");
+    row("Combo_period", "Main", {1440, 720, 855, 315}, "300");
+    row("Label3", "Main", {120, 1080, 975, 255}, "Chirptime");
+    row("chirptime", "Main", {1440, 1080, 495, 285}, "78");
+    row("Label6", "Main", {120, 1440, 735, 255}, "Offset");
+    row("Label10", "Main", {120, 1680, 1215, 255}, "100ms/div");
+    row("Slider1", "Main", {1440, 1560, 1815, 255}, "");
+    row("Label7", "Main", {120, 2040, 1095, 255}, "Time");
+    row("Text1", "Main", {1440, 2040, 855, 285}, "");
+    row("Command1", "Main", {120, 2520, 1215, 375}, "Start");
+    row("status", "Main", {1440, 2520, 4215, 375}, "Status");
+    row("Frame1", "Main", {3360, 120, 2295, 2295}, "HRD IP Connection Status");
+    row("connect", "Main", {3600, 600, 1335, 255}, "Connect");
+    row("disconnect", "Main", {3600, 840, 1335, 255}, "Disconnect");
+    row("hrdstatus", "Main", {5040, 600, 375, 495}, "");
+    row("Label8", "Frame1", {240, 1320, 495, 255}, "Host");
+    row("host", "Frame1", {720, 1320, 1335, 285}, "127.0.0.1");
+    row("Label9", "Frame1", {240, 1680, 495, 255}, "Port");
+    row("port", "Frame1", {720, 1680, 1335, 285}, "7809");
+    row("Label5", "Main", {120, 3360, 3375, 255}, "ctime (current sounder position in period)");
+    row("Text3", "Main", {3600, 3360, 855, 345}, "Text3");
+    row("Label1", "Main", {120, 3840, 3375, 255}, "ctime1 (Current position for Period");
+    row("Text5", "Main", {3600, 3840, 855, 285}, "Text5");
+}
+
+void TestWindow::controls()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, parentName);
+    QFETCH(QRect, twips);
+    QFETCH(QString, caption);
+
+    Main window([] { return at(12, 0, 0); });
+    auto *widget = window.findChild<QWidget *>(name);
+    QVERIFY(widget);
+    QCOMPARE(widget->parentWidget()->objectName(), parentName);
+    const QRect pixels(twips.x() / 15, twips.y() / 15, twips.width() / 15, twips.height() / 15);
+    QCOMPARE(widget->geometry(), pixels);
+    QCOMPARE(captionOf(widget), caption);
+    QVERIFY(widget->isEnabled());
+    if (auto *edit = qobject_cast<QLineEdit *>(widget))
+        QVERIFY(!edit->isReadOnly());
+}
+
+void TestWindow::fonts_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<qreal>("points");
+    QTest::addColumn<bool>("bold");
+    QTest::addColumn<QString>("face");
+
+    QTest::newRow("Label4") << "Label4" << 9.75 << true << "Verdana";
+    QTest::newRow("text2") << "text2" << 14.25 << false << "Verdana";
+    QTest::newRow("Label2") << "Label2" << 9.75 << true << "MS Sans Serif";
+    QTest::newRow("Label3") << "Label3" << 9.75 << true << "MS Sans Serif";
+    QTest::newRow("Label6") << "Label6" << 9.75 << true << "Verdana";
+    QTest::newRow("Label7") << "Label7" << 9.75 << true << "MS Sans Serif";
+    QTest::newRow("Command1") << "Command1" << 9.75 << true << "MS Sans Serif";
+}
+
+void TestWindow::fonts()
+{
+    QFETCH(QString, name);
+    QFETCH(qreal, points);
+    QFETCH(bool, bold);
+    QFETCH(QString, face);
+
+    Main window;
+    auto *widget = window.findChild<QWidget *>(name);
+    QVERIFY(widget);
+    QCOMPARE(widget->font().pointSizeF(), points);
+    QCOMPARE(widget->font().bold(), bold);
+    QCOMPARE(widget->font().families().value(0), face);
+    QCOMPARE(widget->font().styleHint(), QFont::SansSerif);
+}
+
+void TestWindow::windowAtDesignSize()
+{
+    Main window;
+    QCOMPARE(window.objectName(), QStringLiteral("Main"));
+    QCOMPARE(window.windowTitle(), QStringLiteral("Zarvotel for HamRadioDeluxe"));
+    QCOMPARE(window.size(), QSize(384, 202));
+    QVERIFY(window.windowFlags() & Qt::WindowMaximizeButtonHint);
+    QVERIFY(window.windowFlags() & Qt::WindowMinimizeButtonHint);
+
+    const auto *ui = &window.controls();
+    QCOMPARE(ui->text2->alignment() & Qt::AlignHCenter, Qt::AlignHCenter);
+    QCOMPARE(ui->Text1->alignment() & Qt::AlignHCenter, Qt::AlignHCenter);
+    QCOMPARE(ui->status->alignment() & Qt::AlignHCenter, Qt::AlignHCenter);
+    QCOMPARE(ui->status->frameShape(), QFrame::Box);
+    QCOMPARE(ui->hrdstatus->frameShape(), QFrame::Box);
+    QVERIFY(ui->hrdstatus->autoFillBackground());
+}
+
+void TestWindow::lowerRowsShowWhenEnlarged()
+{
+    Main window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const auto *ui = &window.controls();
+    for (QWidget *lower : {static_cast<QWidget *>(ui->Label5), static_cast<QWidget *>(ui->Text3),
+                           static_cast<QWidget *>(ui->Label1), static_cast<QWidget *>(ui->Text5)}) {
+        QVERIFY(!window.rect().intersects(lower->geometry()));
+    }
+
+    window.resize(384, 275);
+    for (QWidget *lower : {static_cast<QWidget *>(ui->Label5), static_cast<QWidget *>(ui->Text3),
+                           static_cast<QWidget *>(ui->Label1), static_cast<QWidget *>(ui->Text5)}) {
+        QVERIFY(window.rect().contains(lower->geometry()));
+        QCOMPARE(window.childAt(lower->geometry().center()), lower);
+    }
+    // Resizing lays nothing out again.
+    QCOMPARE(ui->Text5->geometry(), QRect(240, 256, 57, 19));
+    QCOMPARE(ui->status->geometry(), QRect(96, 168, 281, 25));
+}
+
+void TestWindow::buttonsLieInFrontOfTheFrame()
+{
+    Main window;
+    const auto *ui = &window.controls();
+    for (QWidget *front : {static_cast<QWidget *>(ui->connect),
+                           static_cast<QWidget *>(ui->disconnect),
+                           static_cast<QWidget *>(ui->hrdstatus)}) {
+        QCOMPARE(front->parentWidget(), &window);
+        QVERIFY(ui->Frame1->geometry().contains(front->geometry()));
+        QCOMPARE(window.childAt(front->geometry().center()), front);
+    }
+}
+
+void TestWindow::tabOrder()
+{
+    Main window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    const auto *ui = &window.controls();
+    ui->Text5->setFocus();
+    QTRY_COMPARE(QApplication::focusWidget(), ui->Text5);
+
+    const QStringList expected{"Text5", "Text3", "text2", "chirptime", "connect", "disconnect",
+                               "hrdstatus", "host", "port", "Slider1", "Text1", "Combo_period",
+                               "Command1", "Text5"};
+    QStringList visited{QApplication::focusWidget()->objectName()};
+    for (int i = 1; i < expected.size(); ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QWidget *focus = QApplication::focusWidget();
+        // An editable combo box hands the focus to its own line edit.
+        if (focus && qobject_cast<QComboBox *>(focus->parentWidget()))
+            focus = focus->parentWidget();
+        visited << (focus ? focus->objectName() : QString());
+    }
+    QCOMPARE(visited, expected);
+}
+
+void TestWindow::periodListAfterLoad()
+{
+    Main window;
+    auto *combo = window.controls().Combo_period;
+    const QStringList expected{"300", "600", "900", "1200", "1800"};
+    const auto entries = [combo] {
+        QStringList list;
+        for (int i = 0; i < combo->count(); ++i)
+            list << combo->itemText(i);
+        return list;
+    };
+    QCOMPARE(entries(), expected);
+    QCOMPARE(combo->currentText(), QStringLiteral("300"));
+
+    // A typed period stays as typed and never joins the list.
+    combo->lineEdit()->clear();
+    QTest::keyClicks(combo, QStringLiteral("450"));
+    QTest::keyClick(combo, Qt::Key_Return);
+    QCOMPARE(window.periodText(), QStringLiteral("450"));
+    QCOMPARE(entries(), expected);
+
+    combo->setCurrentIndex(3);
+    QCOMPARE(window.periodText(), QStringLiteral("1200"));
+}
+
+void TestWindow::slider()
+{
+    Main window;
+    QSlider *slider = window.controls().Slider1;
+    QCOMPARE(slider->orientation(), Qt::Horizontal);
+    QCOMPARE(slider->value(), 0);
+    QCOMPARE(slider->minimum(), -10);
+    QCOMPARE(slider->maximum(), 10);
+    QCOMPARE(slider->singleStep(), 1);
+    QCOMPARE(slider->pageStep(), 2);
+    QCOMPARE(slider->tickInterval(), 1);
+    QVERIFY(slider->tickPosition() != QSlider::NoTicks);
+
+    QTest::keyClick(slider, Qt::Key_Right);
+    QCOMPARE(window.slider1Value(), 1);
+    QTest::keyClick(slider, Qt::Key_PageUp);
+    QCOMPARE(window.slider1Value(), 3);
+    for (int i = 0; i < 10; ++i)
+        QTest::keyClick(slider, Qt::Key_PageUp);
+    QCOMPARE(window.slider1Value(), 10);
+    for (int i = 0; i < 30; ++i)
+        QTest::keyClick(slider, Qt::Key_Left);
+    QCOMPARE(window.slider1Value(), -10);
+}
+
+void TestWindow::timers()
+{
+    Main window;
+    const auto *ui = &window.controls();
+    QCOMPARE(ui->Timer1->interval(), 100);
+    QVERIFY(!ui->Timer1->isActive());
+    QCOMPARE(ui->Timer1->timerType(), Qt::PreciseTimer);
+    QCOMPARE(ui->Timer2->interval(), 100);
+    QVERIFY(ui->Timer2->isActive());
+    QCOMPARE(window.Winsock().remoteHost(), QString());
+    QCOMPARE(window.Winsock().remotePort(), 0);
+    QVERIFY(!window.Winsock().isConnected());
+
+    window.setTimer1Enabled(true);
+    QVERIFY(window.isTimer1Enabled());
+    window.setTimer1Enabled(false);
+    QVERIFY(!window.isTimer1Enabled());
+}
+
+void TestWindow::indicatorColour()
+{
+    Main window;
+    const QFrame *indicator = window.controls().hrdstatus;
+    QCOMPARE(window.indicatorColour(), 255);
+    QCOMPARE(indicator->palette().color(QPalette::Window), QColor(255, 0, 0));
+
+    window.setIndicatorColour(65280);
+    QCOMPARE(indicator->palette().color(QPalette::Window), QColor(0, 255, 0));
+    QCOMPARE(window.indicatorColour(), 65280);
+
+    // Red in the low byte, blue in the high byte.
+    QCOMPARE(Window::colourFromRgbInt(0x123456), QColor(0x56, 0x34, 0x12));
+    QCOMPARE(Window::rgbIntFromColour(QColor(0x56, 0x34, 0x12)), 0x123456);
+}
+
+void TestWindow::clockText_data()
+{
+    QTest::addColumn<QDateTime>("now");
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("no leading zeros") << at(9, 5, 3) << "9:5:3";
+    QTest::newRow("last second of the day") << at(23, 59, 59) << "23:59:59";
+    QTest::newRow("midnight") << at(0, 0, 0) << "0:0:0";
+}
+
+void TestWindow::clockText()
+{
+    QFETCH(QDateTime, now);
+    QFETCH(QString, text);
+
+    Main window([&] { return now; });
+    QCOMPARE(window.controls().Text1->text(), QString()); // empty until the first tick
+    window.onTimer2Tick();
+    QCOMPARE(window.controls().Text1->text(), text);
+
+    // What the user types there is overwritten at the next tick.
+    window.controls().Text1->setText(QStringLiteral("typed"));
+    window.onTimer2Tick();
+    QCOMPARE(window.controls().Text1->text(), text);
+}
+
+void TestWindow::clockRunsWhileStopped()
+{
+    int readings = 0;
+    Main window([&] {
+        ++readings;
+        return at(9, 5, 3);
+    });
+    QTRY_COMPARE_WITH_TIMEOUT(window.controls().Text1->text(), QStringLiteral("9:5:3"), 1000);
+    QVERIFY(!window.isTimer1Enabled());
+    QTRY_VERIFY(readings >= 3); // written at every tick, not once
+}
+
+void TestWindow::lockedComboBoxChangesNothing()
+{
+    Main window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    auto *combo = window.controls().Combo_period;
+    combo->setFocus();
+
+    window.setSettingsLocked(true);
+    QVERIFY(combo->isEnabled());
+    QVERIFY(combo->isLocked());
+    QTest::keyClicks(combo, QStringLiteral("9"));
+    QTest::keyClick(combo, Qt::Key_Backspace);
+    QTest::keyClick(combo, Qt::Key_Down);
+    QTest::keyClick(combo, Qt::Key_PageDown);
+    QTest::keyClick(combo, Qt::Key_Down, Qt::AltModifier);
+    QTest::keyClick(combo, Qt::Key_F4);
+    QWheelEvent wheel(QPointF(5, 5), combo->mapToGlobal(QPointF(5, 5)), QPoint(), QPoint(0, -120),
+                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(combo, &wheel);
+    combo->showPopup();
+    QVERIFY(!combo->view()->isVisible());
+    QCOMPARE(window.periodText(), QStringLiteral("300"));
+    QCOMPARE(combo->currentIndex(), 0);
+    QCOMPARE(combo->hasFocus(), true);
+
+    window.setSettingsLocked(false);
+    QTest::keyClick(combo, Qt::Key_Down);
+    QCOMPARE(window.periodText(), QStringLiteral("600"));
+    QTest::keyClick(combo, Qt::Key_End);
+    QTest::keyClicks(combo, QStringLiteral("0"));
+    QCOMPARE(window.periodText(), QStringLiteral("6000"));
+    combo->showPopup();
+    QTRY_VERIFY(combo->view()->isVisible());
+    combo->hidePopup();
+}
+
+void TestWindow::lockedChirptimeChangesNothing()
+{
+    Main window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    QLineEdit *chirptime = window.controls().chirptime;
+    chirptime->setFocus();
+    const QPalette look = chirptime->palette();
+
+    window.setSettingsLocked(true);
+    QVERIFY(chirptime->isEnabled());
+    QCOMPARE(chirptime->palette(), look);
+    QTest::keyClick(chirptime, Qt::Key_End);
+    QTest::keyClicks(chirptime, QStringLiteral("5"));
+    QTest::keyClick(chirptime, Qt::Key_Backspace);
+    QCOMPARE(window.chirptimeText(), QStringLiteral("78"));
+
+    window.setSettingsLocked(false);
+    QTest::keyClick(chirptime, Qt::Key_End);
+    QTest::keyClicks(chirptime, QStringLiteral(".5"));
+    QCOMPARE(window.chirptimeText(), QStringLiteral("78.5"));
+}
+
+QTEST_MAIN(TestWindow)
+#include "tst_window.moc"

@@ -1,0 +1,58 @@
+#include "tickcycle.h"
+
+namespace Tracking {
+
+TickCycle::TickCycle(TrackingControls &controls, Clock clock, SendStep sendStep)
+    : m_controls(controls)
+    , m_clock(std::move(clock))
+    , m_sendStep(std::move(sendStep))
+{}
+
+void TickCycle::onCommand1Click()
+{
+    if (m_controls.command1Caption() != StartCaption) {
+        m_controls.setTimer1Enabled(false);
+        m_controls.setCommand1Caption(StartCaption);
+        m_controls.setSettingsLocked(false);
+        return;
+    }
+
+    // A setting that is no usable number fails at every tick; one that only overflows at
+    // some times of day (Sweep) is left to the ticks, which skip those times.
+    const StepInputs inputs = readInputs();
+    const StepOutcome trial = ComputeStep(DayTime(m_clock()), inputs);
+    if (const auto *failure = std::get_if<StepFailure>(&trial);
+        failure && failure->field != StepField::Sweep) {
+        m_controls.showProblem(describeFailure(*failure, inputs));
+        return;
+    }
+
+    m_controls.setTimer1Enabled(true);
+    m_controls.setCommand1Caption(StopCaption);
+    m_controls.setSettingsLocked(true);
+}
+
+void TickCycle::onTimer1Tick()
+{
+    const StepInputs inputs = readInputs();
+    const StepOutcome outcome = ComputeStep(DayTime(m_clock()), inputs);
+    if (const auto *failure = std::get_if<StepFailure>(&outcome)) {
+        m_controls.showProblem(describeFailure(*failure, inputs));
+        return;
+    }
+    const auto &step = std::get<StepResult>(outcome);
+    m_controls.showStep(step);
+    if (m_sendStep)
+        m_sendStep(step.stepText);
+}
+
+StepInputs TickCycle::readInputs() const
+{
+    StepInputs inputs;
+    inputs.offsetUnits = m_controls.slider1Value();
+    inputs.periodText = m_controls.periodText();
+    inputs.chirptimeText = m_controls.chirptimeText();
+    return inputs;
+}
+
+} // namespace Tracking

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "chirpschedule.h"
+#include "daytime.h"
+
+#include <functional>
+
+namespace Tracking {
+
+// The window's controls as the tick cycle sees them.
+class TrackingControls
+{
+public:
+    virtual ~TrackingControls() = default;
+
+    virtual QString command1Caption() const = 0;
+    virtual void setCommand1Caption(const QString &caption) = 0;
+    virtual void setTimer1Enabled(bool enabled) = 0;
+    // Locks or unlocks Combo_period and chirptime against editing.
+    virtual void setSettingsLocked(bool locked) = 0;
+    virtual int slider1Value() const = 0;
+    virtual QString periodText() const = 0;
+    virtual QString chirptimeText() const = 0;
+    // Writes the chirp position into Text3, the period position into Text5, then the
+    // frequency into text2.
+    virtual void showStep(const StepResult &step) = 0;
+    // Tells the user why no step could be computed.
+    virtual void showProblem(const QString &text) = 0;
+};
+
+inline const QString StartCaption = QStringLiteral("Start");
+inline const QString StopCaption = QStringLiteral("Stop");
+
+// Start/Stop and the tick of the stepping timer. Holds no state of its own: the caption of
+// Command1 is the state.
+class TickCycle
+{
+public:
+    using SendStep = std::function<void(const QString &stepText)>;
+
+    TickCycle(TrackingControls &controls, Clock clock, SendStep sendStep);
+
+    void setSendStep(SendStep sendStep) { m_sendStep = std::move(sendStep); }
+
+    // Toggles between stopped and running. Does not start when the settings cannot give
+    // a step at any time of day.
+    void onCommand1Click();
+
+    // Reads the settings and the clock, shows the step and hands its frequency on.
+    void onTimer1Tick();
+
+private:
+    StepInputs readInputs() const;
+
+    TrackingControls &m_controls;
+    Clock m_clock;
+    SendStep m_sendStep;
+};
+
+} // namespace Tracking

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QRect>
+
+#include <span>
+
+namespace Window {
+
+// Where a control sits, in pixels at 96 dpi (15 twips each), relative to its parent.
+struct ControlPlace
+{
+    const char *name;
+    QRect pixels;
+};
+
+// Every placed control of the main window. host, port, Label8 and Label9 lie in Frame1;
+// all others, connect, disconnect and hrdstatus included, in the window.
+std::span<const ControlPlace> controlPlaces();
+
+// The place of a named control; an empty rectangle for a name not in the table.
+QRect placeOf(const char *name);
+
+inline constexpr QSize MainClientSize{384, 202};
+
+} // namespace Window

@@ -1,0 +1,350 @@
+#include "mainwindow.h"
+
+#include "controlplaces.h"
+#include "lockablecombobox.h"
+#include "protocol.h"
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSlider>
+#include <QTimer>
+
+namespace Window {
+namespace {
+
+constexpr int TimerIntervalMs = 100;
+
+enum class Face { Verdana, MsSansSerif };
+
+// The named face, or the nearest sans-serif face the system has, at the given size.
+QFont controlFont(Face face, qreal points, bool bold)
+{
+    QFont font;
+    font.setFamilies(face == Face::Verdana
+                         ? QStringList{QStringLiteral("Verdana"), QStringLiteral("DejaVu Sans")}
+                         : QStringList{QStringLiteral("MS Sans Serif"),
+                                       QStringLiteral("Microsoft Sans Serif"),
+                                       QStringLiteral("Liberation Sans"),
+                                       QStringLiteral("DejaVu Sans")});
+    font.setStyleHint(QFont::SansSerif);
+    font.setPointSizeF(points);
+    font.setWeight(bold ? QFont::Bold : QFont::Normal);
+    return font;
+}
+
+template<typename W, typename Parent>
+W *make(Parent *parent, const char *name)
+{
+    auto *widget = new W(parent);
+    widget->setObjectName(QLatin1StringView(name));
+    return widget;
+}
+
+QLabel *makeLabel(QWidget *parent, const char *name, const QString &caption)
+{
+    auto *label = make<QLabel>(parent, name);
+    label->setText(caption);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    return label;
+}
+
+QLineEdit *makeTextBox(QWidget *parent, const char *name, const QString &text)
+{
+    auto *box = make<QLineEdit>(parent, name);
+    box->setText(text);
+    box->setCursorPosition(0);
+    return box;
+}
+
+} // namespace
+
+QString ClockText(const QTime &time)
+{
+    return QStringLiteral("%1:%2:%3").arg(time.hour()).arg(time.minute()).arg(time.second());
+}
+
+QColor colourFromRgbInt(qint32 colour)
+{
+    return QColor(colour & 0xff, (colour >> 8) & 0xff, (colour >> 16) & 0xff);
+}
+
+qint32 rgbIntFromColour(const QColor &colour)
+{
+    return colour.red() | (colour.green() << 8) | (colour.blue() << 16);
+}
+
+Main::Main(Tracking::Clock clock, QWidget *parent)
+    : QWidget(parent)
+    , m_clock(clock ? std::move(clock) : Tracking::Clock(&QDateTime::currentDateTime))
+    , m_tickCycle(*this, m_clock, {})
+    , m_rigLink(*this, m_winsock)
+{
+    setObjectName(QStringLiteral("Main"));
+    setWindowTitle(QStringLiteral("Zarvotel for HamRadioDeluxe"));
+    m_winsock.setObjectName(QStringLiteral("Winsock"));
+
+    createControls();
+    placeControls();
+    setTabOrder();
+    routeEvents();
+    resize(MainClientSize);
+
+    onLoad();
+    m_ui.Timer2->start();
+}
+
+Main::~Main()
+{
+    m_ui.Timer1->stop();
+    m_ui.Timer2->stop();
+    m_winsock.Close();
+}
+
+void Main::createControls()
+{
+    // Controls without a font of their own use the face and size the window was laid out for,
+    // so that every caption fits its place whatever the desktop's own font.
+    setFont(controlFont(Face::MsSansSerif, 8.25, false));
+    const QFont verdanaBold = controlFont(Face::Verdana, 9.75, true);
+    const QFont sansBold = controlFont(Face::MsSansSerif, 9.75, true);
+
+    // Created in this order so that connect, disconnect and hrdstatus lie in front of Frame1.
+    m_ui.Frame1 = make<QGroupBox>(this, "Frame1");
+    m_ui.Frame1->setTitle(QStringLiteral("HRD IP Connection Status"));
+    m_ui.Label8 = makeLabel(m_ui.Frame1, "Label8", QStringLiteral("Host"));
+    m_ui.host = makeTextBox(m_ui.Frame1, "host", QStringLiteral("127.0.0.1"));
+    m_ui.Label9 = makeLabel(m_ui.Frame1, "Label9", QStringLiteral("Port"));
+    m_ui.port = makeTextBox(m_ui.Frame1, "port", QStringLiteral("7809"));
+
+    m_ui.Label4 = makeLabel(this, "Label4", QStringLiteral("Frequency"));
+    m_ui.Label4->setFont(verdanaBold);
+    m_ui.text2 = makeTextBox(this, "text2", QStringLiteral("Stopped"));
+    m_ui.text2->setFont(controlFont(Face::Verdana, 14.25, false));
+    m_ui.text2->setAlignment(Qt::AlignCenter);
+
+    m_ui.Label2 = makeLabel(this, "Label2", QStringLiteral("Period"));
+    m_ui.Label2->setFont(sansBold);
+    m_ui.Combo_period = make<LockableComboBox>(this, "Combo_period");
+    m_ui.Combo_period->setEditText(QStringLiteral("300"));
+
+    m_ui.Label3 = makeLabel(this, "Label3", QStringLiteral("Chirptime"));
+    m_ui.Label3->setFont(sansBold);
+    m_ui.chirptime = makeTextBox(this, "chirptime", QStringLiteral("78"));
+
+    m_ui.Label6 = makeLabel(this, "Label6", QStringLiteral("Offset"));
+    m_ui.Label6->setFont(verdanaBold);
+    m_ui.Label10 = makeLabel(this, "Label10", QStringLiteral("100ms/div"));
+    m_ui.Slider1 = make<QSlider>(this, "Slider1");
+    m_ui.Slider1->setOrientation(Qt::Horizontal);
+    m_ui.Slider1->setRange(-10, 10);
+    m_ui.Slider1->setSingleStep(1);
+    m_ui.Slider1->setPageStep(2);
+    m_ui.Slider1->setTickPosition(QSlider::TicksBelow);
+    m_ui.Slider1->setTickInterval(1);
+    m_ui.Slider1->setValue(0);
+
+    m_ui.Label7 = makeLabel(this, "Label7", QStringLiteral("Time"));
+    m_ui.Label7->setFont(sansBold);
+    m_ui.Text1 = makeTextBox(this, "Text1", QString());
+    m_ui.Text1->setAlignment(Qt::AlignCenter);
+
+    m_ui.Command1 = make<QPushButton>(this, "Command1");
+    m_ui.Command1->setText(Tracking::StartCaption);
+    m_ui.Command1->setFont(sansBold);
+    m_ui.Command1->setAutoDefault(false);
+
+    m_ui.status = makeLabel(this, "status", QStringLiteral("Status"));
+    m_ui.status->setAlignment(Qt::AlignCenter);
+    m_ui.status->setFrameStyle(QFrame::Box | QFrame::Plain);
+
+    m_ui.connect = make<QPushButton>(this, "connect");
+    m_ui.connect->setText(QStringLiteral("Connect"));
+    m_ui.connect->setAutoDefault(false);
+    m_ui.disconnect = make<QPushButton>(this, "disconnect");
+    m_ui.disconnect->setText(QStringLiteral("Disconnect"));
+    m_ui.disconnect->setAutoDefault(false);
+
+    m_ui.hrdstatus = make<QFrame>(this, "hrdstatus");
+    m_ui.hrdstatus->setFrameStyle(QFrame::Box | QFrame::Plain);
+    m_ui.hrdstatus->setAutoFillBackground(true);
+    m_ui.hrdstatus->setFocusPolicy(Qt::StrongFocus);
+    setIndicatorColour(Rig::IndicatorRed);
+
+    m_ui.Label5 = makeLabel(this,
+                            "Label5",
+                            QStringLiteral("ctime (current sounder position in period)"));
+    m_ui.Text3 = makeTextBox(this, "Text3", QStringLiteral("Text3"));
+    m_ui.Label1 = makeLabel(this, "Label1", QStringLiteral("ctime1 (Current position for Period"));
+    m_ui.Text5 = makeTextBox(this, "Text5", QStringLiteral("Text5"));
+
+    m_ui.Timer1 = make<QTimer>(this, "Timer1");
+    m_ui.Timer1->setInterval(TimerIntervalMs);
+    m_ui.Timer1->setTimerType(Qt::PreciseTimer);
+    m_ui.Timer2 = make<QTimer>(this, "Timer2");
+    m_ui.Timer2->setInterval(TimerIntervalMs);
+    m_ui.Timer2->setTimerType(Qt::PreciseTimer);
+}
+
+void Main::placeControls()
+{
+    for (const ControlPlace &place : controlPlaces()) {
+        if (auto *widget = findChild<QWidget *>(QLatin1StringView(place.name)))
+            widget->setGeometry(place.pixels);
+    }
+}
+
+void Main::setTabOrder()
+{
+    const QList<QWidget *> order{m_ui.Text5,
+                                 m_ui.Text3,
+                                 m_ui.text2,
+                                 m_ui.chirptime,
+                                 m_ui.connect,
+                                 m_ui.disconnect,
+                                 m_ui.hrdstatus,
+                                 m_ui.host,
+                                 m_ui.port,
+                                 m_ui.Slider1,
+                                 m_ui.Text1,
+                                 m_ui.Combo_period,
+                                 m_ui.Command1};
+    for (qsizetype i = 1; i < order.size(); ++i)
+        QWidget::setTabOrder(order[i - 1], order[i]);
+    for (QLabel *label : findChildren<QLabel *>())
+        label->setFocusPolicy(Qt::NoFocus);
+    m_ui.Frame1->setFocusPolicy(Qt::NoFocus);
+}
+
+void Main::routeEvents()
+{
+    QObject::connect(m_ui.Command1, &QPushButton::clicked, this, [this] {
+        m_tickCycle.onCommand1Click();
+    });
+    QObject::connect(m_ui.Timer1, &QTimer::timeout, this, [this] { m_tickCycle.onTimer1Tick(); });
+    QObject::connect(m_ui.Timer2, &QTimer::timeout, this, &Main::onTimer2Tick);
+    QObject::connect(m_ui.connect, &QPushButton::clicked, this, [this] {
+        m_rigLink.onConnectClicked();
+    });
+    QObject::connect(m_ui.disconnect, &QPushButton::clicked, this, [this] {
+        m_rigLink.onDisconnectClicked();
+    });
+    m_tickCycle.setSendStep([this](const QString &stepText) { m_rigLink.SendStep(stepText); });
+}
+
+void Main::onLoad()
+{
+    for (const char *period : {"300", "600", "900", "1200", "1800"})
+        appendPeriod(QString::fromLatin1(period));
+}
+
+void Main::onTimer2Tick()
+{
+    m_ui.Text1->setText(ClockText(m_clock().time()));
+}
+
+void Main::appendPeriod(const QString &period)
+{
+    m_ui.Combo_period->addItem(period);
+    // Adding the first entry would otherwise put it into the field.
+    if (m_ui.Combo_period->count() == 1)
+        m_ui.Combo_period->setEditText(period);
+}
+
+bool Main::isTimer1Enabled() const
+{
+    return m_ui.Timer1->isActive();
+}
+
+qint32 Main::indicatorColour() const
+{
+    return rgbIntFromColour(m_ui.hrdstatus->palette().color(QPalette::Window));
+}
+
+QString Main::statusCaption() const
+{
+    return m_ui.status->text();
+}
+
+QString Main::command1Caption() const
+{
+    return m_ui.Command1->text();
+}
+
+void Main::setCommand1Caption(const QString &caption)
+{
+    m_ui.Command1->setText(caption);
+}
+
+void Main::setTimer1Enabled(bool enabled)
+{
+    if (enabled == m_ui.Timer1->isActive())
+        return;
+    if (enabled)
+        m_ui.Timer1->start();
+    else
+        m_ui.Timer1->stop();
+}
+
+void Main::setSettingsLocked(bool locked)
+{
+    m_ui.Combo_period->setLocked(locked);
+    m_ui.chirptime->setReadOnly(locked);
+}
+
+int Main::slider1Value() const
+{
+    return m_ui.Slider1->value();
+}
+
+QString Main::periodText() const
+{
+    return m_ui.Combo_period->currentText();
+}
+
+QString Main::chirptimeText() const
+{
+    return m_ui.chirptime->text();
+}
+
+void Main::showStep(const Tracking::StepResult &step)
+{
+    m_ui.Text3->setText(step.chirpPositionText);
+    m_ui.Text5->setText(step.periodPositionText);
+    m_ui.text2->setText(step.frequencyText);
+}
+
+void Main::showProblem(const QString &text)
+{
+    setStatusCaption(text);
+}
+
+QString Main::hostText() const
+{
+    return m_ui.host->text();
+}
+
+QString Main::portText() const
+{
+    return m_ui.port->text();
+}
+
+void Main::setStatusCaption(const QString &text)
+{
+    m_ui.status->setText(text);
+}
+
+void Main::setIndicatorColour(qint32 colour)
+{
+    QPalette palette = m_ui.hrdstatus->palette();
+    palette.setColor(QPalette::Window, colourFromRgbInt(colour));
+    m_ui.hrdstatus->setPalette(palette);
+}
+
+void Main::setIndicatorToolTip(const QString &text)
+{
+    m_ui.hrdstatus->setToolTip(text);
+}
+
+} // namespace Window

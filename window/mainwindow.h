@@ -1,0 +1,98 @@
+#pragma once
+
+#include "riglink.h"
+#include "tickcycle.h"
+
+#include <QWidget>
+
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QSlider;
+class QTimer;
+
+namespace Window {
+
+class LockableComboBox;
+
+// The clock display text: hour, minute and second without leading zeros ("9:5:3").
+QString ClockText(const QTime &time);
+
+// 24-bit RGB with red in the low byte (255 red, 65280 green) as a colour, and back.
+QColor colourFromRgbInt(qint32 colour);
+qint32 rgbIntFromColour(const QColor &colour);
+
+// The window's controls, named as on the screen.
+struct MainControls
+{
+    QLabel *Label4, *Label2, *Label3, *Label6, *Label10, *Label7, *Label8, *Label9, *Label5,
+        *Label1;
+    QLabel *status;
+    QLineEdit *text2, *chirptime, *Text1, *host, *port, *Text3, *Text5;
+    LockableComboBox *Combo_period;
+    QSlider *Slider1;
+    QPushButton *Command1, *connect, *disconnect;
+    QGroupBox *Frame1;
+    QFrame *hrdstatus;
+    QTimer *Timer1, *Timer2;
+};
+
+// The one window. It holds every control, the two timers and the TCP client, offers the
+// tick cycle and the link the operations they need, and routes the events to them.
+class Main : public QWidget, public Tracking::TrackingControls, public Rig::LinkControls
+{
+    Q_OBJECT
+
+public:
+    // clock gives "now" in local time; tests set it.
+    explicit Main(Tracking::Clock clock = {}, QWidget *parent = nullptr);
+    ~Main() override;
+
+    const MainControls &controls() const { return m_ui; }
+    Rig::RigClient &Winsock() { return m_winsock; }
+    Tracking::TickCycle &tickCycle() { return m_tickCycle; }
+    Rig::RigLink &rigLink() { return m_rigLink; }
+
+    // Fills the list of periods; runs once, when the window is created.
+    void onLoad();
+    // Writes the time of day into Text1.
+    void onTimer2Tick();
+
+    // Operations on the controls.
+    void appendPeriod(const QString &period);
+    bool isTimer1Enabled() const;
+    qint32 indicatorColour() const;
+    QString statusCaption() const;
+
+    QString command1Caption() const override;
+    void setCommand1Caption(const QString &caption) override;
+    void setTimer1Enabled(bool enabled) override;
+    void setSettingsLocked(bool locked) override;
+    int slider1Value() const override;
+    QString periodText() const override;
+    QString chirptimeText() const override;
+    void showStep(const Tracking::StepResult &step) override;
+    void showProblem(const QString &text) override;
+
+    QString hostText() const override;
+    QString portText() const override;
+    void setStatusCaption(const QString &text) override;
+    void setIndicatorColour(qint32 colour) override;
+    void setIndicatorToolTip(const QString &text) override;
+
+private:
+    void createControls();
+    void placeControls();
+    void setTabOrder();
+    void routeEvents();
+
+    Tracking::Clock m_clock;
+    MainControls m_ui{};
+    Rig::RigClient m_winsock;
+    Tracking::TickCycle m_tickCycle;
+    Rig::RigLink m_rigLink;
+};
+
+} // namespace Window
