@@ -4,6 +4,7 @@
 
 #include <QTest>
 
+#include <cmath>
 #include <ctime>
 
 using namespace Tracking;
@@ -58,6 +59,8 @@ private Q_SLOTS:
     void computeStep_data();
     void computeStep();
     void computeStepInCommaLocale();
+    void numbersReadAsTheLocaleReadsThem_data();
+    void numbersReadAsTheLocaleReadsThem();
     void failures_data();
     void failures();
     void failureMessages_data();
@@ -236,6 +239,40 @@ void TestTracking::computeStepInCommaLocale()
     // "78.5" is no number with a decimal comma.
     const StepOutcome dotted = ComputeStep(78'400, {QStringLiteral("300"), QStringLiteral("78.5"), 0});
     QCOMPARE(std::get<StepFailure>(dotted), (StepFailure{StepError::NotANumber, StepField::Chirptime}));
+}
+
+void TestTracking::numbersReadAsTheLocaleReadsThem_data()
+{
+    QTest::addColumn<QLocale>("locale");
+    QTest::addColumn<QString>("chirptime");
+
+    const QStringList texts{"78", "078", "+78", "-78", "78.5", "78,5", "78.", ".5", "1.2.3",
+                            " 78 ", "7 8", "1,200", "1.200", "1,200.5", "\u0663", "-", "+",
+                            "--1", "78.50000000000000000001", "123456789012345678901234567890",
+                            "0.1", "1e2", "\t78", "1\u00a0200", "\u221278"};
+    for (const char *name : {"C", "en_US", "de_DE", "fr_FR", "ar_EG"}) {
+        for (const QString &text : texts)
+            QTest::addRow("%s %s", name, qPrintable(text)) << QLocale(QString::fromLatin1(name)) << text;
+    }
+}
+
+// The chirptime read by the computation is the number that QLocale reads in the text.
+void TestTracking::numbersReadAsTheLocaleReadsThem()
+{
+    QFETCH(QLocale, locale);
+    QFETCH(QString, chirptime);
+
+    bool ok = false;
+    const double seconds = locale.toDouble(chirptime, &ok);
+    // Day time 600: the period position is 600 ms.
+    const double c = seconds * 1000;
+    const double wrap = std::nearbyint(c > 600 ? 300'000 + (600 - c) : 600 - c);
+    const bool fits = ok && std::isfinite(c) && std::abs(wrap) < 2'147'483'647.0;
+
+    const StepOutcome outcome = ComputeStep(600, {QStringLiteral("300"), chirptime, 0}, locale);
+    QCOMPARE(std::holds_alternative<StepResult>(outcome), fits);
+    if (fits)
+        QCOMPARE(std::get<StepResult>(outcome).chirpPositionMs, qint32(wrap));
 }
 
 void TestTracking::failures_data()

@@ -1,6 +1,9 @@
 #include "chirpschedule.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cmath>
+#include <optional>
 #include <cstdlib>
 #include <limits>
 
@@ -12,9 +15,66 @@ constexpr qint32 StepHz = 100'000;
 
 using Number = std::variant<double, StepError>;
 
-// A decimal number as the user typed it, in the locale's notation.
-Number parseNumber(const QString &text, const QLocale &locale)
+// The locale's signs, read once per computation.
+struct Notation
 {
+    QChar decimalPoint;
+    QString negativeSign;
+    QString positiveSign;
+
+    explicit Notation(const QLocale &locale)
+        : negativeSign(locale.negativeSign())
+        , positiveSign(locale.positiveSign())
+    {
+        const QString point = locale.decimalPoint();
+        decimalPoint = point.size() == 1 ? point.front() : QChar();
+    }
+};
+
+// The common case, plain digits with an optional sign and decimal point and blanks
+// around, read without the locale machinery; anything else is left to the locale.
+std::optional<double> parsePlainNumber(QStringView text, const Notation &notation)
+{
+    constexpr qsizetype MaxPlain = 32;
+    char ascii[MaxPlain + 1];
+    qsizetype length = 0;
+    text = text.trimmed();
+    if (text.isEmpty() || text.size() > MaxPlain || notation.decimalPoint.isNull())
+        return std::nullopt;
+    qsizetype i = 0;
+    if (text.front() == u'-' && notation.negativeSign == u"-") {
+        ascii[length++] = '-';
+        ++i;
+    } else if (text.front() == u'+' && notation.positiveSign == u"+") {
+        ++i;
+    }
+    qsizetype digits = 0, point = -1;
+    for (; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (c >= u'0' && c <= u'9') {
+            ascii[length++] = char(c.unicode());
+            ++digits;
+        } else if (c == notation.decimalPoint && point < 0 && digits > 0) {
+            ascii[length++] = '.';
+            point = i;
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (digits == 0 || point == text.size() - 1)
+        return std::nullopt;
+    double value = 0;
+    const auto result = std::from_chars(ascii, ascii + length, value);
+    if (result.ec != std::errc())
+        return std::nullopt;
+    return value;
+}
+
+// A decimal number as the user typed it, in the locale's notation.
+Number parseNumber(const QString &text, const QLocale &locale, const Notation &notation)
+{
+    if (const auto plain = parsePlainNumber(text, notation))
+        return *plain;
     bool ok = false;
     const double value = locale.toDouble(text, &ok);
     if (!ok)
@@ -41,16 +101,23 @@ std::variant<qint32, StepError> roundToInt32(double value)
 
 // value / unit with `decimals` decimals (unit is the value of the last shown digit), rounded
 // half away from zero; no sign on a value that shows as zero.
-QString fixedText(qint64 value, qint64 unit, int decimals, const QLocale &locale)
+QString fixedText(qint64 value, qint64 unit, int decimals, const Notation &notation)
 {
-    const qint64 scaled = (std::llabs(value) + unit / 2) / unit;
-    const qint64 scale = decimals == 1 ? 10 : 100;
+    qint64 scaled = (std::llabs(value) + unit / 2) / unit;
+    char digits[24];
+    int first = sizeof digits;
+    for (int i = 0; i <= decimals || scaled != 0; ++i) {
+        digits[--first] = char('0' + scaled % 10);
+        scaled /= 10;
+    }
+    const int whole = int(sizeof digits) - first - decimals;
     QString text;
-    if (value < 0 && scaled != 0)
-        text += locale.negativeSign();
-    text += QString::number(scaled / scale);
-    text += locale.decimalPoint();
-    text += QString::number(scaled % scale).rightJustified(decimals, u'0');
+    text.reserve(whole + decimals + 2);
+    if (value < 0 && std::any_of(digits + first, digits + sizeof digits, [](char c) { return c != '0'; }))
+        text += notation.negativeSign;
+    text += QLatin1StringView(digits + first, whole);
+    text += notation.decimalPoint;
+    text += QLatin1StringView(digits + first + whole, decimals);
     return text;
 }
 
@@ -76,7 +143,8 @@ StepOutcome ComputeStep(qint32 dayTime, const StepInputs &inputs, const QLocale 
         return StepFailure{StepError::IntegerOverflow, StepField::Offset};
     r.offsetMs = static_cast<qint16>(offsetMs);
 
-    const Number periodSeconds = parseNumber(inputs.periodText, locale);
+    const Notation notation(locale);
+    const Number periodSeconds = parseNumber(inputs.periodText, locale, notation);
     if (const auto *error = std::get_if<StepError>(&periodSeconds))
         return StepFailure{*error, StepField::Period};
     const double periodExactMs = std::get<double>(periodSeconds) * 1000.0;
@@ -89,7 +157,7 @@ StepOutcome ComputeStep(qint32 dayTime, const StepInputs &inputs, const QLocale 
         return StepFailure{StepError::DivisionByZero, StepField::Period};
     r.periodPositionMs = dayTime % r.periodMs;
 
-    const Number chirptimeSeconds = parseNumber(inputs.chirptimeText, locale);
+    const Number chirptimeSeconds = parseNumber(inputs.chirptimeText, locale, notation);
     if (const auto *error = std::get_if<StepError>(&chirptimeSeconds))
         return StepFailure{*error, StepField::Chirptime};
     const double chirpStartMs = std::get<double>(chirptimeSeconds) * 1000.0;
@@ -114,9 +182,9 @@ StepOutcome ComputeStep(qint32 dayTime, const StepInputs &inputs, const QLocale 
         r.sweepHz = SweepFloorHz;
 
     r.stepText = QString::number(r.sweepHz / StepHz * StepHz);
-    r.chirpPositionText = fixedText(r.chirpPositionMs, 100, 1, locale);
-    r.periodPositionText = fixedText(r.periodPositionMs, 100, 1, locale);
-    r.frequencyText = fixedText(r.sweepHz, 10'000, 2, locale) + QStringLiteral(" MHz");
+    r.chirpPositionText = fixedText(r.chirpPositionMs, 100, 1, notation);
+    r.periodPositionText = fixedText(r.periodPositionMs, 100, 1, notation);
+    r.frequencyText = fixedText(r.sweepHz, 10'000, 2, notation).append(QLatin1StringView(" MHz"));
     return r;
 }
 
