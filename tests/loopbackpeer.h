@@ -1,0 +1,96 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QPointer>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include <sys/socket.h>
+
+// A rig-control program stand-in on 127.0.0.1 and an ephemeral port: it accepts every
+// connection, keeps what each one sends, and can reply, close or reset them.
+class LoopbackPeer : public QObject
+{
+public:
+    explicit LoopbackPeer(QObject *parent = nullptr)
+        : QObject(parent)
+    {
+        connect(&m_server, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+                m_sockets << socket;
+                ++m_accepted;
+                connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
+                    m_received += socket->readAll();
+                });
+            }
+        });
+    }
+
+    bool listen(quint16 port = 0) { return m_server.listen(QHostAddress::LocalHost, port); }
+    quint16 port() const { return m_server.serverPort(); }
+    void stopListening() { m_server.close(); }
+
+    QByteArray received() const { return m_received; }
+    QList<QByteArray> lines() const
+    {
+        QList<QByteArray> all = m_received.split('\n');
+        all.removeLast(); // what follows the last line end
+        for (QByteArray &line : all)
+            line += '\n';
+        return all;
+    }
+    int accepted() const { return m_accepted; }
+    int open() const
+    {
+        int count = 0;
+        for (const auto &socket : m_sockets)
+            count += socket && socket->state() == QAbstractSocket::ConnectedState;
+        return count;
+    }
+
+    void reply(const QByteArray &bytes)
+    {
+        for (const auto &socket : m_sockets) {
+            if (socket) {
+                socket->write(bytes);
+                socket->flush();
+            }
+        }
+    }
+
+    // Closes every accepted connection in order (FIN).
+    void closeAll()
+    {
+        for (const auto &socket : std::as_const(m_sockets)) {
+            if (socket)
+                socket->close();
+        }
+    }
+
+    // Resets every accepted connection (RST): linger with a zero timeout, then close.
+    void resetAll()
+    {
+        for (const auto &socket : std::as_const(m_sockets)) {
+            if (!socket)
+                continue;
+            const linger hard{1, 0};
+            ::setsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+            socket->abort();
+        }
+    }
+
+private:
+    QTcpServer m_server;
+    QList<QPointer<QTcpSocket>> m_sockets;
+    QByteArray m_received;
+    int m_accepted = 0;
+};
+
+// A port on 127.0.0.1 where nothing listens.
+inline quint16 closedPort()
+{
+    QTcpServer server;
+    server.listen(QHostAddress::LocalHost, 0);
+    return server.serverPort();
+}
