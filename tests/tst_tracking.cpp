@@ -69,7 +69,7 @@ private Q_SLOTS:
     void startAndStop();
     void startRefusedForUnusableSettings_data();
     void startRefusedForUnusableSettings();
-    void startAllowedWhenOnlySomeTimesOverflow();
+    void tickSkipsWhileTheSweepOverflows();
     void tickShowsThenSends();
     void failingTickSendsNothing();
     void sliderTakesEffectAtNextTick();
@@ -430,21 +430,33 @@ void TestTracking::startRefusedForUnusableSettings()
     QVERIFY(controls.timerEnabled);
 }
 
-void TestTracking::startAllowedWhenOnlySomeTimesOverflow()
+void TestTracking::tickSkipsWhileTheSweepOverflows()
 {
-    // With a day-long period the sweep overflows late in the day only; those ticks skip.
+    // With a day-long period the sweep leaves 32 bits from day time 21,474,837 ms.
     FakeControls controls;
     controls.period = QStringLiteral("86400");
     controls.chirptime = QStringLiteral("0");
     QDateTime now = localAt(6, 0, 0, 0);
-    TickCycle cycle(controls, [&] { return now; }, {});
+    QStringList sent;
+    TickCycle cycle(controls, [&] { return now; }, [&](const QString &step) { sent << step; });
+    const QString problem =
+        QStringLiteral(R"(status Period "86400" and chirptime "0" put the sweep out of range.)");
 
     cycle.onCommand1Click();
+    QVERIFY(!controls.timerEnabled);
+    QCOMPARE(controls.log, QStringList{problem});
+
+    now = localAt(5, 0, 0, 0);
+    cycle.onCommand1Click();
     QVERIFY(controls.timerEnabled);
+    now = localAt(5, 57, 54, 236); // day time 21,474,836: the last that fits
     cycle.onTimer1Tick();
-    QCOMPARE(controls.log.size(), 1);
-    QVERIFY2(controls.log.first().contains(u"put the sweep out of range"),
-             qPrintable(controls.log.first()));
+    QCOMPARE(sent, QStringList{QStringLiteral("2000000")});
+    now = now.addMSecs(1);
+    cycle.onTimer1Tick();
+    QCOMPARE(sent.size(), 1);
+    QCOMPARE(controls.log.last(), problem);
+    QVERIFY(controls.timerEnabled);
 }
 
 void TestTracking::tickShowsThenSends()

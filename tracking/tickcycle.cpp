@@ -17,12 +17,11 @@ void TickCycle::onCommand1Click()
         return;
     }
 
-    // A setting that is no usable number fails at every tick; one that only overflows at
-    // some times of day (Sweep) is left to the ticks, which skip those times.
+    // Settings that give no step now do not start; a later tick that fails (a sweep that
+    // overflows late in a long period) is skipped with the same words.
     const StepInputs inputs = readInputs();
     const StepOutcome trial = ComputeStep(DayTime(m_clock()), inputs);
-    if (const auto *failure = std::get_if<StepFailure>(&trial);
-        failure && failure->field != StepField::Sweep) {
+    if (const auto *failure = std::get_if<StepFailure>(&trial)) {
         m_controls.showProblem(describeFailure(*failure, inputs));
         return;
     }

@@ -42,8 +42,7 @@ public:
 
     void setSendStep(SendStep sendStep) { m_sendStep = std::move(sendStep); }
 
-    // Toggles between stopped and running. Does not start when the settings cannot give
-    // a step at any time of day.
+    // Toggles between stopped and running. Does not start when the settings give no step.
     void onCommand1Click();
 
     // Reads the settings and the clock, shows the step and hands its frequency on.
