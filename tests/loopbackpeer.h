@@ -23,6 +23,7 @@ public:
                 connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
                     m_received += socket->readAll();
                 });
+                connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
             }
         });
     }
@@ -65,6 +66,15 @@ public:
         for (const auto &socket : std::as_const(m_sockets)) {
             if (socket)
                 socket->close();
+        }
+    }
+
+    // Ends the sending half of every accepted connection and goes on reading.
+    void halfCloseAll()
+    {
+        for (const auto &socket : std::as_const(m_sockets)) {
+            if (socket)
+                ::shutdown(int(socket->socketDescriptor()), SHUT_WR);
         }
     }
 

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QDir>
+#include <QFile>
+
+// What this process holds: open file descriptors and resident memory.
+inline int openFileDescriptors()
+{
+    return int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::System).size());
+}
+
+// Resident set size in KiB (VmRSS of /proc/self/status).
+inline qint64 residentKiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
+}
+
+// How many times longer the slow soak runs (ZARVOTEL_SOAK=N; 1 by default).
+inline int soakFactor()
+{
+    const int factor = qEnvironmentVariableIntValue("ZARVOTEL_SOAK");
+    return factor > 0 ? factor : 1;
+}

@@ -1,0 +1,134 @@
+// A whole simulated day of ticks: properties of every step, for every listed period.
+
+#include "processprobe.h"
+#include "tickcycle.h"
+
+#include <QTest>
+
+#include <ctime>
+
+using namespace Tracking;
+
+namespace {
+
+constexpr qint32 TicksPerDay = 864'000;
+
+// Controls that keep the last step shown; the settings are fixed.
+struct DayControls : TrackingControls
+{
+    QString period;
+    int slider = 0;
+    StepResult last;
+    QString problem;
+
+    QString command1Caption() const override { return StopCaption; }
+    void setCommand1Caption(const QString &) override {}
+    void setTimer1Enabled(bool) override {}
+    void setSettingsLocked(bool) override {}
+    int slider1Value() const override { return slider; }
+    QString periodText() const override { return period; }
+    QString chirptimeText() const override { return QStringLiteral("78"); }
+    void showStep(const StepResult &step) override { last = step; }
+    void showProblem(const QString &text) override { problem = text; }
+};
+
+bool wellFormedStep(const QString &text)
+{
+    if (text.size() != 7 && text.size() != 8)
+        return false;
+    for (const QChar c : text) {
+        if (c < u'0' || c > u'9')
+            return false;
+    }
+    const int hz = text.toInt();
+    return hz % 100'000 == 0 && hz >= 2'000'000 && hz <= 30'000'000;
+}
+
+} // namespace
+
+class TestDay : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        // A fixed zone: the day is laid out from local midnight, whatever this machine says.
+        qputenv("TZ", "UTC");
+        tzset();
+    }
+    void wholeDay_data();
+    void wholeDay();
+};
+
+void TestDay::wholeDay_data()
+{
+    QTest::addColumn<QString>("period");
+    QTest::addColumn<int>("slider");
+
+    // The slow soak takes every slider position; the quick run its ends and middle.
+    QList<int> sliders{-10, 0, 10};
+    if (soakFactor() > 1) {
+        sliders.clear();
+        for (int units = -10; units <= 10; ++units)
+            sliders << units;
+    }
+    for (const char *period : {"300", "600", "900", "1200", "1800"}) {
+        for (int slider : sliders)
+            QTest::addRow("period %s, offset %d", period, slider) << QString::fromLatin1(period) << slider;
+    }
+}
+
+void TestDay::wholeDay()
+{
+    QFETCH(QString, period);
+    QFETCH(int, slider);
+
+    DayControls controls;
+    controls.period = period;
+    controls.slider = slider;
+    QTime now(0, 0);
+    QString sentStep;
+    TickCycle cycle(controls, [&] { return QDateTime(QDate(2026, 12, 7), now); },
+                    [&](const QString &step) { sentStep = step; });
+
+    const qint32 periodMs = period.toInt() * 1000;
+    const qint32 chirpStartMs = 78'000;
+    StepResult previous;
+    bool first = true;
+    // One tick more than a day: the last tick compares 23:59:59.900 with midnight.
+    for (qint32 tick = 0; tick <= TicksPerDay; ++tick) {
+        now = QTime(0, 0).addMSecs(qint64(tick % TicksPerDay) * 100);
+        sentStep.clear();
+        cycle.onTimer1Tick();
+        if (!wellFormedStep(sentStep) || !controls.problem.isEmpty())
+            QFAIL(qPrintable(QStringLiteral("%1: step \"%2\" %3").arg(now.toString(u"HH:mm:ss.zzz"), sentStep, controls.problem)));
+        const StepResult &step = controls.last;
+        if (!first) {
+            // The period position runs on by 100 ms a tick, across midnight too.
+            if (step.periodPositionMs != (previous.periodPositionMs + 100) % periodMs)
+                QFAIL(qPrintable(QStringLiteral("position jumps at %1").arg(now.toString(u"HH:mm:ss.zzz"))));
+            // Within a chirp the frequency only rises; it falls only to 2 MHz, past 30 MHz or
+            // when the next chirp starts.
+            const bool newChirp = step.periodPositionMs >= chirpStartMs
+                                  && previous.periodPositionMs < chirpStartMs;
+            if (step.sweepHz < previous.sweepHz
+                && !(step.sweepHz == 2'000'000 && (newChirp || previous.sweepHz > 29'990'000)))
+                QFAIL(qPrintable(QStringLiteral("falls from %1 to %2 Hz at %3")
+                                     .arg(previous.sweepHz)
+                                     .arg(step.sweepHz)
+                                     .arg(now.toString(u"HH:mm:ss.zzz"))));
+            if (step.sweepHz > previous.sweepHz && step.sweepHz - previous.sweepHz != 10'000
+                && previous.sweepHz != 2'000'000)
+                QFAIL(qPrintable(QStringLiteral("leaps from %1 to %2 Hz at %3")
+                                     .arg(previous.sweepHz)
+                                     .arg(step.sweepHz)
+                                     .arg(now.toString(u"HH:mm:ss.zzz"))));
+        }
+        previous = step;
+        first = false;
+    }
+}
+
+QTEST_GUILESS_MAIN(TestDay)
+#include "tst_day.moc"
