@@ -1,14 +1,16 @@
 # make run   installs what is missing, builds and starts Zarvotel
 # make test  installs what is missing, builds and runs every test (plain and sanitized)
 # make demo  starts the rig simulator and Zarvotel together
-# make bench times the step computation
+# make bench times the step computation and compares Zarvotel with a bare Qt program
+# make soak, make fuzz, make memcheck: the longer proofs (see HACKING.md)
 
 DEBIAN_PACKAGES := cmake g++ make pkg-config qt6-base-dev libbenchmark-dev \
-                   fonts-dejavu-core fonts-liberation
+                   fonts-dejavu-core fonts-liberation clang libclang-rt-14-dev valgrind
+SHELL := /bin/bash
 SUDO := $(if $(filter 0,$(shell id -u)),,sudo)
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build run demo test test-plain test-asan bench clean
+.PHONY: all deps configure build run demo test test-plain test-asan fuzz soak memcheck bench clean
 
 all: build
 
@@ -38,6 +40,7 @@ demo: build
 	./build/dev/app/zarvotel
 
 test: test-plain test-asan
+	$(MAKE) fuzz FUZZ_SECONDS=30
 
 test-plain: build
 	ctest --preset dev -j $(JOBS)
@@ -47,8 +50,39 @@ test-asan: deps
 	cmake --build --preset asan -j $(JOBS)
 	ctest --preset asan -j $(JOBS)
 
+# Each fuzzer for FUZZ_SECONDS, from the seeds in fuzz/corpus; new finds stay in build/.
+FUZZ_SECONDS ?= 300
+FUZZERS := computestep porttext reply
+fuzz: deps
+	cmake --preset fuzz
+	cmake --build --preset fuzz -j $(JOBS)
+	@for f in $(FUZZERS); do \
+	  mkdir -p build/fuzz-corpus/$$f && \
+	  echo "fuzz_$$f for $(FUZZ_SECONDS) s" && \
+	  ./build/fuzz/fuzz/fuzz_$$f -max_total_time=$(FUZZ_SECONDS) -max_len=512 -print_final_stats=1 \
+	    -artifact_prefix=build/fuzz-corpus/$$f- build/fuzz-corpus/$$f fuzz/corpus/$$f \
+	    2>&1 | grep -E '^(stat::number_of_executed_runs|stat::new_units_added|==|SUMMARY|Done)|ERROR|runtime error' ; \
+	  test $${PIPESTATUS[0]} -eq 0 || exit 1; \
+	done
+
+# The fault tests ten times longer (100,000 connect/disconnect cycles) and a whole day of
+# ticks for every slider position.
+soak: build
+	ZARVOTEL_SOAK=10 ctest --preset dev -R 'tst_faults|tst_day'
+
+# The end-to-end tests under valgrind's memcheck; any memory error fails.
+memcheck: build
+	@for t in tst_endtoend tst_link; do \
+	  echo "memcheck $$t"; \
+	  QT_QPA_PLATFORM=offscreen valgrind --error-exitcode=1 --leak-check=no -q \
+	    ./build/dev/tests/$$t -silent || exit 1; \
+	done
+
+# ComputeStep per call, then the floor program and Zarvotel side by side, BENCH_SECONDS each.
+BENCH_SECONDS ?= 60
 bench: build
 	./build/dev/bench/bench_computestep --benchmark_counters_tabular=true
+	./build/dev/bench/rhythm ./build/dev/bench/floor ./build/dev/bench/zarvotel_driven $(BENCH_SECONDS) 2
 
 clean:
 	rm -rf build

@@ -4,6 +4,7 @@
 #include "lockablecombobox.h"
 #include "protocol.h"
 
+#include <QFontDatabase>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -19,15 +20,25 @@ constexpr int TimerIntervalMs = 100;
 enum class Face { Verdana, MsSansSerif };
 
 // The named face, or the nearest sans-serif face the system has, at the given size.
+// Only a face that is there is named: looking up fallbacks for a missing one is slow.
 QFont controlFont(Face face, qreal points, bool bold)
 {
+    static const auto firstPresent = [](std::initializer_list<const char *> names) {
+        for (const char *name : names) {
+            const QString family = QString::fromLatin1(name);
+            if (QFontDatabase::hasFamily(family))
+                return family;
+        }
+        return QString();
+    };
+    static const QString verdana = firstPresent({"Verdana", "DejaVu Sans"});
+    static const QString msSansSerif = firstPresent(
+        {"MS Sans Serif", "Microsoft Sans Serif", "Liberation Sans", "Arial", "DejaVu Sans"});
+
     QFont font;
-    font.setFamilies(face == Face::Verdana
-                         ? QStringList{QStringLiteral("Verdana"), QStringLiteral("DejaVu Sans")}
-                         : QStringList{QStringLiteral("MS Sans Serif"),
-                                       QStringLiteral("Microsoft Sans Serif"),
-                                       QStringLiteral("Liberation Sans"),
-                                       QStringLiteral("DejaVu Sans")});
+    const QString &family = face == Face::Verdana ? verdana : msSansSerif;
+    if (!family.isEmpty())
+        font.setFamily(family);
     font.setStyleHint(QFont::SansSerif);
     font.setPointSizeF(points);
     font.setWeight(bold ? QFont::Bold : QFont::Normal);

@@ -1,0 +1,32 @@
+// Zarvotel as the program starts it, with the user's two clicks made for it: Connect to
+// 127.0.0.1:PORT, then Start once the link is up. Usage: zarvotel_driven PORT
+
+#include "mainwindow.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStyleFactory>
+
+#include <cstdio>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+
+    Window::Main window;
+    window.show();
+    std::printf("shown\n");
+    std::fflush(stdout);
+    if (qEnvironmentVariableIsSet("BENCH_QUIT_WHEN_SHOWN"))
+        return 0;
+
+    window.controls().port->setText(QString::fromLatin1(argc > 1 ? argv[1] : "7809"));
+    QObject::connect(&window.Winsock(), &Rig::RigClient::connected, &window, [&] {
+        if (!window.isTimer1Enabled())
+            window.controls().Command1->click();
+    });
+    window.controls().connect->click();
+    return QApplication::exec();
+}

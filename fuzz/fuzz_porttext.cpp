@@ -1,0 +1,19 @@
+// Fuzzes the port-text reader and the check made before connecting.
+
+#include "protocol.h"
+
+#include <cstdint>
+#include <cstdlib>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    const QString text = QString::fromUtf8(reinterpret_cast<const char *>(data), qsizetype(size));
+    const std::optional<qint32> port = Rig::PortFromText(text);
+    const auto problem = Rig::ConnectProblem(QStringLiteral("127.0.0.1"), text, port);
+    // Exactly the ports a socket can take are accepted, and a refusal is a short sentence.
+    if (problem.has_value() == (port && *port >= 1 && *port <= 65535))
+        std::abort();
+    if (problem && problem->size() > 100)
+        std::abort();
+    return 0;
+}
