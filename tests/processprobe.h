@@ -22,6 +22,15 @@ inline qint64 residentKiB()
     return -1;
 }
 
+// AddressSanitizer holds freed memory in quarantine, so resident memory says nothing of
+// leaks or growth in a sanitized build.
+inline constexpr bool residentMemoryIsMeaningful =
+#if defined(__SANITIZE_ADDRESS__)
+    false;
+#else
+    true;
+#endif
+
 // How many times longer the slow soak runs (ZARVOTEL_SOAK=N; 1 by default).
 inline int soakFactor()
 {

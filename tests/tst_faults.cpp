@@ -246,7 +246,7 @@ void TestFaults::peerThatNeverReads()
     QCOMPARE(window.indicatorColour(), Rig::IndicatorRed);
     const qint64 grown = residentKiB() - before;
     qInfo("recovery after %d ticks; resident memory grew by %lld KiB", ticks, grown);
-    QVERIFY2(grown < 8 * 1024, qPrintable(QString::number(grown)));
+    QVERIFY2(!residentMemoryIsMeaningful || grown < 8 * 1024, qPrintable(QString::number(grown)));
 }
 
 void TestFaults::floodingPeerKeepsTheRhythm()
@@ -281,7 +281,7 @@ void TestFaults::floodingPeerKeepsTheRhythm()
           flood.sent() >> 20, qint64(tickNs.size()), worstMs, grown);
     QVERIFY(flood.sent() > 1 << 20);
     QVERIFY2(worstMs <= 20, qPrintable(QString::number(worstMs)));
-    QVERIFY2(grown < 32 * 1024, qPrintable(QString::number(grown)));
+    QVERIFY2(!residentMemoryIsMeaningful || grown < 32 * 1024, qPrintable(QString::number(grown)));
     QVERIFY(window.statusCaption().startsWith(Rig::ReplyPrefix)
             || window.statusCaption() == Rig::SendFailedText);
 }
@@ -317,7 +317,7 @@ void TestFaults::connectDisconnectCycles()
     qInfo("%d cycles: %d -> %d descriptors, resident memory grew %lld KiB",
           cycles, fdsBefore, fdsAfter, grown);
     QCOMPARE(fdsAfter, fdsBefore);
-    QVERIFY2(grown < 4 * 1024, qPrintable(QString::number(grown)));
+    QVERIFY2(!residentMemoryIsMeaningful || grown < 4 * 1024, qPrintable(QString::number(grown)));
     QCOMPARE(window.statusCaption(), Rig::DisconnectedText);
 }
 
