@@ -5,7 +5,8 @@
 # make soak, make fuzz, make memcheck: the longer proofs (see HACKING.md)
 
 DEBIAN_PACKAGES := cmake g++ make pkg-config qt6-base-dev libbenchmark-dev \
-                   fonts-dejavu-core fonts-liberation clang libclang-rt-14-dev valgrind
+                   fonts-dejavu-core fonts-liberation clang libclang-rt-14-dev valgrind \
+                   libhamlib-utils
 SHELL := /bin/bash
 SUDO := $(if $(filter 0,$(shell id -u)),,sudo)
 JOBS ?= $(shell nproc)

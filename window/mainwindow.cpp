@@ -86,11 +86,11 @@ qint32 rgbIntFromColour(const QColor &colour)
     return colour.red() | (colour.green() << 8) | (colour.blue() << 16);
 }
 
-Main::Main(Tracking::Clock clock, QWidget *parent)
+Main::Main(Tracking::Clock clock, Rig::Protocol protocol, QWidget *parent)
     : QWidget(parent)
     , m_clock(clock ? std::move(clock) : Tracking::Clock(&QDateTime::currentDateTime))
     , m_tickCycle(*this, m_clock, {})
-    , m_rigLink(*this, m_winsock)
+    , m_rigLink(*this, m_winsock, protocol)
 {
     setObjectName(QStringLiteral("Main"));
     setWindowTitle(QStringLiteral("Zarvotel for HamRadioDeluxe"));
@@ -127,7 +127,7 @@ void Main::createControls()
     m_ui.Label8 = makeLabel(m_ui.Frame1, "Label8", QStringLiteral("Host"));
     m_ui.host = makeTextBox(m_ui.Frame1, "host", QStringLiteral("127.0.0.1"));
     m_ui.Label9 = makeLabel(m_ui.Frame1, "Label9", QStringLiteral("Port"));
-    m_ui.port = makeTextBox(m_ui.Frame1, "port", QStringLiteral("7809"));
+    m_ui.port = makeTextBox(m_ui.Frame1, "port", QString::number(Rig::defaultPort(m_rigLink.protocol())));
 
     m_ui.Label4 = makeLabel(this, "Label4", QStringLiteral("Frequency"));
     m_ui.Label4->setFont(verdanaBold);

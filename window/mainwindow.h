@@ -46,8 +46,11 @@ class Main : public QWidget, public Tracking::TrackingControls, public Rig::Link
     Q_OBJECT
 
 public:
-    // clock gives "now" in local time; tests set it.
-    explicit Main(Tracking::Clock clock = {}, QWidget *parent = nullptr);
+    // clock gives "now" in local time; tests set it. protocol is the rig-control program's
+    // language; the port field starts with its default port.
+    explicit Main(Tracking::Clock clock = {},
+                  Rig::Protocol protocol = Rig::Protocol::HrdText,
+                  QWidget *parent = nullptr);
     ~Main() override;
 
     const MainControls &controls() const { return m_ui; }
