@@ -1,6 +1,6 @@
 # make run   installs what is missing, builds and starts Zarvotel
 # make test  installs what is missing, builds and runs every test (plain and sanitized)
-# make demo  starts the rig simulator and Zarvotel together
+# make demo  starts the rig simulator and Zarvotel together (RIG=rigctld and so on)
 # make bench times the step computation and compares Zarvotel with a bare Qt program
 # make soak, make fuzz, make memcheck: the longer proofs (see HACKING.md)
 
@@ -34,11 +34,13 @@ build: configure
 run: build
 	./build/dev/app/zarvotel
 
-# The rig simulator on the default port, and Zarvotel beside it; both end together.
+# The rig simulator and Zarvotel beside it, speaking RIG (hrd-text, hrd, rigctld, flrig);
+# both end together.
+RIG ?= hrd-text
 demo: build
-	./build/dev/tools/rigsim/rigsim --port $${PORT:-7809} & sim=$$!; \
+	./build/dev/tools/rigsim/rigsim --rig $(RIG) & sim=$$!; \
 	trap 'kill $$sim 2>/dev/null' EXIT INT TERM; \
-	./build/dev/app/zarvotel
+	./build/dev/app/zarvotel --rig $(RIG)
 
 test: test-plain test-asan
 	$(MAKE) fuzz FUZZ_SECONDS=30

@@ -1,5 +1,5 @@
 // Zarvotel as the program starts it, with the user's two clicks made for it: Connect to
-// 127.0.0.1:PORT, then Start once the link is up. Usage: zarvotel_driven PORT
+// 127.0.0.1:PORT, then Start once the link is up. Usage: zarvotel_driven PORT [PROTOCOL]
 
 #include "mainwindow.h"
 
@@ -15,7 +15,8 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
 
-    Window::Main window;
+    const auto protocol = Rig::protocolFromOption(QString::fromLatin1(argc > 2 ? argv[2] : "hrd-text"));
+    Window::Main window({}, protocol.value_or(Rig::Protocol::HrdText));
     window.show();
     std::printf("shown\n");
     std::fflush(stdout);
