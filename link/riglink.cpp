@@ -16,6 +16,7 @@ RigLink::RigLink(LinkControls &controls, RigClient &client, Protocol protocol, Q
         m_controls.setIndicatorToolTip(text);
     });
     m_replyTimer.setSingleShot(true);
+    m_replyTimer.setTimerType(Qt::PreciseTimer);
     m_replyTimer.setInterval(ReplyTimeoutMs);
     connect(&m_replyTimer, &QTimer::timeout, this, [this] {
         m_controls.setIndicatorToolTip(

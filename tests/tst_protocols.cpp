@@ -7,6 +7,7 @@
 #include "riglink.h"
 #include "rigprotocols.h"
 
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
@@ -246,6 +247,8 @@ private Q_SLOTS:
     void plainTextStaysAsItWas();
 
     void realRigctldTunesTheDummyRadio();
+    void rigsimSpeaksEveryProtocol_data();
+    void rigsimSpeaksEveryProtocol();
     void commandLine();
 };
 
@@ -525,7 +528,8 @@ void TestProtocols::silenceForTwoSecondsIsAFailedSend()
     rig.link.SendStep(QStringLiteral("2000000"));
     QTRY_COMPARE_WITH_TIMEOUT(rig.controls.status,
                               QStringLiteral("Ready to connect, rigctld needs to be running."), 4000);
-    QVERIFY(clock.elapsed() >= RigLink::ReplyTimeoutMs - 50);
+    QVERIFY2(clock.elapsed() >= RigLink::ReplyTimeoutMs - 50,
+             qPrintable(QString::number(clock.elapsed()) + u' ' + rig.controls.toolTip));
     QCOMPARE(rig.controls.colour, IndicatorRed);
     QVERIFY(!rig.client.isConnected());
 }
@@ -591,7 +595,11 @@ void TestProtocols::realRigctldTunesTheDummyRadio()
         }
         return socket.readLine().trimmed();
     };
-    QTRY_VERIFY_WITH_TIMEOUT(!ask("f\n").isEmpty(), 5000);
+    QElapsedTimer waited;
+    waited.start();
+    while (ask("f\n").isEmpty() && waited.elapsed() < 15'000)
+        QTest::qWait(100);
+    QVERIFY2(waited.elapsed() < 15'000, "rigctld did not answer");
 
     QDateTime now(QDate(2026, 12, 7), QTime(12, 34, 56, 789)); // 21.9 MHz
     Window::Main window([&] { return now; }, Protocol::Rigctld);
@@ -609,6 +617,37 @@ void TestProtocols::realRigctldTunesTheDummyRadio()
     window.controls().Command1->click();
     rigctld.kill();
     rigctld.waitForFinished();
+}
+
+void TestProtocols::rigsimSpeaksEveryProtocol_data()
+{
+    QTest::addColumn<QString>("rig");
+    QTest::addColumn<QString>("reply");
+    QTest::newRow("hrd-text") << "hrd-text" << "OK\r\n";
+    QTest::newRow("hrd") << "hrd" << "OK";
+    QTest::newRow("rigctld") << "rigctld" << "RPRT 0";
+    QTest::newRow("flrig") << "flrig" << "1";
+}
+
+void TestProtocols::rigsimSpeaksEveryProtocol()
+{
+    QFETCH(QString, rig);
+    QFETCH(QString, reply);
+    const quint16 port = freePort();
+    QProcess rigsim;
+    rigsim.start(QStringLiteral(RIGSIM_PATH),
+                 {QStringLiteral("--rig"), rig, QStringLiteral("--port"), QString::number(port)});
+    QVERIFY(rigsim.waitForReadyRead(5000));
+    QVERIFY(rigsim.readLine().startsWith("rigsim listening"));
+
+    LinkUnderTest link(*protocolFromOption(rig), port);
+    QVERIFY(link.connect());
+    link.link.SendStep(QStringLiteral("7100000"));
+    QTRY_COMPARE(link.controls.status, ReplyPrefix + reply);
+    QByteArray printed;
+    QTRY_VERIFY2((printed += rigsim.readAllStandardOutput()).contains("7100000"), printed.constData());
+    rigsim.kill();
+    rigsim.waitForFinished();
 }
 
 void TestProtocols::commandLine()
