@@ -11,7 +11,7 @@ SHELL := /bin/bash
 SUDO := $(if $(filter 0,$(shell id -u)),,sudo)
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build run demo test test-plain test-asan fuzz soak memcheck bench clean
+.PHONY: all deps configure build run demo test test-plain test-asan fuzz fuzz-smoke soak memcheck bench clean
 
 all: build
 
@@ -42,8 +42,11 @@ demo: build
 	trap 'kill $$sim 2>/dev/null' EXIT INT TERM; \
 	./build/dev/app/zarvotel --rig $(RIG)
 
-test: test-plain test-asan
-	$(MAKE) fuzz FUZZ_SECONDS=30
+# A short fuzzing run first, so that the last lines are CTest's summary.
+test: fuzz-smoke test-plain test-asan
+
+fuzz-smoke:
+	$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=30
 
 test-plain: build
 	ctest --preset dev -j $(JOBS)

@@ -6,7 +6,9 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
+#include <netinet/in.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 // A rig-control program stand-in on 127.0.0.1 and an ephemeral port: it accepts every
 // connection, keeps what each one sends, and can reply, close or reset them.
@@ -104,3 +106,33 @@ inline quint16 closedPort()
     server.listen(QHostAddress::LocalHost, 0);
     return server.serverPort();
 }
+
+// A plain listening socket on 127.0.0.1 and an ephemeral port, with the given backlog.
+inline int listenOnLoopback(int backlog, quint16 *port, sockaddr_in *bound = nullptr)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
+    ::listen(fd, backlog);
+    socklen_t length = sizeof address;
+    ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
+    *port = ntohs(address.sin_port);
+    if (bound)
+        *bound = address;
+    return fd;
+}
+
+// A listener that never accepts nor reads: the kernel completes the handshake and then
+// buffers until full.
+struct StalledListener
+{
+    quint16 port = 0;
+    const int fd = listenOnLoopback(4, &port);
+
+    ~StalledListener() { ::close(fd); }
+    StalledListener() = default;
+    StalledListener(const StalledListener &) = delete;
+    StalledListener &operator=(const StalledListener &) = delete;
+};

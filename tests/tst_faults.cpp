@@ -14,11 +14,6 @@
 #include <QTest>
 #include <QThread>
 
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 
 using Window::Main;
@@ -33,21 +28,13 @@ QDateTime fixedNoon()
 // A listener whose accept queue is full, so that a further connection attempt stays pending.
 struct FullBacklogListener
 {
-    int listener = -1;
-    QList<int> fillers;
     quint16 port = 0;
+    sockaddr_in address{};
+    const int listener = listenOnLoopback(0, &port, &address);
+    QList<int> fillers;
 
     FullBacklogListener()
     {
-        listener = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address);
-        ::listen(listener, 0);
-        socklen_t length = sizeof address;
-        ::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length);
-        port = ntohs(address.sin_port);
         for (int i = 0; i < 3; ++i) {
             const int filler = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
             ::connect(filler, reinterpret_cast<sockaddr *>(&address), sizeof address);
@@ -211,23 +198,7 @@ void TestFaults::pendingAttemptAbandonedByTheNextTick()
 
 void TestFaults::peerThatNeverReads()
 {
-    struct Stalled
-    {
-        int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        quint16 port = 0;
-        Stalled()
-        {
-            sockaddr_in address{};
-            address.sin_family = AF_INET;
-            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
-            ::listen(fd, 4);
-            socklen_t length = sizeof address;
-            ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
-            port = ntohs(address.sin_port);
-        }
-        ~Stalled() { ::close(fd); }
-    } stalled;
+    StalledListener stalled;
 
     Main window(fixedNoon);
     window.controls().port->setText(QString::number(stalled.port));

@@ -1,3 +1,4 @@
+#include "fakelinkcontrols.h"
 #include "loopbackpeer.h"
 #include "protocol.h"
 #include "riglink.h"
@@ -5,50 +6,11 @@
 #include <QSignalSpy>
 #include <QTest>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 using namespace Rig;
 
 namespace {
 
-struct FakeLinkControls : LinkControls
-{
-    QString host = QStringLiteral("127.0.0.1");
-    QString port = QStringLiteral("7809");
-    QString status = QStringLiteral("Status");
-    qint32 colour = IndicatorRed;
-    QString toolTip;
-
-    QString hostText() const override { return host; }
-    QString portText() const override { return port; }
-    void setStatusCaption(const QString &text) override { status = text; }
-    void setIndicatorColour(qint32 c) override { colour = c; }
-    void setIndicatorToolTip(const QString &text) override { toolTip = text; }
-};
-
-// A listening socket on 127.0.0.1 that never accepts nor reads: the kernel completes the
-// handshake and then buffers until full.
-struct StalledListener
-{
-    int fd = -1;
-    quint16 port = 0;
-
-    StalledListener()
-    {
-        fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
-        ::listen(fd, 4);
-        socklen_t length = sizeof address;
-        ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
-        port = ntohs(address.sin_port);
-    }
-    ~StalledListener() { ::close(fd); }
-};
 
 } // namespace
 

@@ -1,6 +1,7 @@
 // The rig-control programs beside HamRadioDeluxe's text lines: their wire formats, the
 // paced conversation, and a real rigctld.
 
+#include "fakelinkcontrols.h"
 #include "loopbackpeer.h"
 #include "mainwindow.h"
 #include "protocol.h"
@@ -32,20 +33,6 @@ QByteArray handFrame(const char *ascii)
     return frame + QByteArray(2, '\0');
 }
 
-struct FakeLinkControls : LinkControls
-{
-    QString host = QStringLiteral("127.0.0.1");
-    QString port;
-    QString status = QStringLiteral("Status");
-    qint32 colour = IndicatorRed;
-    QString toolTip;
-
-    QString hostText() const override { return host; }
-    QString portText() const override { return port; }
-    void setStatusCaption(const QString &text) override { status = text; }
-    void setIndicatorColour(qint32 c) override { colour = c; }
-    void setIndicatorToolTip(const QString &text) override { toolTip = text; }
-};
 
 // A peer that speaks a paced protocol: it keeps every command and answers each as told.
 class ProtocolPeer : public QObject

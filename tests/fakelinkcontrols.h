@@ -1,0 +1,20 @@
+#pragma once
+
+#include "protocol.h"
+#include "riglink.h"
+
+// The window's link controls as plain values.
+struct FakeLinkControls : Rig::LinkControls
+{
+    QString host = QStringLiteral("127.0.0.1");
+    QString port = QStringLiteral("7809");
+    QString status = QStringLiteral("Status");
+    qint32 colour = Rig::IndicatorRed;
+    QString toolTip;
+
+    QString hostText() const override { return host; }
+    QString portText() const override { return port; }
+    void setStatusCaption(const QString &text) override { status = text; }
+    void setIndicatorColour(qint32 c) override { colour = c; }
+    void setIndicatorToolTip(const QString &text) override { toolTip = text; }
+};
