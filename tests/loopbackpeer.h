@@ -19,6 +19,7 @@ public:
         : QObject(parent)
     {
         connect(&m_server, &QTcpServer::newConnection, this, [this] {
+            m_sockets.removeIf([](const QPointer<QTcpSocket> &socket) { return socket.isNull(); });
             while (QTcpSocket *socket = m_server.nextPendingConnection()) {
                 m_sockets << socket;
                 ++m_accepted;
