@@ -270,9 +270,11 @@ QString hamlibErrorText(int code)
         "invalid VFO",
         "argument out of domain of function",
     };
-    const int index = code < 0 ? -code : code;
-    if (index < int(std::size(texts)))
-        return QString::fromLatin1(texts[index]);
+    // Hamlib writes its codes negative; older versions wrote them positive. The code comes
+    // from the network, so it is range-checked before it is negated or indexes anything.
+    constexpr int count = int(std::size(texts));
+    if (code > -count && code < count)
+        return QString::fromLatin1(texts[code < 0 ? -code : code]);
     return QStringLiteral("error %1").arg(code);
 }
 

@@ -1,11 +1,10 @@
 // A whole simulated day of ticks: properties of every step, for every listed period.
 
 #include "processprobe.h"
+#include "testenvironment.h"
 #include "tickcycle.h"
 
 #include <QTest>
-
-#include <ctime>
 
 using namespace Tracking;
 
@@ -51,12 +50,8 @@ class TestDay : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase()
-    {
-        // A fixed zone: the day is laid out from local midnight, whatever this machine says.
-        qputenv("TZ", "UTC");
-        tzset();
-    }
+    // A fixed zone: the day is laid out from local midnight, whatever this machine says.
+    void initTestCase() { setUpTestEnvironment(); }
     void wholeDay_data();
     void wholeDay();
 };

@@ -1,11 +1,9 @@
 #include "chirpschedule.h"
 #include "daytime.h"
+#include "testenvironment.h"
 #include "tickcycle.h"
 
 #include <QTest>
-
-#include <cmath>
-#include <ctime>
 
 using namespace Tracking;
 
@@ -77,13 +75,12 @@ private Q_SLOTS:
 
 void TestTracking::initTestCase()
 {
-    qputenv("TZ", "UTC");
-    tzset();
+    setUpTestEnvironment();
 }
 
 void TestTracking::init()
 {
-    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    setUpTestEnvironment();
 }
 
 void TestTracking::dayTime_data()
@@ -114,8 +111,7 @@ void TestTracking::dayTimeFollowsLocalMidnight()
     tzset();
     const QDateTime utc(QDate(2026, 12, 7), QTime(10, 0, 0, 250), Qt::UTC);
     const qint32 dayTime = DayTime(utc.toLocalTime());
-    qputenv("TZ", "UTC");
-    tzset();
+    setUpTestEnvironment();
     QCOMPARE(dayTime, 850);
 }
 
@@ -212,9 +208,9 @@ void TestTracking::computeStep()
     QFETCH(int, offsetUnits);
 
     const StepOutcome outcome = ComputeStep(dayTime, {period, chirptime, offsetUnits});
-    QVERIFY(std::holds_alternative<StepResult>(outcome));
-    const auto &step = std::get<StepResult>(outcome);
-    QCOMPARE(step.offsetMs, qint16(offsetUnits * 100));
+    const auto *result = std::get_if<StepResult>(&outcome);
+    QVERIFY(result);
+    const StepResult &step = *result;
     QTEST(step.periodPositionMs, "periodPositionMs");
     QTEST(step.chirpPositionMs, "chirpPositionMs");
     QTEST(step.sweepHz, "sweepHz");
@@ -228,8 +224,9 @@ void TestTracking::computeStepInCommaLocale()
 {
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
     const StepOutcome outcome = ComputeStep(78'400, {QStringLiteral("300"), QStringLiteral("78,5"), 0});
-    QVERIFY(std::holds_alternative<StepResult>(outcome));
-    const auto &step = std::get<StepResult>(outcome);
+    const auto *result = std::get_if<StepResult>(&outcome);
+    QVERIFY(result);
+    const StepResult &step = *result;
     QCOMPARE(step.chirpPositionMs, 299'900);
     QCOMPARE(step.stepText, QStringLiteral("29900000"));
     QCOMPARE(step.chirpPositionText, QStringLiteral("299,9"));
@@ -238,41 +235,78 @@ void TestTracking::computeStepInCommaLocale()
 
     // "78.5" is no number with a decimal comma.
     const StepOutcome dotted = ComputeStep(78'400, {QStringLiteral("300"), QStringLiteral("78.5"), 0});
-    QCOMPARE(std::get<StepFailure>(dotted), (StepFailure{StepError::NotANumber, StepField::Chirptime}));
+    const auto *failure = std::get_if<StepFailure>(&dotted);
+    QVERIFY(failure);
+    QCOMPARE(*failure, (StepFailure{StepError::NotANumber, StepField::Chirptime}));
 }
 
 void TestTracking::numbersReadAsTheLocaleReadsThem_data()
 {
     QTest::addColumn<QLocale>("locale");
     QTest::addColumn<QString>("chirptime");
+    QTest::addColumn<QString>("expected");
 
-    const QStringList texts{"78", "078", "+78", "-78", "78.5", "78,5", "78.", ".5", "1.2.3",
-                            " 78 ", "7 8", "1,200", "1.200", "1,200.5", "\u0663", "-", "+",
-                            "--1", "78.50000000000000000001", "123456789012345678901234567890",
-                            "0.1", "1e2", "\t78", "1\u00a0200", "\u221278"};
-    for (const char *name : {"C", "en_US", "de_DE", "fr_FR", "ar_EG"}) {
-        for (const QString &text : texts)
-            QTest::addRow("%s %s", name, qPrintable(text)) << QLocale(QString::fromLatin1(name)) << text;
+    // At day time 600 with period 300 the period position is 600 ms. A chirptime of c ms
+    // above it gives the chirp position 300,600 - c, else 600 - c: 78 s gives 222,600.
+    // "x": not a number in that locale; "o": a sweep beyond 32 bits.
+    const QList<std::pair<QString, const char *>> table{
+        //                                    C        en_US    de_DE    fr_FR    ar_EG
+        {QStringLiteral("78"), "222600 222600 222600 222600 222600"},
+        {QStringLiteral("078"), "222600 222600 222600 222600 222600"},
+        {QStringLiteral("+78"), "222600 222600 222600 222600 222600"},
+        {QStringLiteral("-78"), "78600 78600 78600 78600 78600"},
+        {QStringLiteral("\u221278"), "78600 78600 78600 78600 78600"}, // a minus sign
+        {QStringLiteral("78.5"), "222100 222100 x x x"},
+        {QStringLiteral("78,5"), "x x 222100 222100 x"},
+        {QStringLiteral("78."), "222600 222600 x x x"},
+        {QStringLiteral(".5"), "100 100 x x x"},
+        {QStringLiteral("0.1"), "500 500 x x x"},
+        {QStringLiteral("1.2.3"), "x x x x x"},
+        {QStringLiteral(" 78 "), "222600 222600 222600 222600 222600"},
+        {QStringLiteral("\t78"), "222600 222600 222600 222600 222600"},
+        {QStringLiteral("7 8"), "x x x x x"},
+        // Group separators are read where they are the locale's: 1,200 s is -899,400 ms.
+        {QStringLiteral("1,200"), "-899400 -899400 299400 299400 x"},
+        {QStringLiteral("1.200"), "299400 299400 -899400 x x"},
+        {QStringLiteral("1,200.5"), "-899900 -899900 x x x"},
+        {QStringLiteral("1\u00a0200"), "x x x x x"},
+        {QStringLiteral("\u0663"), "x x x x 297600"}, // Arabic-Indic 3
+        {QStringLiteral("-"), "x x x x x"},
+        {QStringLiteral("+"), "x x x x x"},
+        {QStringLiteral("--1"), "x x x x x"},
+        {QStringLiteral("78.50000000000000000001"), "222100 222100 x x x"},
+        {QStringLiteral("123456789012345678901234567890"), "o o o o o"},
+        {QStringLiteral("1e2"), "200600 200600 200600 200600 200600"},
+    };
+    const char *const locales[] = {"C", "en_US", "de_DE", "fr_FR", "ar_EG"};
+    for (const auto &[text, expected] : table) {
+        const QList<QByteArray> perLocale = QByteArray(expected).split(' ');
+        for (int i = 0; i < 5; ++i) {
+            QTest::addRow("%s %s", locales[i], qPrintable(text))
+                << QLocale(QString::fromLatin1(locales[i])) << text << QString::fromLatin1(perLocale.value(i));
+        }
     }
 }
 
-// The chirptime read by the computation is the number that QLocale reads in the text.
 void TestTracking::numbersReadAsTheLocaleReadsThem()
 {
     QFETCH(QLocale, locale);
     QFETCH(QString, chirptime);
-
-    bool ok = false;
-    const double seconds = locale.toDouble(chirptime, &ok);
-    // Day time 600: the period position is 600 ms.
-    const double c = seconds * 1000;
-    const double wrap = std::nearbyint(c > 600 ? 300'000 + (600 - c) : 600 - c);
-    const bool fits = ok && std::isfinite(c) && std::abs(wrap) < 2'147'483'647.0;
+    QFETCH(QString, expected);
 
     const StepOutcome outcome = ComputeStep(600, {QStringLiteral("300"), chirptime, 0}, locale);
-    QCOMPARE(std::holds_alternative<StepResult>(outcome), fits);
-    if (fits)
-        QCOMPARE(std::get<StepResult>(outcome).chirpPositionMs, qint32(wrap));
+    if (expected == u"x" || expected == u"o") {
+        const auto *failure = std::get_if<StepFailure>(&outcome);
+        QVERIFY(failure);
+        const StepFailure wanted = expected == u"x"
+                                       ? StepFailure{StepError::NotANumber, StepField::Chirptime}
+                                       : StepFailure{StepError::IntegerOverflow, StepField::Sweep};
+        QCOMPARE(*failure, wanted);
+        return;
+    }
+    const auto *step = std::get_if<StepResult>(&outcome);
+    QVERIFY(step);
+    QCOMPARE(step->chirpPositionMs, expected.toInt());
 }
 
 void TestTracking::failures_data()
@@ -307,6 +341,13 @@ void TestTracking::failures_data()
                                << StepField::Period;
     QTest::newRow("period rounds to 0") << noon << "0.0004" << "78" << 0
                                         << StepError::DivisionByZero << StepField::Period;
+    QTest::newRow("period -0.0004 rounds to 0") << noon << "-0.0004" << "78" << 0
+                                                << StepError::DivisionByZero << StepField::Period;
+    QTest::newRow("period -300") << noon << "-300" << "78" << 0 << StepError::NotPositive
+                                 << StepField::Period;
+    QTest::newRow("period -1 ms, smallest day time")
+        << std::numeric_limits<qint32>::min() << "-0.001" << "78" << 0 << StepError::NotPositive
+        << StepField::Period;
     QTest::newRow("chirptime letters") << noon << "300" << "x78" << 0 << StepError::NotANumber
                                        << StepField::Chirptime;
     QTest::newRow("chirptime empty") << noon << "300" << "" << 0 << StepError::NotANumber
@@ -333,8 +374,9 @@ void TestTracking::failures()
     QFETCH(StepField, field);
 
     const StepOutcome outcome = ComputeStep(dayTime, {period, chirptime, offsetUnits});
-    QVERIFY(std::holds_alternative<StepFailure>(outcome));
-    QCOMPARE(std::get<StepFailure>(outcome), (StepFailure{error, field}));
+    const auto *failure = std::get_if<StepFailure>(&outcome);
+    QVERIFY(failure);
+    QCOMPARE(*failure, (StepFailure{error, field}));
 }
 
 void TestTracking::failureMessages_data()
@@ -347,6 +389,7 @@ void TestTracking::failureMessages_data()
     QTest::newRow("chirptime out of range")
         << "300" << "1e400" << R"(Chirptime "1e400" is out of range.)";
     QTest::newRow("period zero") << "0" << "78" << R"(Period "0" is too short.)";
+    QTest::newRow("negative period") << "-300" << "78" << R"(Period "-300" must be more than 0 seconds.)";
     QTest::newRow("long text is cut")
         << QString(10'000, u'9') + u'x' << "78"
         << R"(Period "999999999999999999999999…" is not a number.)";
@@ -364,8 +407,9 @@ void TestTracking::failureMessages()
 
     const StepInputs inputs{period, chirptime, 0};
     const StepOutcome outcome = ComputeStep(43'200'600, inputs);
-    QVERIFY(std::holds_alternative<StepFailure>(outcome));
-    QCOMPARE(describeFailure(std::get<StepFailure>(outcome), inputs), message);
+    const auto *failure = std::get_if<StepFailure>(&outcome);
+    QVERIFY(failure);
+    QCOMPARE(describeFailure(*failure, inputs), message);
 }
 
 void TestTracking::startAndStop()
@@ -401,6 +445,8 @@ void TestTracking::startRefusedForUnusableSettings_data()
     QTest::newRow("period") << "abc" << "78" << R"(Period "abc" is not a number.)";
     QTest::newRow("chirptime") << "300" << "" << R"(Chirptime "" is not a number.)";
     QTest::newRow("zero period") << "0" << "78" << R"(Period "0" is too short.)";
+    QTest::newRow("negative period") << "-300" << "78"
+                                     << R"(Period "-300" must be more than 0 seconds.)";
 }
 
 void TestTracking::startRefusedForUnusableSettings()

@@ -1,5 +1,7 @@
 #include "chirpschedule.h"
 
+#include <QtNumeric>
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -153,8 +155,12 @@ StepOutcome ComputeStep(qint32 dayTime, const StepInputs &inputs, const QLocale 
         return StepFailure{*error, StepField::Period};
     r.periodMs = std::get<qint32>(periodMs);
 
+    // The division below never sees a divisor under 1: a negative one would count the
+    // periods backwards, and -1 traps for the smallest day time.
     if (r.periodMs == 0)
         return StepFailure{StepError::DivisionByZero, StepField::Period};
+    if (r.periodMs < 0)
+        return StepFailure{StepError::NotPositive, StepField::Period};
     r.periodPositionMs = dayTime % r.periodMs;
 
     const Number chirptimeSeconds = parseNumber(inputs.chirptimeText, locale, notation);
@@ -172,9 +178,9 @@ StepOutcome ComputeStep(qint32 dayTime, const StepInputs &inputs, const QLocale 
     if (const auto *error = std::get_if<StepError>(&wrapMs))
         return StepFailure{*error, StepField::Sweep};
 
-    if (__builtin_add_overflow(std::get<qint32>(wrapMs), r.offsetMs, &r.chirpPositionMs))
+    if (qAddOverflow(std::get<qint32>(wrapMs), qint32(r.offsetMs), &r.chirpPositionMs))
         return StepFailure{StepError::IntegerOverflow, StepField::Sweep};
-    if (__builtin_mul_overflow(r.chirpPositionMs, HzPerMs, &r.sweepHz))
+    if (qMulOverflow(r.chirpPositionMs, HzPerMs, &r.sweepHz))
         return StepFailure{StepError::IntegerOverflow, StepField::Sweep};
 
     // Past 30 MHz the radio waits at 2 MHz for the next chirp.
@@ -208,6 +214,8 @@ QString describeFailure(const StepFailure &failure, const StepInputs &inputs)
         return QStringLiteral("%1 %2 is not a number.").arg(name, text);
     case StepError::DivisionByZero:
         return QStringLiteral("%1 %2 is too short.").arg(name, text);
+    case StepError::NotPositive:
+        return QStringLiteral("%1 %2 must be more than 0 seconds.").arg(name, text);
     case StepError::IntegerOverflow:
     case StepError::FloatingPoint:
         break;

@@ -34,6 +34,7 @@ enum class StepError {
     NotANumber,
     FloatingPoint, // floating-point overflow or invalid operation
     DivisionByZero,
+    NotPositive, // a period below 0 ms, which no sounder has
 };
 
 // Which setting, or which combination of them, a failure comes from.

@@ -1,0 +1,463 @@
+#include "rigpeer.h"
+
+#include <QTcpSocket>
+#include <QXmlStreamReader>
+#include <QtEndian>
+
+#if defined(Q_OS_WIN)
+#include <winsock2.h>
+#else
+#include <sys/socket.h>
+#endif
+
+#include <array>
+
+namespace Peer {
+namespace {
+
+struct DialectFacts
+{
+    Dialect dialect;
+    const char *name;
+    quint16 port;
+};
+
+constexpr std::array<DialectFacts, 4> Facts{{
+    {Dialect::HrdText, "hrd-text", 7809},
+    {Dialect::Hrd, "hrd", 7809},
+    {Dialect::Rigctld, "rigctld", 4532},
+    {Dialect::Flrig, "flrig", 12345},
+}};
+
+constexpr qsizetype MaxCommandBytes = 64 * 1024; // a command that never ends is not kept
+constexpr qsizetype FrameHeaderBytes = 16;
+constexpr quint32 FrameMagic1 = 0x1234ABCD;
+constexpr quint32 FrameMagic2 = 0xABCD1234;
+
+QByteArray frame(const QString &text)
+{
+    QByteArray bytes(FrameHeaderBytes, '\0');
+    for (const QChar c : text) {
+        bytes += char(c.unicode() & 0xff);
+        bytes += char(c.unicode() >> 8);
+    }
+    bytes.append(2, '\0');
+    qToLittleEndian<quint32>(quint32(bytes.size()), bytes.data());
+    qToLittleEndian<quint32>(FrameMagic1, bytes.data() + 4);
+    qToLittleEndian<quint32>(FrameMagic2, bytes.data() + 8);
+    return bytes;
+}
+
+QByteArray httpResponse(const QByteArray &xml)
+{
+    return "HTTP/1.1 200 OK\r\nServer: rigpeer\r\nContent-Type: text/xml\r\nContent-length: "
+           + QByteArray::number(xml.size()) + "\r\n\r\n" + xml;
+}
+
+QByteArray xmlRpcValue(const QByteArray &value)
+{
+    return "<?xml version=\"1.0\"?>\r\n<methodResponse><params><param><value>" + value
+           + "</value></param></params></methodResponse>\r\n";
+}
+
+QByteArray xmlRpcFault(const QByteArray &words)
+{
+    return "<?xml version=\"1.0\"?>\r\n<methodResponse><fault><value><struct><member><name>"
+           "faultCode</name><value><int>1</int></value></member><member><name>faultString"
+           "</name><value><string>"
+           + words + "</string></value></member></struct></value></fault></methodResponse>\r\n";
+}
+
+// An XML-RPC call: the method's name and the text of each parameter's value.
+struct MethodCall
+{
+    QString method;
+    QStringList params;
+};
+
+std::optional<MethodCall> readMethodCall(const QByteArray &body)
+{
+    QXmlStreamReader xml(body);
+    MethodCall call;
+    bool inValue = false;
+    while (!xml.atEnd()) {
+        xml.readNext();
+        if (!xml.isStartElement())
+            continue;
+        if (xml.name() == u"methodName") {
+            call.method = xml.readElementText();
+        } else if (xml.name() == u"value") {
+            inValue = true;
+        } else if (inValue) {
+            call.params << xml.readElementText(); // the typed element: <double>, <i4>, ...
+            inValue = false;
+        }
+    }
+    if (xml.hasError() || call.method.isEmpty())
+        return std::nullopt;
+    return call;
+}
+
+} // namespace
+
+QString dialectName(Dialect dialect)
+{
+    return QString::fromLatin1(Facts[std::size_t(dialect)].name);
+}
+
+std::optional<Dialect> dialectFromName(const QString &name)
+{
+    for (const DialectFacts &facts : Facts) {
+        if (name == QLatin1StringView(facts.name))
+            return facts.dialect;
+    }
+    return std::nullopt;
+}
+
+quint16 defaultPort(Dialect dialect)
+{
+    return Facts[std::size_t(dialect)].port;
+}
+
+// One accepted connection: takes the commands from its stream and hands them to the peer.
+class RigPeer::Conversation : public QObject
+{
+public:
+    Conversation(RigPeer &peer, QTcpSocket *socket)
+        : QObject(socket)
+        , m_peer(peer)
+        , m_socket(socket)
+    {
+        connect(socket, &QTcpSocket::readyRead, this, &Conversation::read);
+        if (peer.m_behaviour == Behaviour::Stall)
+            socket->setReadBufferSize(1);
+    }
+
+private:
+    void read()
+    {
+        if (m_peer.m_behaviour == Behaviour::Stall) {
+            m_socket->setReadBufferSize(1); // the kernel's buffers fill from here on
+            return;
+        }
+        const QByteArray bytes = m_socket->readAll();
+        m_peer.m_received += bytes;
+        m_buffer += bytes;
+        while (m_socket->state() == QAbstractSocket::ConnectedState && takeOne()) {
+        }
+        if (m_buffer.size() > MaxCommandBytes)
+            drop(QStringLiteral("more than 64 KiB without a whole command"));
+    }
+
+    // Takes one whole command from the front of the buffer; false when none is there.
+    bool takeOne()
+    {
+        switch (m_peer.m_dialect) {
+        case Dialect::HrdText:
+        case Dialect::Rigctld:
+            return takeLine();
+        case Dialect::Hrd:
+            return takeFrame();
+        case Dialect::Flrig:
+            return takeRequest();
+        }
+        return false;
+    }
+
+    bool takeLine()
+    {
+        const qsizetype end = m_buffer.indexOf('\n');
+        if (end < 0)
+            return false;
+        Command command{QString::fromUtf8(m_buffer.left(end)).trimmed(), m_buffer.left(end + 1), {}};
+        m_buffer.remove(0, end + 1);
+        const QByteArray line = command.raw.simplified();
+        static const QByteArray set("set frequency-hz ");
+        if (line.startsWith(set)) {
+            respond(command, set.trimmed(), line.mid(set.size()));
+        } else {
+            const QList<QByteArray> words = line.split(' ');
+            respond(command, words.value(0), words.value(1));
+        }
+        return true;
+    }
+
+    bool takeFrame()
+    {
+        if (m_buffer.size() < FrameHeaderBytes)
+            return false;
+        const quint32 size = qFromLittleEndian<quint32>(m_buffer.constData());
+        if (qFromLittleEndian<quint32>(m_buffer.constData() + 4) != FrameMagic1
+            || qFromLittleEndian<quint32>(m_buffer.constData() + 8) != FrameMagic2
+            || size < quint32(FrameHeaderBytes) || size > quint32(MaxCommandBytes)) {
+            drop(QStringLiteral("a frame with a bad header"));
+            return false;
+        }
+        if (m_buffer.size() < qsizetype(size))
+            return false;
+        QString text;
+        for (qsizetype i = FrameHeaderBytes; i + 1 < qsizetype(size); i += 2) {
+            const char16_t unit = qFromLittleEndian<quint16>(m_buffer.constData() + i);
+            if (unit == 0)
+                break;
+            text += QChar(unit);
+        }
+        Command command{text, m_buffer.left(size), {}};
+        m_buffer.remove(0, size);
+        // "[1] set frequency-hz 7100000": the context, then the command and its argument.
+        QString words = text;
+        if (words.startsWith(u'[') && words.contains(u']'))
+            words = words.mid(words.indexOf(u']') + 1).trimmed();
+        const qsizetype lastBlank = words.lastIndexOf(u' ');
+        const bool isSet = words.startsWith(u"set frequency-hz ");
+        respond(command, isSet ? QByteArray("set frequency-hz") : words.toUtf8(),
+                isSet ? words.mid(lastBlank + 1).toUtf8() : QByteArray());
+        return true;
+    }
+
+    bool takeRequest()
+    {
+        const qsizetype headerEnd = m_buffer.indexOf("\r\n\r\n");
+        if (headerEnd < 0)
+            return false;
+        const QList<QByteArray> lines = m_buffer.left(headerEnd).split('\n');
+        qsizetype length = -1;
+        for (qsizetype i = 1; i < lines.size(); ++i) {
+            const qsizetype colon = lines[i].indexOf(':');
+            if (colon > 0 && lines[i].left(colon).trimmed().toLower() == "content-length")
+                length = lines[i].mid(colon + 1).trimmed().toLongLong();
+        }
+        if (length < 0 || length > MaxCommandBytes) {
+            m_peer.m_problems << QStringLiteral("no usable Content-Length");
+            drop(QStringLiteral("a request without a usable Content-Length"));
+            return false;
+        }
+        if (m_buffer.size() < headerEnd + 4 + length)
+            return false;
+        const QByteArray raw = m_buffer.left(headerEnd + 4 + length);
+        const QByteArray body = raw.mid(headerEnd + 4);
+        m_buffer.remove(0, raw.size());
+
+        if (lines.value(0).trimmed() != "POST /RPC2 HTTP/1.1")
+            m_peer.m_problems << QStringLiteral("request line ") + QString::fromLatin1(lines.value(0).trimmed());
+        if (!lines.value(0).endsWith('\r'))
+            m_peer.m_problems << QStringLiteral("header lines must end in CR LF");
+        const std::optional<MethodCall> call = readMethodCall(body);
+        if (!call) {
+            m_peer.m_problems << QStringLiteral("body is no XML-RPC call");
+            m_socket->write(httpResponse(xmlRpcFault("not an XML-RPC call")));
+            return true;
+        }
+        Command command{(QStringList{call->method} + call->params).join(u' '), raw, {}};
+        respond(command, call->method.toUtf8(), call->params.value(0).toUtf8());
+        return true;
+    }
+
+    void respond(Command &command, const QByteArray &name, const QByteArray &argument)
+    {
+        command.taken = QDateTime::currentDateTime();
+        m_peer.m_commands << command;
+        Q_EMIT m_peer.commandTaken(command);
+        if (isFrequencyCommand(name) && !argument.isEmpty() && m_peer.m_behaviour != Behaviour::Refuse)
+            m_peer.m_frequency = argument;
+        switch (m_peer.m_behaviour) {
+        case Behaviour::Silent:
+        case Behaviour::Stall:
+            return;
+        case Behaviour::Close:
+            m_socket->disconnectFromHost();
+            return;
+        case Behaviour::Reset:
+            m_peer.resetSocket(m_socket);
+            return;
+        case Behaviour::Answer:
+        case Behaviour::Refuse:
+            break;
+        }
+        const QByteArray answer = m_peer.answerFor(name, argument);
+        if (answer.isEmpty())
+            return;
+        if (m_peer.m_holding)
+            m_peer.m_held.append({m_socket, answer});
+        else
+            m_socket->write(answer);
+    }
+
+    bool isFrequencyCommand(const QByteArray &name) const
+    {
+        return name == "set frequency-hz" || name == "F"
+               || name == "rig.set_frequency";
+    }
+
+    void drop(const QString &why)
+    {
+        Q_EMIT m_peer.dropped(why);
+        m_buffer.clear();
+        m_socket->abort();
+    }
+
+    RigPeer &m_peer;
+    QTcpSocket *m_socket;
+    QByteArray m_buffer;
+};
+
+RigPeer::RigPeer(Dialect dialect, Behaviour behaviour, QObject *parent)
+    : QObject(parent)
+    , m_dialect(dialect)
+    , m_behaviour(behaviour)
+{
+    connect(&m_server, &QTcpServer::newConnection, this, &RigPeer::accept);
+}
+
+RigPeer::~RigPeer()
+{
+    for (const auto &socket : std::as_const(m_sockets)) {
+        if (socket)
+            socket->disconnect(this);
+    }
+}
+
+bool RigPeer::listen(quint16 port)
+{
+    return m_server.listen(QHostAddress::LocalHost, port);
+}
+
+void RigPeer::accept()
+{
+    m_sockets.removeIf([](const QPointer<QTcpSocket> &socket) { return socket.isNull(); });
+    while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+        m_sockets << socket;
+        ++m_accepted;
+        new Conversation(*this, socket);
+        connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+            socket->deleteLater();
+            Q_EMIT connectionEnded();
+        });
+        Q_EMIT connectionAccepted(QStringLiteral("%1:%2").arg(socket->peerAddress().toString()).arg(socket->peerPort()));
+    }
+}
+
+QByteArray RigPeer::answerFor(const QByteArray &name, const QByteArray &argument)
+{
+    const bool refuse = m_behaviour == Behaviour::Refuse;
+    switch (m_dialect) {
+    case Dialect::HrdText:
+        return (refuse ? QByteArray("ERROR") : m_answer.isEmpty() ? QByteArray("OK") : m_answer) + "\r\n";
+    case Dialect::Hrd:
+        if (name == "get context")
+            return frame(QStringLiteral("1"));
+        if (name != "set frequency-hz")
+            return frame(QStringLiteral("Unknown command"));
+        return frame(refuse ? QStringLiteral("Unknown command")
+                            : QString::fromUtf8(m_answer.isEmpty() ? QByteArray("OK") : m_answer));
+    case Dialect::Rigctld:
+        if (name == "F" && !argument.isEmpty()) {
+            if (refuse)
+                return "RPRT -9\n";
+            return (m_answer.isEmpty() ? QByteArray("RPRT 0") : m_answer) + '\n';
+        }
+        if (name == "f")
+            return m_frequency + '\n';
+        return "RPRT -11\n";
+    case Dialect::Flrig:
+        break;
+    }
+    if (name == "rig.set_frequency") {
+        if (refuse)
+            return httpResponse(xmlRpcFault("radio not connected"));
+        return httpResponse(xmlRpcValue(m_answer.isEmpty() ? QByteArray("<i4>1</i4>") : m_answer));
+    }
+    if (name == "rig.get_vfo")
+        return httpResponse(xmlRpcValue("<string>" + m_frequency + "</string>"));
+    return httpResponse(xmlRpcFault("unknown method"));
+}
+
+void RigPeer::releaseAnswers()
+{
+    m_holding = false;
+    for (const auto &[socket, answer] : std::as_const(m_held)) {
+        if (socket)
+            socket->write(answer);
+    }
+    m_held.clear();
+}
+
+void RigPeer::send(const QByteArray &bytes)
+{
+    for (const auto &socket : std::as_const(m_sockets)) {
+        if (socket) {
+            socket->write(bytes);
+            socket->flush();
+        }
+    }
+}
+
+void RigPeer::closeAll()
+{
+    for (const auto &socket : std::as_const(m_sockets)) {
+        if (socket)
+            socket->close();
+    }
+}
+
+void RigPeer::halfCloseAll()
+{
+    for (const auto &socket : std::as_const(m_sockets)) {
+        if (!socket)
+            continue;
+        socket->flush();
+#if defined(Q_OS_WIN)
+        ::shutdown(SOCKET(socket->socketDescriptor()), SD_SEND);
+#else
+        ::shutdown(int(socket->socketDescriptor()), SHUT_WR);
+#endif
+    }
+}
+
+void RigPeer::resetAll()
+{
+    for (const auto &socket : std::as_const(m_sockets)) {
+        if (socket)
+            resetSocket(socket);
+    }
+}
+
+void RigPeer::resetSocket(QTcpSocket *socket)
+{
+    // Lingering with a zero timeout makes the close a reset.
+    const linger hard{1, 0};
+#if defined(Q_OS_WIN)
+    ::setsockopt(SOCKET(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER,
+                 reinterpret_cast<const char *>(&hard), sizeof hard);
+#else
+    ::setsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+#endif
+    socket->abort();
+}
+
+QStringList RigPeer::commandTexts() const
+{
+    QStringList texts;
+    for (const Command &command : m_commands)
+        texts << command.text;
+    return texts;
+}
+
+QList<QByteArray> RigPeer::lines() const
+{
+    QList<QByteArray> all = m_received.split('\n');
+    all.removeLast();
+    for (QByteArray &line : all)
+        line += '\n';
+    return all;
+}
+
+int RigPeer::open() const
+{
+    int count = 0;
+    for (const auto &socket : m_sockets)
+        count += socket && socket->state() == QAbstractSocket::ConnectedState;
+    return count;
+}
+
+} // namespace Peer

@@ -1,0 +1,125 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QTcpServer>
+
+#include <optional>
+
+class QTcpSocket;
+
+namespace Peer {
+
+// The wire languages of the rig-control programs, seen from the program's side.
+enum class Dialect {
+    HrdText, // HamRadioDeluxe's plain text lines
+    Hrd,     // HamRadioDeluxe 5 frames: a 16-byte header, then UTF-16LE text
+    Rigctld, // Hamlib's rigctld lines
+    Flrig,   // flrig's XML-RPC over HTTP/1.1
+};
+
+// "hrd-text", "hrd", "rigctld", "flrig", and back.
+QString dialectName(Dialect dialect);
+std::optional<Dialect> dialectFromName(const QString &name);
+quint16 defaultPort(Dialect dialect);
+
+// What the peer does with each command it takes.
+enum class Behaviour {
+    Answer, // answers as the program does when all is well
+    Silent, // takes the command and answers nothing
+    Refuse, // answers that the command was not carried out
+    Close,  // closes the connection (FIN) instead of answering
+    Reset,  // resets the connection (RST) instead of answering
+    Stall,  // stops reading, so that the sender's buffers fill up
+};
+
+// One command as the peer took it.
+struct Command
+{
+    QString text;    // a line without its line end, a frame's text, or "method arg ..."
+    QByteArray raw;  // its bytes on the wire
+    QDateTime taken; // when it was taken, by the system clock
+};
+
+// A rig-control program's stand-in on 127.0.0.1: takes the commands of one dialect from
+// every connection it accepts, keeps them, and answers as the script says. Its framing is
+// written here, apart from the client's, so that the two check each other.
+class RigPeer : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit RigPeer(Dialect dialect = Dialect::HrdText,
+                     Behaviour behaviour = Behaviour::Answer,
+                     QObject *parent = nullptr);
+    ~RigPeer() override;
+
+    // Listens on 127.0.0.1; port 0 takes a free one, which port() then tells.
+    bool listen(quint16 port = 0);
+    quint16 port() const { return m_server.serverPort(); }
+    QString errorString() const { return m_server.errorString(); }
+    void stopListening() { m_server.close(); }
+
+    Dialect dialect() const { return m_dialect; }
+    void setBehaviour(Behaviour behaviour) { m_behaviour = behaviour; }
+    // The answer to a frequency command: a line for the text dialects, a frame's text, or
+    // flrig's <value> content ("<i4>1</i4>"). Empty: the dialect's own.
+    void setAnswer(const QByteArray &answer) { m_answer = answer; }
+    // Keeps answers back until releaseAnswers().
+    void holdAnswers() { m_holding = true; }
+    void releaseAnswers();
+
+    // Acts on every open connection now.
+    void send(const QByteArray &bytes);
+    void closeAll();
+    void halfCloseAll(); // ends the sending half and goes on reading
+    void resetAll();
+
+    QList<Command> commands() const { return m_commands; }
+    QStringList commandTexts() const;
+    QByteArray received() const { return m_received; }
+    // What arrived, cut after each line feed; what follows the last one is left out.
+    QList<QByteArray> lines() const;
+    // The frequency the last frequency command set, in hertz as sent.
+    QByteArray frequency() const { return m_frequency; }
+    // What was wrong with a request, for the dialects that can tell.
+    QStringList problems() const { return m_problems; }
+    int accepted() const { return m_accepted; }
+    int open() const;
+
+Q_SIGNALS:
+    void connectionAccepted(const QString &from);
+    void connectionEnded();
+    void commandTaken(const Peer::Command &command);
+    // A connection the peer closed itself, and why.
+    void dropped(const QString &why);
+
+private:
+    class Conversation;
+    friend class Conversation;
+
+    void accept();
+    // The answer to a command of the given name and first argument, by the behaviour.
+    QByteArray answerFor(const QByteArray &name, const QByteArray &argument);
+    void resetSocket(QTcpSocket *socket);
+
+    const Dialect m_dialect;
+    Behaviour m_behaviour;
+    QByteArray m_answer;
+    bool m_holding = false;
+    QList<QPair<QPointer<QTcpSocket>, QByteArray>> m_held;
+
+    QTcpServer m_server;
+    QList<QPointer<QTcpSocket>> m_sockets;
+    QList<Command> m_commands;
+    QByteArray m_received;
+    QByteArray m_frequency = "0";
+    QStringList m_problems;
+    int m_accepted = 0;
+};
+
+} // namespace Peer
