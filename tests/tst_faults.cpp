@@ -1,10 +1,10 @@
 // Faults of the network and of the user's input, against the real window and timers.
 
 #include "lockablecombobox.h"
-#include "loopbackpeer.h"
 #include "mainwindow.h"
 #include "processprobe.h"
 #include "protocol.h"
+#include "testenvironment.h"
 
 #include <QElapsedTimer>
 #include <QLineEdit>
@@ -16,6 +16,10 @@
 
 #include <algorithm>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 using Window::Main;
 
 namespace {
@@ -25,16 +29,25 @@ QDateTime fixedNoon()
     return QDateTime(QDate(2026, 12, 7), QTime(12, 34, 56, 789));
 }
 
-// A listener whose accept queue is full, so that a further connection attempt stays pending.
+// A listener whose accept queue is full, so that a further connection attempt stays
+// pending. Linux only: it relies on the kernel dropping the handshake of a full queue.
 struct FullBacklogListener
 {
     quint16 port = 0;
     sockaddr_in address{};
-    const int listener = listenOnLoopback(0, &port, &address);
+    int listener = -1;
     QList<int> fillers;
 
     FullBacklogListener()
     {
+        listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address);
+        ::listen(listener, 0);
+        socklen_t length = sizeof address;
+        ::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length);
+        port = ntohs(address.sin_port);
         for (int i = 0; i < 3; ++i) {
             const int filler = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
             ::connect(filler, reinterpret_cast<sockaddr *>(&address), sizeof address);
@@ -93,7 +106,7 @@ private:
 
 struct Station
 {
-    LoopbackPeer peer;
+    Peer::RigPeer peer{Peer::Dialect::HrdText, Peer::Behaviour::Silent};
     Main window{fixedNoon};
 
     bool connectTo(quint16 port)
@@ -111,7 +124,7 @@ class TestFaults : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase() { QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates)); }
+    void initTestCase() { setUpTestEnvironment(); }
 
     void halfClosingPeer();
     void killedPeerProcessRestarted();
@@ -119,10 +132,8 @@ private Q_SLOTS:
     void peerThatNeverReads();
     void floodingPeerKeepsTheRhythm();
     void connectDisconnectCycles();
-    void hostileSettings_data();
-    void hostileSettings();
-    void hostileLinkFields_data();
-    void hostileLinkFields();
+    void hostileInput_data();
+    void hostileInput();
 };
 
 void TestFaults::halfClosingPeer()
@@ -133,21 +144,16 @@ void TestFaults::halfClosingPeer()
     rig.window.controls().Command1->click();
     QTRY_VERIFY(!rig.peer.lines().isEmpty());
     rig.peer.halfCloseAll();
-    QTRY_COMPARE_WITH_TIMEOUT(rig.window.statusCaption(), Rig::SendFailedText, 500);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.window.statusCaption(), Rig::SendFailedText, 1000);
     QCOMPARE(rig.window.indicatorColour(), Rig::IndicatorRed);
     QTRY_COMPARE(rig.peer.open(), 0);
 }
 
 void TestFaults::killedPeerProcessRestarted()
 {
-    const quint16 port = closedPort();
-    const auto startPeer = [port](QProcess &process) {
-        process.start(QStringLiteral(RIGSIM_PATH), {QStringLiteral("--port"), QString::number(port)});
-        return process.waitForReadyRead(5000)
-               && process.readLine().startsWith("rigsim listening");
-    };
     QProcess first;
-    QVERIFY(startPeer(first));
+    const quint16 port = startRigsim(first, {});
+    QVERIFY(port != 0);
 
     Main window(fixedNoon);
     window.controls().port->setText(QString::number(port));
@@ -158,12 +164,12 @@ void TestFaults::killedPeerProcessRestarted()
 
     first.kill();
     first.waitForFinished();
-    QTRY_COMPARE_WITH_TIMEOUT(window.statusCaption(), Rig::SendFailedText, 500);
+    QTRY_COMPARE_WITH_TIMEOUT(window.statusCaption(), Rig::SendFailedText, 1000);
     QCOMPARE(window.indicatorColour(), Rig::IndicatorRed);
     QVERIFY(window.isTimer1Enabled());
 
     QProcess second;
-    QVERIFY(startPeer(second));
+    QCOMPARE(startRigsim(second, {}, port), port); // the program comes back on its port
     window.controls().connect->click();
     QTRY_COMPARE(window.indicatorColour(), Rig::IndicatorGreen);
     QTRY_COMPARE(window.statusCaption(), Rig::ReplyPrefix + QStringLiteral("OK\r\n"));
@@ -182,26 +188,27 @@ void TestFaults::pendingAttemptAbandonedByTheNextTick()
     });
     window.controls().port->setText(QString::number(listener.port));
     window.controls().connect->click();
+    // A fixed wait only to show that the attempt does not complete by itself.
     QTest::qWait(150);
-    QVERIFY(!window.Winsock().isConnected()); // still pending
+    QVERIFY(!window.Winsock().isConnected());
     QCOMPARE(window.statusCaption(), QStringLiteral("Status"));
 
-    QElapsedTimer clock;
-    clock.start();
+    // The first tick finds the attempt pending: its send fails, and the recovery abandons it.
     window.controls().Command1->click();
-    QTRY_COMPARE(window.statusCaption(), Rig::SendFailedText);
-    QVERIFY2(clock.elapsed() < 300, "the tick waited for the network");
-    QTest::qWait(500);
-    QVERIFY(sent.size() >= 5); // the ticks went on
+    QTRY_COMPARE(sent.size(), 1);
+    QCOMPARE(window.statusCaption(), Rig::SendFailedText);
+    QCOMPARE(window.indicatorColour(), Rig::IndicatorRed);
+    QTRY_VERIFY(sent.size() >= 5); // the ticks went on
     QVERIFY(!window.Winsock().isConnected());
 }
 
 void TestFaults::peerThatNeverReads()
 {
-    StalledListener stalled;
+    Peer::RigPeer stalled(Peer::Dialect::HrdText, Peer::Behaviour::Stall);
+    QVERIFY(stalled.listen());
 
     Main window(fixedNoon);
-    window.controls().port->setText(QString::number(stalled.port));
+    window.controls().port->setText(QString::number(stalled.port()));
     window.controls().connect->click();
     QTRY_COMPARE(window.indicatorColour(), Rig::IndicatorGreen);
 
@@ -240,7 +247,8 @@ void TestFaults::floodingPeerKeepsTheRhythm()
     const qint64 before = residentKiB();
     window.controls().Command1->click();
     QTRY_VERIFY_WITH_TIMEOUT(flood.isFinished(), 10'000);
-    QTest::qWait(300);
+    // The flood ended with the connection: the next tick's send fails.
+    QTRY_COMPARE(window.statusCaption(), Rig::SendFailedText);
     window.controls().Command1->click();
 
     QVERIFY(tickNs.size() >= 25);
@@ -251,15 +259,14 @@ void TestFaults::floodingPeerKeepsTheRhythm()
     qInfo("%lld MiB of replies; %lld ticks, the latest %lld ms late; memory grew %lld KiB",
           flood.sent() >> 20, qint64(tickNs.size()), worstMs, grown);
     QVERIFY(flood.sent() > 1 << 20);
-    QVERIFY2(worstMs <= 20, qPrintable(QString::number(worstMs)));
+    // A stall would be seconds; a busy machine may delay a tick by tens of milliseconds.
+    QVERIFY2(worstMs <= 50, qPrintable(QString::number(worstMs)));
     QVERIFY2(!residentMemoryIsMeaningful || grown < 32 * 1024, qPrintable(QString::number(grown)));
-    QVERIFY(window.statusCaption().startsWith(Rig::ReplyPrefix)
-            || window.statusCaption() == Rig::SendFailedText);
 }
 
 void TestFaults::connectDisconnectCycles()
 {
-    LoopbackPeer peer;
+    Peer::RigPeer peer(Peer::Dialect::HrdText, Peer::Behaviour::Silent);
     QVERIFY(peer.listen());
     Main window(fixedNoon);
     window.controls().port->setText(QString::number(peer.port()));
@@ -292,116 +299,147 @@ void TestFaults::connectDisconnectCycles()
     QCOMPARE(window.statusCaption(), Rig::DisconnectedText);
 }
 
-namespace {
-
-QStringList hostileTexts()
+void TestFaults::hostileInput_data()
 {
-    return {QString(),
-            QStringLiteral("   "),
-            QString(10'000, u'7'),
-            QString(10'000, u'x'),
-            QStringLiteral("3\u00000\u00010"),
-            QStringLiteral("\t\r\n"),
-            QStringLiteral("\u0663\u0660\u0660"), // Arabic-Indic 300
-            QStringLiteral("\uff13\uff10\uff10"), // full-width 300
-            QStringLiteral("1e400"),
-            QStringLiteral("-1e400"),
-            QStringLiteral("nan"),
-            QStringLiteral("inf"),
-            QStringLiteral("-inf"),
-            QStringLiteral("-0"),
-            QStringLiteral("1,200"),
-            QStringLiteral("1.200,5"),
-            QStringLiteral("1\u00a0200"),
-            QStringLiteral("0x12C"),
-            QStringLiteral("2147483648"),
-            QStringLiteral("-2147483649"),
-            QStringLiteral("\U0001F4FB")};
-}
-
-} // namespace
-
-void TestFaults::hostileSettings_data()
-{
-    QTest::addColumn<bool>("period");
+    QTest::addColumn<QString>("field");
     QTest::addColumn<QString>("text");
-    int i = 0;
-    for (const QString &text : hostileTexts()) {
-        QTest::addRow("period %d", i) << true << text;
-        QTest::addRow("chirptime %d", i++) << false << text;
+    // For period and chirptime: the status line of a refused Start, or the line a usable
+    // text sends. For host and port: the status line right after Connect.
+    QTest::addColumn<QString>("expected");
+
+    const QString attempt = QStringLiteral("Status"); // an attempt shows nothing
+    const QString noPort = QStringLiteral("Cannot connect: port 0 is not between 1 and 65535.");
+    const QString noHost = QStringLiteral("Cannot connect: the host is empty.");
+    const QString sevens(10'000, u'7');
+    const QString exes(10'000, u'x');
+    const QString marks(3, QChar::ReplacementCharacter);
+    struct Row
+    {
+        const char *name;
+        QString text;
+        QString period, chirptime, host, port; // empty host: not tried as a host
+    };
+    const auto period = [](const QString &shown, const char *why) {
+        return QStringLiteral("Period \"%1\" %2").arg(shown, QLatin1StringView(why));
+    };
+    const auto chirptime = [](const QString &shown, const char *why) {
+        return QStringLiteral("Chirptime \"%1\" %2").arg(shown, QLatin1StringView(why));
+    };
+    const auto sweep = [](const char *chirp) {
+        return QStringLiteral("Period \"300\" and chirptime \"%1\" put the sweep out of range.")
+            .arg(QLatin1StringView(chirp));
+    };
+    const auto line = [](const char *hz) { return QStringLiteral("set frequency-hz %1\r\n").arg(QLatin1StringView(hz)); };
+    const auto tooLarge = [](const char *shown) {
+        return QStringLiteral("Cannot connect: port \"%1\" is too large.").arg(QLatin1StringView(shown));
+    };
+    // Texts that a resolver reads as an IPv4 number ("0x12C" is 0.0.1.44, "2147483648" is
+    // 128.0.0.0, full-width digits fold to ASCII) are not tried as hosts: the attempt would
+    // leave this machine.
+    const QList<Row> rows{
+        {"empty", {}, period({}, "is not a number."), chirptime({}, "is not a number."), noHost, noPort},
+        {"blanks", QStringLiteral("   "), period(QStringLiteral("   "), "is not a number."),
+         chirptime(QStringLiteral("   "), "is not a number."), noHost, noPort},
+        {"10,000 sevens", sevens, period(sevens.left(24) + QChar(0x2026), "is out of range."),
+         chirptime(sevens.left(24) + QChar(0x2026), "is out of range."), {},
+         tooLarge("777777777777777777777777")},
+        {"10,000 letters", exes, period(exes.left(24) + QChar(0x2026), "is not a number."),
+         chirptime(exes.left(24) + QChar(0x2026), "is not a number."), attempt, noPort},
+        {"control characters", QStringLiteral("3\u00000\u00010"),
+         period(QStringLiteral("3\uFFFD0\uFFFD0"), "is not a number."),
+         chirptime(QStringLiteral("3\uFFFD0\uFFFD0"), "is not a number."), attempt, attempt},
+        {"tab and line ends", QStringLiteral("\t\r\n"), period(marks, "is not a number."),
+         chirptime(marks, "is not a number."), noHost, noPort},
+        {"Arabic-Indic digits", QStringLiteral("\u0663\u0660\u0660"),
+         period(QStringLiteral("\u0663\u0660\u0660"), "is not a number."),
+         chirptime(QStringLiteral("\u0663\u0660\u0660"), "is not a number."), attempt, noPort},
+        {"full-width digits", QStringLiteral("\uff13\uff10\uff10"),
+         period(QStringLiteral("\uff13\uff10\uff10"), "is not a number."),
+         chirptime(QStringLiteral("\uff13\uff10\uff10"), "is not a number."), {}, noPort},
+        {"1e400", QStringLiteral("1e400"), period(QStringLiteral("1e400"), "is out of range."),
+         chirptime(QStringLiteral("1e400"), "is out of range."), attempt, attempt},
+        {"-1e400", QStringLiteral("-1e400"), period(QStringLiteral("-1e400"), "is out of range."),
+         chirptime(QStringLiteral("-1e400"), "is out of range."), attempt,
+         QStringLiteral("Cannot connect: port -1 is not between 1 and 65535.")},
+        {"nan", QStringLiteral("nan"), period(QStringLiteral("nan"), "is not a number."),
+         chirptime(QStringLiteral("nan"), "is not a number."), attempt, noPort},
+        {"inf", QStringLiteral("inf"), period(QStringLiteral("inf"), "is not a number."),
+         chirptime(QStringLiteral("inf"), "is not a number."), attempt, noPort},
+        {"-inf", QStringLiteral("-inf"), period(QStringLiteral("-inf"), "is not a number."),
+         chirptime(QStringLiteral("-inf"), "is not a number."), attempt, noPort},
+        // Chirptime -0 is 0: at 297,389 ms into the period the sweep is at 29.74 MHz.
+        {"-0", QStringLiteral("-0"), period(QStringLiteral("-0"), "is too short."), line("29700000"),
+         attempt, noPort},
+        // Period 1200: 897,389 ms in, 819.4 s of sweep is past 30 MHz. Chirptime 1200 s: the
+        // sweep under way began before the period did, a negative position.
+        {"1,200", QStringLiteral("1,200"), line("2000000"), line("2000000"), attempt, attempt},
+        {"1.200,5", QStringLiteral("1.200,5"), period(QStringLiteral("1.200,5"), "is not a number."),
+         chirptime(QStringLiteral("1.200,5"), "is not a number."), attempt, attempt},
+        {"no-break space", QStringLiteral("1\u00a0200"),
+         period(QStringLiteral("1\u00a0200"), "is not a number."),
+         chirptime(QStringLiteral("1\u00a0200"), "is not a number."), attempt, attempt},
+        {"0x12C", QStringLiteral("0x12C"), period(QStringLiteral("0x12C"), "is not a number."),
+         chirptime(QStringLiteral("0x12C"), "is not a number."), {}, noPort},
+        {"2147483648", QStringLiteral("2147483648"),
+         period(QStringLiteral("2147483648"), "is out of range."), sweep("2147483648"), {},
+         tooLarge("2147483648")},
+        {"-2147483649", QStringLiteral("-2147483649"),
+         period(QStringLiteral("-2147483649"), "is out of range."), sweep("-2147483649"), attempt,
+         tooLarge("-2147483649")},
+        {"emoji", QStringLiteral("\U0001F4FB"), period(QStringLiteral("\U0001F4FB"), "is not a number."),
+         chirptime(QStringLiteral("\U0001F4FB"), "is not a number."), attempt, noPort},
+    };
+    for (const Row &row : rows) {
+        QTest::addRow("period, %s", row.name) << "period" << row.text << row.period;
+        QTest::addRow("chirptime, %s", row.name) << "chirptime" << row.text << row.chirptime;
+        if (!row.host.isEmpty())
+            QTest::addRow("host, %s", row.name) << "host" << row.text << row.host;
+        QTest::addRow("port, %s", row.name) << "port" << row.text << row.port;
     }
 }
 
-void TestFaults::hostileSettings()
+void TestFaults::hostileInput()
 {
-    QFETCH(bool, period);
+    QFETCH(QString, field);
     QFETCH(QString, text);
+    QFETCH(QString, expected);
 
     Station rig;
     QVERIFY(rig.peer.listen());
-    QVERIFY(rig.connectTo(rig.peer.port()));
-    if (period)
-        rig.window.controls().Combo_period->setEditText(text);
-    else
-        rig.window.controls().chirptime->setText(text);
-    rig.window.controls().Command1->click();
-    QTest::qWait(350);
-
-    if (rig.window.isTimer1Enabled()) {
-        // Usable after all: every line sent is a well-formed step.
-        QVERIFY(!rig.peer.lines().isEmpty());
-        for (const QByteArray &line : rig.peer.lines()) {
-            QVERIFY2(line.size() == 26 || line.size() == 27, line.constData());
-            const int hz = line.mid(17, line.size() - 19).toInt();
-            QVERIFY(hz >= 2'000'000 && hz <= 30'000'000 && hz % 100'000 == 0);
+    const Window::MainControls &ui = rig.window.controls();
+    if (field == u"period" || field == u"chirptime") {
+        QVERIFY(rig.connectTo(rig.peer.port()));
+        if (field == u"period")
+            ui.Combo_period->setEditText(text);
+        else
+            ui.chirptime->setText(text);
+        ui.Command1->click();
+        if (expected.startsWith(u"set frequency-hz ")) {
+            QCOMPARE(ui.Command1->text(), QStringLiteral("Stop"));
+            QTRY_VERIFY(rig.peer.lines().size() >= 2);
+            for (const QByteArray &sent : rig.peer.lines())
+                QCOMPARE(QString::fromLatin1(sent), expected);
+        } else {
+            // Refused: nothing starts, nothing is sent, and the status line says why.
+            QCOMPARE(ui.Command1->text(), QStringLiteral("Start"));
+            QVERIFY(!rig.window.isTimer1Enabled());
+            QCOMPARE(rig.window.statusCaption(), expected);
+            QCOMPARE(ui.text2->text(), QStringLiteral("Stopped"));
+            QCOMPARE(rig.peer.received(), QByteArray());
         }
-        QCOMPARE(rig.window.controls().Command1->text(), QStringLiteral("Stop"));
-    } else {
-        QCOMPARE(rig.peer.received(), QByteArray());
-        QCOMPARE(rig.window.controls().Command1->text(), QStringLiteral("Start"));
-        QCOMPARE(rig.window.controls().text2->text(), QStringLiteral("Stopped"));
-        const QString status = rig.window.statusCaption();
-        QVERIFY2(status.startsWith(period ? u"Period " : u"Chirptime ")
-                     || status.startsWith(u"Period "),
-                 qPrintable(status));
-        QVERIFY(status.size() < 120);
+        return;
     }
-}
 
-void TestFaults::hostileLinkFields_data()
-{
-    QTest::addColumn<bool>("host");
-    QTest::addColumn<QString>("text");
-    int i = 0;
-    for (const QString &text : hostileTexts()) {
-        QTest::addRow("host %d", i) << true << text;
-        QTest::addRow("port %d", i++) << false << text;
-    }
-}
-
-void TestFaults::hostileLinkFields()
-{
-    QFETCH(bool, host);
-    QFETCH(QString, text);
-
-    Main window(fixedNoon);
-    LoopbackPeer peer;
-    QVERIFY(peer.listen());
-    window.controls().port->setText(QString::number(peer.port()));
-    (host ? window.controls().host : window.controls().port)->setText(text);
-    window.controls().connect->click();
-    QTest::qWait(200);
-    // Either a plain refusal in the status line, or an attempt that shows nothing yet, or
-    // (a hostile host that still names this machine) a connection.
-    const QString status = window.statusCaption();
-    QVERIFY2(status == u"Status" || status.startsWith(u"Cannot connect: ")
-                 || status.startsWith(Rig::ConnectedPrefix),
-             qPrintable(status.left(200)));
-    QVERIFY(status.size() < 200 || status.startsWith(Rig::ConnectedPrefix));
-    window.controls().Command1->click();
-    QTest::qWait(250);
-    QVERIFY(window.statusCaption() == Rig::SendFailedText
-            || window.indicatorColour() == Rig::IndicatorGreen);
+    ui.port->setText(QString::number(rig.peer.port()));
+    (field == u"host" ? ui.host : ui.port)->setText(text);
+    ui.connect->click();
+    QCOMPARE(rig.window.statusCaption(), expected);
+    QCOMPARE(rig.window.indicatorColour(), Rig::IndicatorRed);
+    // None of these reaches a rig-control program: the first tick's send fails.
+    ui.Command1->click();
+    QTRY_COMPARE(rig.window.statusCaption(), Rig::SendFailedText);
+    QCOMPARE(rig.window.indicatorColour(), Rig::IndicatorRed);
+    QCOMPARE(rig.peer.accepted(), 0);
 }
 
 QTEST_MAIN(TestFaults)

@@ -2,11 +2,11 @@
 // paced conversation, and a real rigctld.
 
 #include "fakelinkcontrols.h"
-#include "loopbackpeer.h"
 #include "mainwindow.h"
 #include "protocol.h"
 #include "riglink.h"
 #include "rigprotocols.h"
+#include "testenvironment.h"
 
 #include <QElapsedTimer>
 #include <QLineEdit>
@@ -34,153 +34,6 @@ QByteArray handFrame(const char *ascii)
 }
 
 
-// A peer that speaks a paced protocol: it keeps every command and answers each as told.
-class ProtocolPeer : public QObject
-{
-public:
-    explicit ProtocolPeer(Protocol protocol)
-        : m_protocol(protocol)
-    {
-        QObject::connect(&m_server, &QTcpServer::newConnection, this, [this] {
-            while (QTcpSocket *socket = m_server.nextPendingConnection()) {
-                m_socket = socket;
-                QObject::connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
-                    m_buffer += socket->readAll();
-                    takeCommands(socket);
-                });
-            }
-        });
-        m_server.listen(QHostAddress::LocalHost, 0);
-    }
-
-    quint16 port() const { return m_server.serverPort(); }
-    QList<QByteArray> commands;      // as they came: frame texts, lines, or XML bodies
-    QList<QByteArray> rawCommands;   // the bytes of each
-    QByteArray answer;               // the reply to a set; empty: no reply
-    bool holdReplies = false;        // keep replies back until release()
-
-    void release()
-    {
-        holdReplies = false;
-        for (const QByteArray &reply : std::as_const(m_held))
-            m_socket->write(reply);
-        m_held.clear();
-    }
-    void send(const QByteArray &bytes) { m_socket->write(bytes); }
-
-private:
-    void takeCommands(QTcpSocket *socket)
-    {
-        for (;;) {
-            QByteArray command, raw;
-            if (m_protocol == Protocol::Hrd) {
-                const auto frame = takeHrdFrame(m_buffer);
-                if (!std::holds_alternative<QString>(frame))
-                    return;
-                command = std::get<QString>(frame).toUtf8();
-                raw = hrdFrame(std::get<QString>(frame));
-            } else {
-                const qsizetype end = m_buffer.indexOf('\n');
-                if (end < 0)
-                    return;
-                command = raw = m_buffer.left(end + 1);
-                m_buffer.remove(0, end + 1);
-            }
-            commands << command;
-            rawCommands << raw;
-            QByteArray reply;
-            if (command == "get context")
-                reply = hrdFrame(QStringLiteral("1"));
-            else if (!answer.isEmpty())
-                reply = m_protocol == Protocol::Hrd ? hrdFrame(QString::fromUtf8(answer)) : answer;
-            if (reply.isEmpty())
-                continue;
-            if (holdReplies)
-                m_held << reply;
-            else
-                socket->write(reply);
-        }
-    }
-
-    Protocol m_protocol;
-    QTcpServer m_server;
-    QPointer<QTcpSocket> m_socket;
-    QByteArray m_buffer;
-    QList<QByteArray> m_held;
-};
-
-// flrig's side: checks each HTTP request by hand and answers as told.
-class FlrigPeer : public QObject
-{
-public:
-    enum class Answer { One, Zero, Fault, Nothing };
-    Answer answer = Answer::One;
-    QStringList problems; // what was wrong with a request
-    QList<QByteArray> bodies;
-
-    FlrigPeer()
-    {
-        QObject::connect(&m_server, &QTcpServer::newConnection, this, [this] {
-            while (QTcpSocket *socket = m_server.nextPendingConnection()) {
-                QObject::connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
-                    m_buffer += socket->readAll();
-                    take(socket);
-                });
-            }
-        });
-        m_server.listen(QHostAddress::LocalHost, 0);
-    }
-    quint16 port() const { return m_server.serverPort(); }
-
-private:
-    void take(QTcpSocket *socket)
-    {
-        const qsizetype headerEnd = m_buffer.indexOf("\r\n\r\n");
-        if (headerEnd < 0)
-            return;
-        const QList<QByteArray> lines = m_buffer.left(headerEnd).split('\n');
-        qsizetype length = -1;
-        for (const QByteArray &line : lines) {
-            if (line.toLower().startsWith("content-length:"))
-                length = line.mid(15).trimmed().toLongLong();
-        }
-        if (m_buffer.size() < headerEnd + 4 + length)
-            return;
-        const QByteArray body = m_buffer.mid(headerEnd + 4, length);
-        m_buffer.remove(0, headerEnd + 4 + length);
-        if (lines.value(0).trimmed() != "POST /RPC2 HTTP/1.1")
-            problems << QStringLiteral("request line ") + QString::fromLatin1(lines.value(0));
-        if (length <= 0)
-            problems << QStringLiteral("no Content-Length");
-        if (!body.contains("<methodName>rig.set_frequency</methodName>"))
-            problems << QStringLiteral("method");
-        bodies << body;
-
-        QByteArray xml;
-        switch (answer) {
-        case Answer::Nothing:
-            return;
-        case Answer::One:
-        case Answer::Zero:
-            xml = "<?xml version=\"1.0\"?><methodResponse><params><param><value><i4>"
-                  + QByteArray(answer == Answer::One ? "1" : "0")
-                  + "</i4></value></param></params></methodResponse>";
-            break;
-        case Answer::Fault:
-            xml = "<?xml version=\"1.0\"?><methodResponse><fault><value><struct><member><name>"
-                  "faultCode</name><value><int>1</int></value></member><member><name>faultString"
-                  "</name><value><string>radio not connected</string></value></member></struct>"
-                  "</value></fault></methodResponse>";
-            break;
-        }
-        socket->write("HTTP/1.1 200 OK\r\nServer: test\r\nContent-Type: text/xml\r\nContent-length: "
-                      + QByteArray::number(xml.size()) + "\r\n\r\n" + xml);
-    }
-
-    QTcpServer m_server;
-    QByteArray m_buffer;
-};
-
 struct LinkUnderTest
 {
     FakeLinkControls controls;
@@ -199,9 +52,57 @@ struct LinkUnderTest
     }
 };
 
-quint16 freePort()
+Peer::Dialect dialectOf(Protocol protocol)
 {
-    return closedPort();
+    switch (protocol) {
+    case Protocol::HrdText:
+        break;
+    case Protocol::Hrd:
+        return Peer::Dialect::Hrd;
+    case Protocol::Rigctld:
+        return Peer::Dialect::Rigctld;
+    case Protocol::Flrig:
+        return Peer::Dialect::Flrig;
+    }
+    return Peer::Dialect::HrdText;
+}
+
+// Asks a rigctld on 127.0.0.1 one question and returns its first line of answer.
+QByteArray askRigctld(quint16 port, const QByteArray &command)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QStringLiteral("127.0.0.1"), port);
+    if (!socket.waitForConnected(1000))
+        return {};
+    socket.write(command);
+    socket.waitForBytesWritten(1000);
+    while (!socket.canReadLine() && socket.waitForReadyRead(2000)) {
+    }
+    return socket.readLine().trimmed();
+}
+
+// Starts Hamlib's rigctld with its dummy radio on a free port and returns the port once it
+// answers, or 0. rigctld cannot be given port 0, so a port taken in between is tried again.
+quint16 startRigctld(QProcess &rigctld)
+{
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        const quint16 port = closedPort();
+        rigctld.start(QStringLiteral("rigctld"),
+                      {QStringLiteral("-m"), QStringLiteral("1"), QStringLiteral("-T"),
+                       QStringLiteral("127.0.0.1"), QStringLiteral("-t"), QString::number(port)});
+        if (!rigctld.waitForStarted(5000))
+            return 0;
+        const bool answers = QTest::qWaitFor(
+            [&] {
+                return rigctld.state() != QProcess::Running || !askRigctld(port, "f\n").isEmpty();
+            },
+            15'000);
+        if (answers && rigctld.state() == QProcess::Running)
+            return port;
+        rigctld.kill();
+        rigctld.waitForFinished();
+    }
+    return 0;
 }
 
 } // namespace
@@ -211,27 +112,25 @@ class TestProtocols : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void initTestCase() { setUpTestEnvironment(); }
+    void init() { setUpTestEnvironment(); }
+
     void options();
     void hrdFrames_data();
     void hrdFrames();
     void hrdRepliesFromTheStream();
     void hrdBadFramesDropTheLink_data();
     void hrdBadFramesDropTheLink();
-    void rigctldCommandIgnoresTheLocale();
+    void commandsIgnoreTheLocale_data();
+    void commandsIgnoreTheLocale();
     void rigctldReplies_data();
     void rigctldReplies();
     void flrigRequest();
     void flrigReplies_data();
     void flrigReplies();
 
-    void hrdAsksForTheContextFirst();
-    void sendsOnlyWhenTheStepChanges();
-    void newestStepWinsWhileOneIsInFlight();
-    void refusalIsShownAndTheLinkStays();
-    void silenceForTwoSecondsIsAFailedSend();
-    void flrigConversation_data();
-    void flrigConversation();
-    void plainTextStaysAsItWas();
+    void conversation_data();
+    void conversation();
 
     void realRigctldTunesTheDummyRadio();
     void rigsimSpeaksEveryProtocol_data();
@@ -249,7 +148,8 @@ void TestProtocols::options()
     QCOMPARE(defaultPort(Protocol::Rigctld), 4532);
     QCOMPARE(defaultPort(Protocol::Flrig), 12345);
     QCOMPARE(defaultPort(Protocol::Hrd), 7809);
-    QCOMPARE(sendFailedText(Protocol::HrdText), SendFailedText);
+    QCOMPARE(sendFailedText(Protocol::HrdText),
+             QStringLiteral("Ready to connect, HamRadioDeluxe needs to be running."));
     QCOMPARE(sendFailedText(Protocol::Rigctld),
              QStringLiteral("Ready to connect, rigctld needs to be running."));
 
@@ -286,9 +186,10 @@ void TestProtocols::hrdRepliesFromTheStream()
     }
     buffer += ok.back();
     auto parse = takeReply(Protocol::Hrd, buffer);
-    QVERIFY(std::holds_alternative<Reply>(parse));
-    QCOMPARE(std::get<Reply>(parse).raw, QStringLiteral("OK"));
-    QVERIFY(std::get<Reply>(parse).tuned);
+    const Reply *reply = std::get_if<Reply>(&parse);
+    QVERIFY(reply);
+    QCOMPARE(reply->raw, QStringLiteral("OK"));
+    QVERIFY(reply->tuned);
     QVERIFY(buffer.isEmpty());
 
     // Two in one read, the first padded with NULs.
@@ -297,11 +198,14 @@ void TestProtocols::hrdRepliesFromTheStream()
     padded[0] = char(padded.size());
     buffer = padded + handFrame("Unknown command");
     parse = takeReply(Protocol::Hrd, buffer);
-    QCOMPARE(std::get<Reply>(parse).raw, QStringLiteral("OK"));
+    reply = std::get_if<Reply>(&parse);
+    QVERIFY(reply);
+    QCOMPARE(reply->raw, QStringLiteral("OK"));
     parse = takeReply(Protocol::Hrd, buffer);
-    QCOMPARE(std::get<Reply>(parse).tuned, false);
-    QCOMPARE(std::get<Reply>(parse).text,
-             QStringLiteral("HamRadioDeluxe did not tune: Unknown command"));
+    reply = std::get_if<Reply>(&parse);
+    QVERIFY(reply);
+    QCOMPARE(reply->tuned, false);
+    QCOMPARE(reply->text, QStringLiteral("HamRadioDeluxe did not tune: Unknown command"));
     QVERIFY(buffer.isEmpty());
 }
 
@@ -325,23 +229,45 @@ void TestProtocols::hrdBadFramesDropTheLink()
     QByteArray buffer = bytes;
     QVERIFY(std::holds_alternative<Malformed>(takeReply(Protocol::Hrd, buffer)));
 
-    ProtocolPeer peer(Protocol::Hrd);
+    Peer::RigPeer peer(Peer::Dialect::Hrd, Peer::Behaviour::Silent);
+    QVERIFY(peer.listen());
     LinkUnderTest rig(Protocol::Hrd, peer.port());
     QVERIFY(rig.connect());
-    QTRY_COMPARE(peer.commands.size(), 1);
+    QTRY_COMPARE(peer.commands().size(), 1);
     peer.send(bytes);
-    QTRY_COMPARE(rig.controls.status, sendFailedText(Protocol::Hrd));
+    QTRY_COMPARE(rig.controls.status,
+                 QStringLiteral("Ready to connect, HamRadioDeluxe needs to be running."));
     QCOMPARE(rig.controls.colour, IndicatorRed);
     QVERIFY(!rig.client.isConnected());
 }
 
-void TestProtocols::rigctldCommandIgnoresTheLocale()
+void TestProtocols::commandsIgnoreTheLocale_data()
 {
+    QTest::addColumn<Protocol>("protocol");
+    QTest::addColumn<QString>("command");
+    QTest::newRow("HamRadioDeluxe 5") << Protocol::Hrd << "[1] set frequency-hz 21900000";
+    QTest::newRow("rigctld") << Protocol::Rigctld << "F 21900000";
+    QTest::newRow("flrig") << Protocol::Flrig << "rig.set_frequency 21900000";
+}
+
+// In a locale that groups thousands with "." and writes decimals with ",", the window shows
+// the locale's numbers and the command carries plain digits.
+void TestProtocols::commandsIgnoreTheLocale()
+{
+    QFETCH(Protocol, protocol);
+    QFETCH(QString, command);
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
-    QCOMPARE(setFrequencyCommand(Protocol::Rigctld, 2'600'000), QByteArray("F 2600000\n"));
-    QVERIFY(setFrequencyCommand(Protocol::Flrig, 2'600'000, {}, QStringLiteral("h"), 1)
-                .contains("<double>2600000</double>"));
-    QLocale::setDefault(QLocale::c());
+    Peer::RigPeer peer(dialectOf(protocol));
+    QVERIFY(peer.listen());
+    const QDateTime noon(QDate(2026, 12, 7), QTime(12, 34, 56, 789));
+    Window::Main window([&] { return noon; }, protocol);
+    window.controls().port->setText(QString::number(peer.port()));
+    window.controls().connect->click();
+    QTRY_COMPARE(window.indicatorColour(), IndicatorGreen);
+    window.controls().Command1->click();
+    QTRY_COMPARE(peer.commandTexts().value(protocol == Protocol::Hrd ? 1 : 0), command);
+    QCOMPARE(window.controls().text2->text(), QStringLiteral("21,94 MHz"));
+    QCOMPARE(peer.problems(), QStringList());
 }
 
 void TestProtocols::rigctldReplies_data()
@@ -356,6 +282,10 @@ void TestProtocols::rigctldReplies_data()
     QTest::newRow("positive error") << QByteArray("RPRT 11\n") << false
                                     << "rigctld did not tune: RPRT 11 (function not available)";
     QTest::newRow("other lines passed over") << QByteArray("F: 2600000\nRPRT 0\n") << true << "RPRT 0";
+    QTest::newRow("smallest 32-bit code") << QByteArray("RPRT -2147483648\n") << false
+                                          << "rigctld did not tune: RPRT -2147483648 (error -2147483648)";
+    QTest::newRow("largest 32-bit code") << QByteArray("RPRT 2147483647\n") << false
+                                         << "rigctld did not tune: RPRT 2147483647 (error 2147483647)";
 }
 
 void TestProtocols::rigctldReplies()
@@ -367,9 +297,10 @@ void TestProtocols::rigctldReplies()
     QVERIFY(std::holds_alternative<Incomplete>(takeReply(Protocol::Rigctld, buffer)));
     buffer = bytes;
     const auto parse = takeReply(Protocol::Rigctld, buffer);
-    QVERIFY(std::holds_alternative<Reply>(parse));
-    QCOMPARE(std::get<Reply>(parse).tuned, tuned);
-    QCOMPARE(std::get<Reply>(parse).text, text);
+    const Reply *reply = std::get_if<Reply>(&parse);
+    QVERIFY(reply);
+    QCOMPARE(reply->tuned, tuned);
+    QCOMPARE(reply->text, text);
 }
 
 void TestProtocols::flrigRequest()
@@ -429,164 +360,129 @@ void TestProtocols::flrigReplies()
     buffer = bytes + bytes;
     for (int i = 0; i < 2; ++i) {
         const auto parse = takeReply(Protocol::Flrig, buffer);
-        QVERIFY(std::holds_alternative<Reply>(parse));
-        QCOMPARE(std::get<Reply>(parse).tuned, tuned);
-        QCOMPARE(std::get<Reply>(parse).text, text);
+        const Reply *reply = std::get_if<Reply>(&parse);
+        QVERIFY(reply);
+        QCOMPARE(reply->tuned, tuned);
+        QCOMPARE(reply->text, text);
     }
     QVERIFY(buffer.isEmpty());
 }
 
-void TestProtocols::hrdAsksForTheContextFirst()
+void TestProtocols::conversation_data()
 {
-    ProtocolPeer peer(Protocol::Hrd);
-    peer.answer = "OK";
-    LinkUnderTest rig(Protocol::Hrd, peer.port());
-    QVERIFY(rig.connect());
-    QTRY_COMPARE(peer.commands, QList<QByteArray>{"get context"});
-    rig.link.SendStep(QStringLiteral("7100000"));
-    QTRY_COMPARE(peer.commands.size(), 2);
-    QCOMPARE(peer.rawCommands.last(), handFrame("[1] set frequency-hz 7100000"));
-    QTRY_COMPARE(rig.controls.status, ReplyPrefix + QStringLiteral("OK"));
-    QCOMPARE(rig.controls.colour, IndicatorGreen);
+    QTest::addColumn<Protocol>("protocol");
+    QTest::addColumn<Peer::Behaviour>("behaviour");
+    QTest::addColumn<QByteArray>("answer"); // empty: the program's own
+    // What the test does, in order: "step HZ" (a tick's step), "taken N" (wait until the
+    // peer has taken N commands), "replied" (wait for a reply in the status line), "hold" and
+    // "release" (the peer's answers), "reconnect", "send TEXT" (the peer sends TEXT).
+    QTest::addColumn<QStringList>("script");
+    QTest::addColumn<QStringList>("commands");
+    QTest::addColumn<QString>("status");
+    QTest::addColumn<bool>("connected");
+    QTest::addColumn<int>("atLeastMs"); // the status comes no sooner
+
+    using B = Peer::Behaviour;
+    const QString reply = QStringLiteral(" Sending Frequency step to Radio..... ");
+    const QStringList step219{QStringLiteral("step 21900000")};
+    QTest::newRow("HamRadioDeluxe 5 asks for the context first")
+        << Protocol::Hrd << B::Answer << QByteArray() << QStringList{"taken 1", "step 7100000"}
+        << QStringList{"get context", "[1] set frequency-hz 7100000"} << reply + "OK" << true << 0;
+    QTest::newRow("sends only when the step changes, and again after connecting")
+        << Protocol::Rigctld << B::Answer << QByteArray()
+        << QStringList{"step 21900000", "taken 1", "replied", "step 21900000", "step 21900000",
+                       "step 22000000", "taken 2", "replied", "step 22000000", "reconnect",
+                       "taken 3"}
+        << QStringList{"F 21900000", "F 22000000", "F 22000000"} << reply + "RPRT 0" << true << 0;
+    QTest::newRow("one at a time, the newest step winning")
+        << Protocol::Rigctld << B::Answer << QByteArray()
+        << QStringList{"hold", "step 2000000", "taken 1", "step 2100000", "step 2200000",
+                       "step 2300000", "release", "taken 2"}
+        << QStringList{"F 2000000", "F 2300000"} << reply + "RPRT 0" << true << 0;
+    QTest::newRow("a refusal is shown and the link stays")
+        << Protocol::Rigctld << B::Refuse << QByteArray()
+        << QStringList{"step 2000000", "taken 1", "step 2100000", "taken 2"}
+        << QStringList{"F 2000000", "F 2100000"}
+        << "rigctld did not tune: RPRT -9 (command rejected by the rig)" << true << 0;
+    QTest::newRow("rigctld silent for two seconds: a failed send")
+        << Protocol::Rigctld << B::Silent << QByteArray() << QStringList{"step 2000000"}
+        << QStringList{"F 2000000"} << "Ready to connect, rigctld needs to be running." << false
+        << 1950;
+    const QStringList step141{QStringLiteral("step 14100000")};
+    const QStringList set141{QStringLiteral("rig.set_frequency 14100000")};
+    QTest::newRow("flrig answers 1") << Protocol::Flrig << B::Answer << QByteArray() << step141
+                                     << set141 << reply + "1" << true << 0;
+    QTest::newRow("flrig answers 0")
+        << Protocol::Flrig << B::Answer << QByteArray("<i4>0</i4>") << step141 << set141
+        << "flrig did not tune: the radio refused the frequency" << true << 0;
+    QTest::newRow("flrig answers a fault") << Protocol::Flrig << B::Refuse << QByteArray() << step141
+                                           << set141 << "flrig did not tune: radio not connected"
+                                           << true << 0;
+    QTest::newRow("flrig silent") << Protocol::Flrig << B::Silent << QByteArray() << step141
+                                  << set141 << "Ready to connect, flrig needs to be running."
+                                  << false << 1950;
+    QTest::newRow("plain text lines go out at every tick")
+        << Protocol::HrdText << B::Silent << QByteArray()
+        << QStringList{"step 21900000", "step 21900000", "step 21900000", "taken 3", "send OK\r\n"}
+        << QStringList(3, QStringLiteral("set frequency-hz 21900000")) << reply + "OK\r\n" << true
+        << 0;
 }
 
-void TestProtocols::sendsOnlyWhenTheStepChanges()
+void TestProtocols::conversation()
 {
-    ProtocolPeer peer(Protocol::Rigctld);
-    peer.answer = "RPRT 0\n";
-    LinkUnderTest rig(Protocol::Rigctld, peer.port());
-    QVERIFY(rig.connect());
-    for (int tick = 0; tick < 10; ++tick) {
-        rig.link.SendStep(QStringLiteral("21900000"));
-        QTest::qWait(10);
-    }
-    rig.link.SendStep(QStringLiteral("22000000"));
-    QTRY_COMPARE(peer.commands.size(), 2);
-    QTest::qWait(100);
-    QCOMPARE(peer.commands, (QList<QByteArray>{"F 21900000\n", "F 22000000\n"}));
-    QCOMPARE(rig.controls.status, ReplyPrefix + QStringLiteral("RPRT 0"));
+    QFETCH(Protocol, protocol);
+    QFETCH(Peer::Behaviour, behaviour);
+    QFETCH(QByteArray, answer);
+    QFETCH(QStringList, script);
+    QFETCH(QStringList, commands);
+    QFETCH(QString, status);
+    QFETCH(bool, connected);
+    QFETCH(int, atLeastMs);
 
-    // After connecting again the step goes out once more.
-    rig.link.onConnectClicked();
-    QTRY_COMPARE(peer.commands.size(), 3);
-    QCOMPARE(peer.commands.last(), QByteArray("F 22000000\n"));
-}
-
-void TestProtocols::newestStepWinsWhileOneIsInFlight()
-{
-    ProtocolPeer peer(Protocol::Rigctld);
-    peer.answer = "RPRT 0\n";
-    peer.holdReplies = true;
-    LinkUnderTest rig(Protocol::Rigctld, peer.port());
-    QVERIFY(rig.connect());
-    rig.link.SendStep(QStringLiteral("2000000"));
-    QTRY_COMPARE(peer.commands.size(), 1);
-    for (const char *step : {"2100000", "2200000", "2300000"})
-        rig.link.SendStep(QString::fromLatin1(step));
-    QTest::qWait(100);
-    QCOMPARE(peer.commands.size(), 1); // one at a time
-    peer.release();
-    QTRY_COMPARE(peer.commands.size(), 2);
-    QCOMPARE(peer.commands.last(), QByteArray("F 2300000\n"));
-}
-
-void TestProtocols::refusalIsShownAndTheLinkStays()
-{
-    ProtocolPeer peer(Protocol::Rigctld);
-    peer.answer = "RPRT -9\n";
-    LinkUnderTest rig(Protocol::Rigctld, peer.port());
-    QVERIFY(rig.connect());
-    rig.link.SendStep(QStringLiteral("2000000"));
-    QTRY_COMPARE(rig.controls.status,
-                 QStringLiteral("rigctld did not tune: RPRT -9 (command rejected by the rig)"));
-    QCOMPARE(rig.controls.colour, IndicatorGreen);
-    QVERIFY(rig.client.isConnected());
-    rig.link.SendStep(QStringLiteral("2100000"));
-    QTRY_COMPARE(peer.commands.size(), 2);
-}
-
-void TestProtocols::silenceForTwoSecondsIsAFailedSend()
-{
-    ProtocolPeer peer(Protocol::Rigctld); // answers nothing
-    LinkUnderTest rig(Protocol::Rigctld, peer.port());
+    Peer::RigPeer peer(dialectOf(protocol), behaviour);
+    peer.setAnswer(answer);
+    QVERIFY(peer.listen());
+    LinkUnderTest rig(protocol, peer.port());
     QVERIFY(rig.connect());
     QElapsedTimer clock;
     clock.start();
-    rig.link.SendStep(QStringLiteral("2000000"));
-    QTRY_COMPARE_WITH_TIMEOUT(rig.controls.status,
-                              QStringLiteral("Ready to connect, rigctld needs to be running."), 4000);
-    QVERIFY2(clock.elapsed() >= RigLink::ReplyTimeoutMs - 50,
-             qPrintable(QString::number(clock.elapsed()) + u' ' + rig.controls.toolTip));
-    QCOMPARE(rig.controls.colour, IndicatorRed);
-    QVERIFY(!rig.client.isConnected());
-}
-
-void TestProtocols::flrigConversation_data()
-{
-    QTest::addColumn<int>("answer");
-    QTest::addColumn<QString>("status");
-    QTest::newRow("1") << int(FlrigPeer::Answer::One) << QString(ReplyPrefix + u'1');
-    QTest::newRow("0") << int(FlrigPeer::Answer::Zero)
-                       << "flrig did not tune: the radio refused the frequency";
-    QTest::newRow("fault") << int(FlrigPeer::Answer::Fault)
-                           << "flrig did not tune: radio not connected";
-    QTest::newRow("nothing") << int(FlrigPeer::Answer::Nothing)
-                             << "Ready to connect, flrig needs to be running.";
-}
-
-void TestProtocols::flrigConversation()
-{
-    QFETCH(int, answer);
-    QFETCH(QString, status);
-    FlrigPeer peer;
-    peer.answer = FlrigPeer::Answer(answer);
-    LinkUnderTest rig(Protocol::Flrig, peer.port());
-    QVERIFY(rig.connect());
-    rig.link.SendStep(QStringLiteral("14100000"));
+    for (const QString &action : std::as_const(script)) {
+        const QString verb = action.section(u' ', 0, 0);
+        const QString argument = action.section(u' ', 1);
+        if (verb == u"step") {
+            rig.link.SendStep(argument);
+        } else if (verb == u"taken") {
+            QTRY_COMPARE(peer.commands().size(), argument.toInt());
+        } else if (verb == u"replied") {
+            QTRY_VERIFY(rig.controls.status.startsWith(ReplyPrefix));
+            rig.controls.status.clear();
+        } else if (verb == u"hold") {
+            peer.holdAnswers();
+        } else if (verb == u"release") {
+            peer.releaseAnswers();
+        } else if (verb == u"reconnect") {
+            QVERIFY(rig.connect());
+        } else if (verb == u"send") {
+            peer.send(argument.toUtf8());
+        } else {
+            QFAIL(qPrintable(QStringLiteral("unknown action ") + action));
+        }
+    }
     QTRY_COMPARE_WITH_TIMEOUT(rig.controls.status, status, 4000);
-    QCOMPARE(peer.problems, QStringList());
-    QCOMPARE(peer.bodies.size(), 1);
-    QVERIFY(peer.bodies.first().contains("<double>14100000</double>"));
-}
-
-void TestProtocols::plainTextStaysAsItWas()
-{
-    LoopbackPeer peer;
-    QVERIFY(peer.listen());
-    LinkUnderTest rig(Protocol::HrdText, peer.port());
-    QVERIFY(rig.connect());
-    for (int tick = 0; tick < 3; ++tick)
-        rig.link.SendStep(QStringLiteral("21900000"));
-    QTRY_COMPARE(peer.lines().size(), 3); // every tick, changed or not
-    peer.reply("OK\r\n");
-    QTRY_COMPARE(rig.controls.status, ReplyPrefix + QStringLiteral("OK\r\n"));
+    QVERIFY2(clock.elapsed() >= atLeastMs, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(peer.commandTexts(), commands);
+    QCOMPARE(rig.controls.colour, connected ? IndicatorGreen : IndicatorRed);
+    QCOMPARE(rig.client.isConnected(), connected);
+    QCOMPARE(peer.problems(), QStringList());
 }
 
 void TestProtocols::realRigctldTunesTheDummyRadio()
 {
-    const quint16 port = freePort();
     QProcess rigctld;
     rigctld.setProcessChannelMode(QProcess::ForwardedChannels);
-    rigctld.start(QStringLiteral("rigctld"),
-                  {QStringLiteral("-m"), QStringLiteral("1"), QStringLiteral("-T"),
-                   QStringLiteral("127.0.0.1"), QStringLiteral("-t"), QString::number(port)});
-    QVERIFY2(rigctld.waitForStarted(5000), "rigctld (Debian's libhamlib-utils) did not start");
-    const auto ask = [port](const QByteArray &command) {
-        QTcpSocket socket;
-        socket.connectToHost(QStringLiteral("127.0.0.1"), port);
-        if (!socket.waitForConnected(1000))
-            return QByteArray();
-        socket.write(command);
-        socket.waitForBytesWritten(1000);
-        while (!socket.canReadLine() && socket.waitForReadyRead(2000)) {
-        }
-        return socket.readLine().trimmed();
-    };
-    QElapsedTimer waited;
-    waited.start();
-    while (ask("f\n").isEmpty() && waited.elapsed() < 15'000)
-        QTest::qWait(100);
-    QVERIFY2(waited.elapsed() < 15'000, "rigctld did not answer");
+    const quint16 port = startRigctld(rigctld);
+    QVERIFY2(port != 0, "rigctld (Debian's libhamlib-utils) did not start and answer");
+    const auto ask = [port](const QByteArray &command) { return askRigctld(port, command); };
 
     QDateTime now(QDate(2026, 12, 7), QTime(12, 34, 56, 789)); // 21.9 MHz
     Window::Main window([&] { return now; }, Protocol::Rigctld);
@@ -620,12 +516,9 @@ void TestProtocols::rigsimSpeaksEveryProtocol()
 {
     QFETCH(QString, rig);
     QFETCH(QString, reply);
-    const quint16 port = freePort();
     QProcess rigsim;
-    rigsim.start(QStringLiteral(RIGSIM_PATH),
-                 {QStringLiteral("--rig"), rig, QStringLiteral("--port"), QString::number(port)});
-    QVERIFY(rigsim.waitForReadyRead(5000));
-    QVERIFY(rigsim.readLine().startsWith("rigsim listening"));
+    const quint16 port = startRigsim(rigsim, {QStringLiteral("--rig"), rig});
+    QVERIFY(port != 0);
 
     LinkUnderTest link(*protocolFromOption(rig), port);
     QVERIFY(link.connect());

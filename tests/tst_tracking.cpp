@@ -395,6 +395,8 @@ void TestTracking::failureMessages_data()
         << R"(Period "999999999999999999999999…" is not a number.)";
     QTest::newRow("control characters shown as marks")
         << QStringLiteral("3\u00000\t0") << "78" << "Period \"3\uFFFD0\uFFFD0\" is not a number.";
+    QTest::newRow("a printable character outside the basic plane stays")
+        << QStringLiteral("\U0001F4FB") << "78" << "Period \"\U0001F4FB\" is not a number.";
     QTest::newRow("sweep out of range") << "86400" << "-1e7"
                                         << R"(Period "86400" and chirptime "-1e7" put the sweep out of range.)";
 }

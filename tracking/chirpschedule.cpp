@@ -126,12 +126,22 @@ QString fixedText(qint64 value, qint64 unit, int decimals, const Notation &notat
 QString quoted(const QString &text)
 {
     constexpr qsizetype MaxShown = 24;
-    QString shown = text.size() > MaxShown ? text.left(MaxShown) + QChar(0x2026) : text;
-    for (QChar &c : shown) {
-        if (!c.isPrint())
-            c = QChar::ReplacementCharacter;
+    const QString cut = text.left(MaxShown);
+    QString shown;
+    shown.reserve(cut.size() + 3);
+    shown += u'"';
+    for (qsizetype i = 0; i < cut.size(); ++i) {
+        char32_t c = cut[i].unicode();
+        if (cut[i].isHighSurrogate() && i + 1 < cut.size() && cut[i + 1].isLowSurrogate()) {
+            c = QChar::surrogateToUcs4(cut[i], cut[i + 1]);
+            ++i;
+        }
+        // Control characters and lone surrogates show as marks.
+        shown += QChar::isPrint(c) ? QChar::fromUcs4(c) : QChar::fromUcs4(QChar::ReplacementCharacter);
     }
-    return u'"' + shown + u'"';
+    if (text.size() > MaxShown)
+        shown += QChar(0x2026);
+    return shown + u'"';
 }
 
 } // namespace
