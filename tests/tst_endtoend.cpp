@@ -249,7 +249,8 @@ void TestEndToEnd::unusableSettingsRefuseToStart()
     rig.window.controls().Command1->click();
     QCOMPARE(rig.window.controls().Command1->text(), QStringLiteral("Start"));
     QVERIFY(!rig.window.isTimer1Enabled());
-    QCOMPARE(rig.window.statusCaption(), QStringLiteral(R"(Period "five minutes" is not a number.)"));
+    QCOMPARE(rig.window.statusCaption(),
+             QStringLiteral(R"(Period "five minutes" is not a number.)"));
     QVERIFY(rig.flush());
     QCOMPARE(rig.peer.received(), QByteArray("marker\r\n"));
 
@@ -265,8 +266,8 @@ namespace {
 // of sweep the radio waits at 2 MHz.
 qint32 scheduledStepHz(const QTime &time, int periodS, int chirptimeS)
 {
-    const qint64 sinceChirpMs = ((time.msecsSinceStartOfDay() + 600) - chirptimeS * 1000LL)
-                                % (periodS * 1000LL);
+    const qint64 sinceChirpMs
+        = ((time.msecsSinceStartOfDay() + 600) - chirptimeS * 1000LL) % (periodS * 1000LL);
     const qint64 seconds = (sinceChirpMs + periodS * 1000LL) % (periodS * 1000LL) / 1000;
     if (seconds < 20 || seconds >= 300)
         return 2'000'000;
@@ -294,8 +295,10 @@ void TestEndToEnd::realClockTicksMatchTheSchedule()
         const qint32 sent = command.text.mid(17).toInt();
         const qint32 atArrival = scheduledStepHz(arrived, 300, chirptimeS);
         const qint32 before = scheduledStepHz(arrived.addMSecs(-250), 300, chirptimeS);
-        QVERIFY2(sent == atArrival || sent == before,
-                 qPrintable(QStringLiteral("%1 at %2").arg(command.text, arrived.toString(u"HH:mm:ss.zzz"))));
+        QVERIFY2(
+            sent == atArrival || sent == before,
+            qPrintable(
+                QStringLiteral("%1 at %2").arg(command.text, arrived.toString(u"HH:mm:ss.zzz"))));
         steps << sent;
     }
     QVERIFY(steps.size() >= 2); // the schedule moved on while it ran

@@ -169,7 +169,8 @@ private:
         const qsizetype end = m_buffer.indexOf('\n');
         if (end < 0)
             return false;
-        Command command{QString::fromUtf8(m_buffer.left(end)).trimmed(), m_buffer.left(end + 1), {}};
+        Command command{
+            QString::fromUtf8(m_buffer.left(end)).trimmed(), m_buffer.left(end + 1), {}};
         m_buffer.remove(0, end + 1);
         const QByteArray line = command.raw.simplified();
         static const QByteArray set("set frequency-hz ");
@@ -210,7 +211,8 @@ private:
             words = words.mid(words.indexOf(u']') + 1).trimmed();
         const qsizetype lastBlank = words.lastIndexOf(u' ');
         const bool isSet = words.startsWith(u"set frequency-hz ");
-        respond(command, isSet ? QByteArray("set frequency-hz") : words.toUtf8(),
+        respond(command,
+                isSet ? QByteArray("set frequency-hz") : words.toUtf8(),
                 isSet ? words.mid(lastBlank + 1).toUtf8() : QByteArray());
         return true;
     }
@@ -239,7 +241,8 @@ private:
         m_buffer.remove(0, raw.size());
 
         if (lines.value(0).trimmed() != "POST /RPC2 HTTP/1.1")
-            m_peer.m_problems << QStringLiteral("request line ") + QString::fromLatin1(lines.value(0).trimmed());
+            m_peer.m_problems << QStringLiteral("request line ")
+                                     + QString::fromLatin1(lines.value(0).trimmed());
         if (!lines.value(0).endsWith('\r'))
             m_peer.m_problems << QStringLiteral("header lines must end in CR LF");
         const std::optional<MethodCall> call = readMethodCall(body);
@@ -258,7 +261,8 @@ private:
         command.taken = QDateTime::currentDateTime();
         m_peer.m_commands << command;
         Q_EMIT m_peer.commandTaken(command);
-        if (isFrequencyCommand(name) && !argument.isEmpty() && m_peer.m_behaviour != Behaviour::Refuse)
+        if (isFrequencyCommand(name) && !argument.isEmpty()
+            && m_peer.m_behaviour != Behaviour::Refuse)
             m_peer.m_frequency = argument;
         switch (m_peer.m_behaviour) {
         case Behaviour::Silent:
@@ -285,8 +289,7 @@ private:
 
     bool isFrequencyCommand(const QByteArray &name) const
     {
-        return name == "set frequency-hz" || name == "F"
-               || name == "rig.set_frequency";
+        return name == "set frequency-hz" || name == "F" || name == "rig.set_frequency";
     }
 
     void drop(const QString &why)
@@ -333,7 +336,8 @@ void RigPeer::accept()
             socket->deleteLater();
             Q_EMIT connectionEnded();
         });
-        Q_EMIT connectionAccepted(QStringLiteral("%1:%2").arg(socket->peerAddress().toString()).arg(socket->peerPort()));
+        Q_EMIT connectionAccepted(
+            QStringLiteral("%1:%2").arg(socket->peerAddress().toString()).arg(socket->peerPort()));
     }
 }
 
@@ -342,7 +346,10 @@ QByteArray RigPeer::answerFor(const QByteArray &name, const QByteArray &argument
     const bool refuse = m_behaviour == Behaviour::Refuse;
     switch (m_dialect) {
     case Dialect::HrdText:
-        return (refuse ? QByteArray("ERROR") : m_answer.isEmpty() ? QByteArray("OK") : m_answer) + "\r\n";
+        return (refuse               ? QByteArray("ERROR")
+                : m_answer.isEmpty() ? QByteArray("OK")
+                                     : m_answer)
+               + "\r\n";
     case Dialect::Hrd:
         if (name == "get context")
             return frame(QStringLiteral("1"));
@@ -427,8 +434,11 @@ void RigPeer::resetSocket(QTcpSocket *socket)
     // Lingering with a zero timeout makes the close a reset.
     const linger hard{1, 0};
 #if defined(Q_OS_WIN)
-    ::setsockopt(SOCKET(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER,
-                 reinterpret_cast<const char *>(&hard), sizeof hard);
+    ::setsockopt(SOCKET(socket->socketDescriptor()),
+                 SOL_SOCKET,
+                 SO_LINGER,
+                 reinterpret_cast<const char *>(&hard),
+                 sizeof hard);
 #else
     ::setsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
 #endif

@@ -13,7 +13,8 @@ namespace {
 
 void say(const QString &text)
 {
-    std::printf("%s %s\n", qPrintable(QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz"))),
+    std::printf("%s %s\n",
+                qPrintable(QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz"))),
                 qPrintable(text));
     std::fflush(stdout);
 }
@@ -29,18 +30,21 @@ int main(int argc, char *argv[])
     parser.setApplicationDescription(
         QStringLiteral("Listens like a rig-control program and prints what it is told."));
     parser.addHelpOption();
-    const QCommandLineOption rigOption(QStringLiteral("rig"),
-                                       QStringLiteral("Protocol: hrd-text (default), hrd, rigctld or flrig."),
-                                       QStringLiteral("protocol"),
-                                       QStringLiteral("hrd-text"));
+    const QCommandLineOption rigOption(
+        QStringLiteral("rig"),
+        QStringLiteral("Protocol: hrd-text (default), hrd, rigctld or flrig."),
+        QStringLiteral("protocol"),
+        QStringLiteral("hrd-text"));
     const QCommandLineOption portOption(
         QStringLiteral("port"),
         QStringLiteral("Port to listen on (default: the protocol's; 0: any free port)."),
         QStringLiteral("port"));
-    const QCommandLineOption replyOption(QStringLiteral("reply"),
-                                         QStringLiteral("Reply to each frequency command (default: the program's own)."),
-                                         QStringLiteral("text"));
-    const QCommandLineOption silentOption(QStringLiteral("silent"), QStringLiteral("Do not reply."));
+    const QCommandLineOption replyOption(
+        QStringLiteral("reply"),
+        QStringLiteral("Reply to each frequency command (default: the program's own)."),
+        QStringLiteral("text"));
+    const QCommandLineOption silentOption(QStringLiteral("silent"),
+                                          QStringLiteral("Do not reply."));
     const QCommandLineOption refuseOption(QStringLiteral("refuse"),
                                           QStringLiteral("Refuse every frequency command."));
     parser.addOptions({rigOption, portOption, replyOption, silentOption, refuseOption});
@@ -65,20 +69,25 @@ int main(int argc, char *argv[])
     Peer::RigPeer peer(*dialect, behaviour);
     peer.setAnswer(parser.value(replyOption).toUtf8());
     if (!peer.listen(quint16(port))) {
-        std::fprintf(stderr, "rigsim: cannot listen on 127.0.0.1:%u: %s\n", port,
+        std::fprintf(stderr,
+                     "rigsim: cannot listen on 127.0.0.1:%u: %s\n",
+                     port,
                      qPrintable(peer.errorString()));
         return 1;
     }
-    std::printf("rigsim listening on 127.0.0.1:%u as %s\n", unsigned(peer.port()),
+    std::printf("rigsim listening on 127.0.0.1:%u as %s\n",
+                unsigned(peer.port()),
                 qPrintable(Peer::dialectName(*dialect)));
     std::fflush(stdout);
 
-    QObject::connect(&peer, &Peer::RigPeer::connectionAccepted, &peer,
-                     [](const QString &from) { say(QStringLiteral("connected ") + from); });
-    QObject::connect(&peer, &Peer::RigPeer::connectionEnded, &peer,
-                     [] { say(QStringLiteral("disconnected")); });
-    QObject::connect(&peer, &Peer::RigPeer::commandTaken, &peer,
-                     [](const Peer::Command &command) { say(command.text); });
+    QObject::connect(&peer, &Peer::RigPeer::connectionAccepted, &peer, [](const QString &from) {
+        say(QStringLiteral("connected ") + from);
+    });
+    QObject::connect(
+        &peer, &Peer::RigPeer::connectionEnded, &peer, [] { say(QStringLiteral("disconnected")); });
+    QObject::connect(&peer, &Peer::RigPeer::commandTaken, &peer, [](const Peer::Command &command) {
+        say(command.text);
+    });
     QObject::connect(&peer, &Peer::RigPeer::dropped, &peer, [](const QString &why) {
         say(QStringLiteral("closing the connection: ") + why);
     });
