@@ -6,7 +6,7 @@
 
 DEBIAN_PACKAGES := cmake g++ make pkg-config qt6-base-dev libbenchmark-dev \
                    fonts-dejavu-core fonts-liberation clang libclang-rt-14-dev valgrind \
-                   libhamlib-utils
+                   libhamlib-utils flrig xvfb
 SHELL := /bin/bash
 SUDO := $(if $(filter 0,$(shell id -u)),,sudo)
 JOBS ?= $(shell nproc)

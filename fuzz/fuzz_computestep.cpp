@@ -36,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const auto &step = std::get<Tracking::StepResult>(outcome);
     bool ok = false;
     const int hz = step.stepText.toInt(&ok);
-    if (!ok || hz % 100'000 != 0 || hz < 2'000'000 || hz > 30'000'000
+    if (!ok || hz != step.stepHz || hz % 100'000 != 0 || hz < 2'000'000 || hz > 30'000'000
         || (step.stepText.size() != 7 && step.stepText.size() != 8)
         || step.sweepHz < Tracking::SweepFloorHz || step.sweepHz > Tracking::SweepCeilingHz
         || step.sweepHz - hz >= 100'000 || !step.frequencyText.endsWith(QLatin1StringView(" MHz")))

@@ -6,11 +6,6 @@
 
 namespace Rig {
 
-QByteArray CommandLine(const QString &stepText)
-{
-    return "set frequency-hz " + stepText.toLatin1() + "\r\n";
-}
-
 std::optional<qint32> PortFromText(const QString &text)
 {
     QByteArray number;
@@ -49,15 +44,13 @@ std::optional<qint32> PortFromText(const QString &text)
     return static_cast<qint32>(rounded);
 }
 
-std::optional<QString> ConnectProblem(const QString &host,
-                                      const QString &portText,
-                                      std::optional<qint32> port)
+std::optional<QString>
+ConnectProblem(const QString &host, const QString &portText, std::optional<qint32> port)
 {
     if (host.trimmed().isEmpty())
         return QStringLiteral("Cannot connect: the host is empty.");
     if (!port)
-        return QStringLiteral("Cannot connect: port \"%1\" is too large.")
-            .arg(portText.left(24));
+        return QStringLiteral("Cannot connect: port \"%1\" is too large.").arg(portText.left(24));
     if (*port < 1 || *port > 65535)
         return QStringLiteral("Cannot connect: port %1 is not between 1 and 65535.").arg(*port);
     return std::nullopt;
@@ -71,6 +64,28 @@ QString ConnectedText(const QString &host, qint32 port)
 QString DecodeReply(const QByteArray &bytes)
 {
     return QString::fromUtf8(bytes);
+}
+
+QString ReplyDecoder::decode(const QByteArray &bytes)
+{
+    QByteArray data = std::exchange(m_pending, QByteArray()) + bytes;
+    // From the last byte that starts a sequence: if fewer bytes follow than it announces,
+    // they wait for the next piece. What comes before it decodes the same either way.
+    for (qsizetype i = data.size() - 1, seen = 1; i >= 0 && seen <= 4; --i, ++seen) {
+        const auto byte = uchar(data[i]);
+        if ((byte & 0xC0) == 0x80)
+            continue; // a continuation byte
+        const qsizetype length = byte >= 0xF0 && byte <= 0xF4  ? 4
+                                 : byte >= 0xE0 && byte < 0xF0 ? 3
+                                 : byte >= 0xC2 && byte < 0xE0 ? 2
+                                                               : 1;
+        if (length > seen) {
+            m_pending = data.mid(i);
+            data.truncate(i);
+        }
+        break;
+    }
+    return QString::fromUtf8(data);
 }
 
 } // namespace Rig

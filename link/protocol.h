@@ -11,15 +11,12 @@ namespace Rig {
 inline const QString ConnectedPrefix = QStringLiteral("Succeeded connection to: ");
 inline const QString ReplyPrefix = QStringLiteral(" Sending Frequency step to Radio..... ");
 inline const QString DisconnectedText = QStringLiteral("Disconnected");
-inline const QString SendFailedText =
-    QStringLiteral("Ready to connect, HamRadioDeluxe needs to be running.");
+inline const QString SendFailedText
+    = QStringLiteral("Ready to connect, HamRadioDeluxe needs to be running.");
 
 // Indicator colours: 24-bit RGB, red in the low byte.
 inline constexpr qint32 IndicatorRed = 255;
 inline constexpr qint32 IndicatorGreen = 65280;
-
-// "set frequency-hz " + the step frequency text + CR LF, one byte per character.
-QByteArray CommandLine(const QString &stepText);
 
 // The port text read by the leading-number rule: blanks, tabs and line feeds anywhere are
 // skipped; an optional sign, digits and at most one "." with more digits are read from the
@@ -29,14 +26,27 @@ std::optional<qint32> PortFromText(const QString &text);
 
 // Why a connection to host and port cannot be attempted, or empty when it can.
 // The host is used without its surrounding blanks; port is empty when it did not fit 32 bits.
-std::optional<QString> ConnectProblem(const QString &host,
-                                      const QString &portText,
-                                      std::optional<qint32> port);
+std::optional<QString>
+ConnectProblem(const QString &host, const QString &portText, std::optional<qint32> port);
 
 // "Succeeded connection to: " + host + ":" + port.
 QString ConnectedText(const QString &host, qint32 port);
 
-// Bytes from the rig-control program as text: UTF-8, invalid bytes replaced.
+// Bytes from the rig-control program as text: UTF-8, each byte that is not part of a whole
+// sequence shown as U+FFFD.
 QString DecodeReply(const QByteArray &bytes);
+
+// The same for a stream read in pieces: a character whose bytes arrive in two reads is
+// decoded whole when its last byte comes. (Qt 6.4's stateful QStringDecoder drops the byte
+// that follows a cut sequence, so the cut is held back here instead.)
+class ReplyDecoder
+{
+public:
+    QString decode(const QByteArray &bytes);
+    void reset() { m_pending.clear(); }
+
+private:
+    QByteArray m_pending; // the start of a sequence cut at the end of the last piece
+};
 
 } // namespace Rig

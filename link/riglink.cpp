@@ -1,6 +1,6 @@
 #include "riglink.h"
 
-#include "protocol.h"
+#include "hrdtext.h"
 
 namespace Rig {
 
@@ -9,6 +9,7 @@ RigLink::RigLink(LinkControls &controls, RigClient &client, Protocol protocol, Q
     , m_controls(controls)
     , m_client(client)
     , m_protocol(protocol)
+    , m_conversation(newConversation(protocol))
 {
     connect(&m_client, &RigClient::connected, this, &RigLink::onConnected);
     connect(&m_client, &RigClient::dataArrived, this, &RigLink::onDataArrived);
@@ -25,10 +26,12 @@ RigLink::RigLink(LinkControls &controls, RigClient &client, Protocol protocol, Q
     });
 }
 
+RigLink::~RigLink() = default;
+
 void RigLink::onConnectClicked()
 {
     m_client.Close();
-    forgetCommands();
+    forgetConversation();
     m_client.setRemoteHost(m_controls.hostText());
     const QString portText = m_controls.portText();
     const std::optional<qint32> port = PortFromText(portText);
@@ -40,6 +43,7 @@ void RigLink::onConnectClicked()
         m_controls.setStatusCaption(*problem);
         return;
     }
+    m_conversation = newConversation(m_protocol, m_client.remoteHost(), quint16(*port));
     m_controls.setIndicatorToolTip(QString());
     m_client.Connect();
 }
@@ -47,7 +51,7 @@ void RigLink::onConnectClicked()
 void RigLink::onDisconnectClicked()
 {
     m_client.Close();
-    forgetCommands();
+    forgetConversation();
     m_controls.setIndicatorColour(IndicatorRed);
     m_controls.setStatusCaption(DisconnectedText);
 }
@@ -58,60 +62,68 @@ void RigLink::onConnected()
     m_controls.setIndicatorColour(IndicatorGreen);
     if (!paced())
         return;
-    forgetCommands();
-    if (m_protocol == Protocol::Hrd) {
-        if (m_client.SendData(hrdFrame(QStringLiteral("get context"))) != RigClient::SendResult::Sent)
-            return sendFailed();
-        m_inFlight = InFlight::Context;
-        m_replyTimer.start();
-    } else {
+    forgetConversation();
+    const QByteArray opening = m_conversation->opening();
+    if (opening.isEmpty()) {
+        m_ready = true;
         sendWanted();
+    } else {
+        send(opening);
     }
 }
 
 void RigLink::onDataArrived()
 {
     if (!paced()) {
-        m_controls.setStatusCaption(ReplyPrefix + DecodeReply(m_client.GetData()));
+        m_controls.setStatusCaption(ReplyPrefix + m_decoder.decode(m_client.GetData()));
         return;
     }
     m_received += m_client.GetData();
-    takeReplies();
+    takeAnswers();
 }
 
-void RigLink::takeReplies()
+void RigLink::takeAnswers()
 {
-    for (;;) {
-        const ReplyParse parse = takeReply(m_protocol, m_received);
-        if (std::holds_alternative<Incomplete>(parse))
+    while (m_client.isConnected()) {
+        const Answer answer = m_conversation->takeAnswer(m_received);
+        if (std::holds_alternative<Incomplete>(answer))
             return;
-        if (std::holds_alternative<Malformed>(parse)) {
+        if (std::holds_alternative<Malformed>(answer)) {
             m_controls.setIndicatorToolTip(
-                QStringLiteral("%1 sent something that is not a reply.").arg(programName(m_protocol)));
+                QStringLiteral("%1 sent something that is not an answer.")
+                    .arg(programName(m_protocol)));
             return sendFailed();
         }
-        const Reply &reply = std::get<Reply>(parse);
-        const InFlight answered = std::exchange(m_inFlight, InFlight::Nothing);
+        m_inFlight = false;
         m_replyTimer.stop();
-        if (answered == InFlight::Context)
-            m_context = reply.raw.trimmed();
-        else
+        if (const auto *next = std::get_if<SetupNext>(&answer)) {
+            if (next->request.isEmpty()) {
+                m_ready = true;
+                sendWanted();
+            } else {
+                send(next->request);
+            }
+        } else if (const auto *unusable = std::get_if<Unusable>(&answer)) {
+            // Nothing more goes out on this connection; Connect tries again.
+            m_unusable = true;
+            m_controls.setStatusCaption(unusable->text);
+        } else {
+            const Reply &reply = std::get<Reply>(answer);
             m_controls.setStatusCaption(reply.tuned ? ReplyPrefix + reply.text : reply.text);
-        sendWanted();
-        if (!m_client.isConnected())
-            return;
+            sendWanted();
+        }
     }
 }
 
-void RigLink::SendStep(const QString &stepText)
+void RigLink::SendStep(qint32 stepHz)
 {
     if (!paced()) {
-        const RigClient::SendResult result = m_client.SendData(CommandLine(stepText));
+        const RigClient::SendResult result = m_client.SendData(CommandLine(stepHz));
         if (result != RigClient::SendResult::Sent)
             sendFailed(result);
         return;
     }
-    m_wantedStep = stepText;
+    m_wantedHz = stepHz;
     if (!m_client.isConnected())
         return sendFailed();
     sendWanted();
@@ -119,18 +131,18 @@ void RigLink::SendStep(const QString &stepText)
 
 void RigLink::sendWanted()
 {
-    if (m_inFlight != InFlight::Nothing || m_wantedStep.isEmpty() || m_wantedStep == m_sentStep
+    if (m_inFlight || !m_ready || m_unusable || m_wantedHz == 0 || m_wantedHz == m_sentHz
         || !m_client.isConnected())
         return;
-    const QByteArray command = setFrequencyCommand(m_protocol,
-                                                   m_wantedStep.toInt(),
-                                                   m_context,
-                                                   m_client.remoteHost(),
-                                                   quint16(m_client.remotePort()));
-    if (const auto result = m_client.SendData(command); result != RigClient::SendResult::Sent)
+    m_sentHz = m_wantedHz;
+    send(m_conversation->stepCommand(m_wantedHz));
+}
+
+void RigLink::send(const QByteArray &request)
+{
+    if (const auto result = m_client.SendData(request); result != RigClient::SendResult::Sent)
         return sendFailed(result);
-    m_sentStep = m_wantedStep;
-    m_inFlight = InFlight::Step;
+    m_inFlight = true;
     m_replyTimer.start();
 }
 
@@ -140,17 +152,19 @@ void RigLink::sendFailed(RigClient::SendResult result)
         m_controls.setIndicatorToolTip(
             QStringLiteral("The rig-control program stopped reading the commands."));
     m_client.Close();
-    forgetCommands();
+    forgetConversation();
     m_controls.setIndicatorColour(IndicatorRed);
     m_controls.setStatusCaption(sendFailedText(m_protocol));
 }
 
-void RigLink::forgetCommands()
+void RigLink::forgetConversation()
 {
-    m_inFlight = InFlight::Nothing;
-    m_sentStep.clear();
-    m_context.clear();
+    m_inFlight = false;
+    m_ready = false;
+    m_unusable = false;
+    m_sentHz = 0;
     m_received.clear();
+    m_decoder.reset();
     m_replyTimer.stop();
 }
 

@@ -1,10 +1,13 @@
 #pragma once
 
+#include "protocol.h"
 #include "rigclient.h"
-#include "rigprotocols.h"
+#include "rigprogram.h"
 
 #include <QObject>
 #include <QTimer>
+
+#include <memory>
 
 namespace Rig {
 
@@ -26,9 +29,10 @@ public:
 // each tick's step. The indicator and status line follow these handlers only.
 //
 // With HamRadioDeluxe's plain text protocol every tick sends its line. The other programs
-// drive real radios that answer slowly: a command goes out when the step changes (and
-// once after connecting), one at a time, the newest step winning, and a reply that does not
-// come within two seconds counts as a failed send.
+// drive real radios that answer slowly: after the program's opening requests, a command
+// goes out when the step changes (and once after connecting), one at a time, the newest
+// step winning, and an answer that does not come within two seconds counts as a failed
+// send. What each program sends and answers is its Conversation's business.
 class RigLink : public QObject
 {
     Q_OBJECT
@@ -40,6 +44,7 @@ public:
             RigClient &client,
             Protocol protocol = Protocol::HrdText,
             QObject *parent = nullptr);
+    ~RigLink() override;
 
     Protocol protocol() const { return m_protocol; }
 
@@ -48,27 +53,30 @@ public:
     void onConnected();
     void onDataArrived();
 
-    // Sends the command for a step frequency text; on failure closes the client and tells
-    // the user that the rig-control program needs to be running.
-    void SendStep(const QString &stepText);
+    // Sends the command for a step frequency in hertz; on failure closes the client and
+    // tells the user that the rig-control program needs to be running.
+    void SendStep(qint32 stepHz);
 
 private:
-    bool paced() const { return m_protocol != Protocol::HrdText; }
+    bool paced() const { return m_conversation && m_conversation->paced(); }
+    void send(const QByteArray &request);
     void sendFailed(RigClient::SendResult result = RigClient::SendResult::NotConnected);
     void sendWanted();
-    void takeReplies();
-    void forgetCommands();
+    void takeAnswers();
+    void forgetConversation();
 
     LinkControls &m_controls;
     RigClient &m_client;
     const Protocol m_protocol;
+    std::unique_ptr<Conversation> m_conversation;
+    ReplyDecoder m_decoder;
 
     // The paced programs' conversation on the open connection.
-    enum class InFlight { Nothing, Context, Step };
-    InFlight m_inFlight = InFlight::Nothing;
-    QString m_wantedStep; // the newest step of the ticks
-    QString m_sentStep;   // the step last sent on this connection
-    QString m_context;    // HamRadioDeluxe's answer to "get context"
+    bool m_inFlight = false; // a request is out and its answer not yet in
+    bool m_ready = false;    // the opening is done: steps may go out
+    bool m_unusable = false; // the program cannot be driven on this connection
+    qint32 m_wantedHz = 0;   // the newest step of the ticks
+    qint32 m_sentHz = 0;     // the step last sent on this connection
     QByteArray m_received;
     QTimer m_replyTimer;
 };

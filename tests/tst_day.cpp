@@ -85,7 +85,7 @@ void TestDay::wholeDay()
     QTime now(0, 0);
     QString sentStep;
     TickCycle cycle(controls, [&] { return QDateTime(QDate(2026, 12, 7), now); },
-                    [&](const QString &step) { sentStep = step; });
+                    [&](qint32 hz) { sentStep = QString::number(hz); });
 
     const qint32 periodMs = period.toInt() * 1000;
     const qint32 chirpStartMs = 78'000;
@@ -96,7 +96,8 @@ void TestDay::wholeDay()
         now = QTime(0, 0).addMSecs(qint64(tick % TicksPerDay) * 100);
         sentStep.clear();
         cycle.onTimer1Tick();
-        if (!wellFormedStep(sentStep) || !controls.problem.isEmpty())
+        if (!wellFormedStep(sentStep) || sentStep != controls.last.stepText
+            || !controls.problem.isEmpty())
             QFAIL(qPrintable(QStringLiteral("%1: step \"%2\" %3").arg(now.toString(u"HH:mm:ss.zzz"), sentStep, controls.problem)));
         const StepResult &step = controls.last;
         if (!first) {

@@ -181,10 +181,10 @@ void TestFaults::pendingAttemptAbandonedByTheNextTick()
 {
     FullBacklogListener listener;
     Main window(fixedNoon);
-    QStringList sent;
-    window.tickCycle().setSendStep([&](const QString &step) {
-        sent << step;
-        window.rigLink().SendStep(step);
+    QList<qint32> sent;
+    window.tickCycle().setSendStep([&](qint32 hz) {
+        sent << hz;
+        window.rigLink().SendStep(hz);
     });
     window.controls().port->setText(QString::number(listener.port));
     window.controls().connect->click();
@@ -237,9 +237,9 @@ void TestFaults::floodingPeerKeepsTheRhythm()
     QList<qint64> tickNs;
     QElapsedTimer clock;
     clock.start();
-    window.tickCycle().setSendStep([&](const QString &step) {
+    window.tickCycle().setSendStep([&](qint32 hz) {
         tickNs << clock.nsecsElapsed();
-        window.rigLink().SendStep(step);
+        window.rigLink().SendStep(hz);
     });
     window.controls().port->setText(QString::number(flood.port()));
     window.controls().connect->click();

@@ -1,4 +1,5 @@
 #include "fakelinkcontrols.h"
+#include "hrdtext.h"
 #include "protocol.h"
 #include "riglink.h"
 #include "testenvironment.h"
@@ -56,6 +57,8 @@ private Q_SLOTS:
     void connectProblem();
     void decodeReply_data();
     void decodeReply();
+    void replyDecoderJoinsPieces_data();
+    void replyDecoderJoinsPieces();
 
     void closeNeverFails();
     void sendFailsUnlessConnected();
@@ -77,22 +80,22 @@ private Q_SLOTS:
 
 void TestLink::commandLine_data()
 {
-    QTest::addColumn<QString>("step");
+    QTest::addColumn<qint32>("stepHz");
     QTest::addColumn<QByteArray>("line");
     QTest::addColumn<int>("bytes");
 
-    QTest::newRow("9.9 MHz") << "9900000" << QByteArray("set frequency-hz 9900000\r\n") << 26;
-    QTest::newRow("10 MHz") << "10000000" << QByteArray("set frequency-hz 10000000\r\n") << 27;
-    QTest::newRow("21.9 MHz") << "21900000" << QByteArray("set frequency-hz 21900000\r\n") << 27;
+    QTest::newRow("9.9 MHz") << 9'900'000 << QByteArray("set frequency-hz 9900000\r\n") << 26;
+    QTest::newRow("10 MHz") << 10'000'000 << QByteArray("set frequency-hz 10000000\r\n") << 27;
+    QTest::newRow("21.9 MHz") << 21'900'000 << QByteArray("set frequency-hz 21900000\r\n") << 27;
 }
 
 void TestLink::commandLine()
 {
-    QFETCH(QString, step);
+    QFETCH(qint32, stepHz);
     QFETCH(QByteArray, line);
     QFETCH(int, bytes);
-    QCOMPARE(CommandLine(step), line);
-    QCOMPARE(CommandLine(step).size(), bytes);
+    QCOMPARE(CommandLine(stepHz), line);
+    QCOMPARE(CommandLine(stepHz).size(), bytes);
 }
 
 void TestLink::portFromText_data()
@@ -200,6 +203,32 @@ void TestLink::decodeReply()
     QCOMPARE(DecodeReply(bytes), text);
 }
 
+void TestLink::replyDecoderJoinsPieces_data()
+{
+    QTest::addColumn<QByteArray>("first");
+    QTest::addColumn<QByteArray>("second");
+    QTest::addColumn<QString>("text"); // both pieces' texts together
+
+    QTest::newRow("two-byte character cut") << QByteArray("caf\xc3") << QByteArray("\xa9!")
+                                            << QStringLiteral("caf\u00e9!");
+    QTest::newRow("four-byte character cut") << QByteArray("\xf0\x9f") << QByteArray("\x93\xbb")
+                                             << QStringLiteral("\U0001F4FB");
+    QTest::newRow("cut sequence never completed") << QByteArray("\xe2\x82") << QByteArray(".")
+                                                  << QStringLiteral("\uFFFD\uFFFD.");
+    QTest::newRow("invalid byte at the end") << QByteArray("A\xff") << QByteArray("B")
+                                             << QStringLiteral("A\uFFFDB");
+}
+
+void TestLink::replyDecoderJoinsPieces()
+{
+    QFETCH(QByteArray, first);
+    QFETCH(QByteArray, second);
+    QFETCH(QString, text);
+    ReplyDecoder decoder;
+    const QString head = decoder.decode(first);
+    QCOMPARE(head + decoder.decode(second), text);
+}
+
 void TestLink::closeNeverFails()
 {
     RigClient client;
@@ -236,8 +265,8 @@ void TestLink::sendReachesPeer()
     QVERIFY(peer.listen());
     RigClient client;
     QVERIFY(connectClient(client, peer.port(), QStringLiteral("localhost"))); // a name, looked up without blocking
-    for (const char *step : {"9900000", "10000000"})
-        QCOMPARE(client.SendData(CommandLine(QString::fromLatin1(step))), RigClient::SendResult::Sent);
+    for (const qint32 hz : {9'900'000, 10'000'000})
+        QCOMPARE(client.SendData(CommandLine(hz)), RigClient::SendResult::Sent);
     QTRY_COMPARE(peer.received(),
                  QByteArray("set frequency-hz 9900000\r\nset frequency-hz 10000000\r\n"));
 }
@@ -320,7 +349,7 @@ void TestLink::stalledPeerHitsTheCap()
     QVERIFY(connectClient(client, stalled.port()));
 
     // The kernel's buffers take the first megabytes; then the client's own buffer fills.
-    const QByteArray line = CommandLine(QStringLiteral("21900000"));
+    const QByteArray line = CommandLine(21'900'000);
     RigClient::SendResult result = RigClient::SendResult::Sent;
     qint64 sent = 0;
     for (int i = 0; i < 2'000'000 && result == RigClient::SendResult::Sent; ++i) {
@@ -386,7 +415,7 @@ void TestLink::states()
     } else if (from == u"disconnected") {
         rig.link.onDisconnectClicked();
     } else if (from == u"send failed") {
-        rig.link.SendStep(QStringLiteral("21900000"));
+        rig.link.SendStep(21'900'000);
     }
 
     if (event == u"connect") {
@@ -400,7 +429,7 @@ void TestLink::states()
     } else if (event == u"failed send") {
         rig.peer.closeAll();
         QTRY_VERIFY(!rig.client.isConnected());
-        rig.link.SendStep(QStringLiteral("21900000"));
+        rig.link.SendStep(21'900'000);
     } else if (event == u"data arrived") {
         rig.peer.send("A\r\n");
         QTRY_VERIFY(rig.controls.status.endsWith(u"A\r\n"));
@@ -489,6 +518,12 @@ void TestLink::repliesShownAsReceived()
     // written at once, they reach the client in one read.
     rig.peer.send("OK\r\nOK\r\n");
     QTRY_COMPARE(rig.controls.status, ReplyPrefix + QStringLiteral("OK\r\nOK\r\n"));
+
+    // A character whose bytes come in two reads shows whole when its last byte comes.
+    rig.peer.send("caf\xc3");
+    QTRY_COMPARE(rig.controls.status, ReplyPrefix + QStringLiteral("caf"));
+    rig.peer.send("\xa9!");
+    QTRY_COMPARE(rig.controls.status, ReplyPrefix + QStringLiteral("\u00e9!"));
 
     rig.peer.send(QByteArray("\xff\x00\x01 bin\r\n", 9));
     QTRY_COMPARE(rig.controls.status, ReplyPrefix + QString(QChar::ReplacementCharacter)

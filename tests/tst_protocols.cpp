@@ -1,11 +1,14 @@
 // The rig-control programs beside HamRadioDeluxe's text lines: their wire formats, the
-// paced conversation, and a real rigctld.
+// paced conversation, and the real rigctld and flrig.
 
 #include "fakelinkcontrols.h"
 #include "mainwindow.h"
 #include "protocol.h"
+#include "flrig.h"
+#include "hrdframes.h"
 #include "riglink.h"
-#include "rigprotocols.h"
+#include "rigctld.h"
+#include "rigprogram.h"
 #include "testenvironment.h"
 
 #include <QElapsedTimer>
@@ -14,6 +17,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSlider>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace Rig;
@@ -31,6 +35,26 @@ QByteArray handFrame(const char *ascii)
     for (qsizetype i = 0; i < length; ++i)
         frame += QByteArray(1, ascii[i]) + '\0';
     return frame + QByteArray(2, '\0');
+}
+
+// A conversation past its opening, as after connecting: HamRadioDeluxe on radio 1,
+// rigctld in its plain mode.
+std::unique_ptr<Conversation> readyConversation(Protocol protocol)
+{
+    auto conversation = newConversation(protocol, QStringLiteral("127.0.0.1"), 12345);
+    QByteArray opening = conversation->opening();
+    QByteArray answers;
+    if (protocol == Protocol::Hrd)
+        answers = hrdFrame(QStringLiteral("1")) + hrdFrame(QStringLiteral("1:IC-7300"))
+                  + hrdFrame(QStringLiteral("IC-7300"));
+    else if (protocol == Protocol::Rigctld)
+        answers = "0\n";
+    while (!answers.isEmpty()) {
+        const Answer answer = conversation->takeAnswer(answers);
+        if (!std::holds_alternative<SetupNext>(answer))
+            return nullptr;
+    }
+    return conversation;
 }
 
 struct LinkUnderTest
@@ -117,7 +141,7 @@ quint16 startRigctld(QProcess &rigctld, RigctldClient &client, const QStringList
         const bool answers = QTest::qWaitFor(
             [&] {
                 return rigctld.state() != QProcess::Running
-                       || (client.connectTo(port) && !client.ask("f\n").isEmpty());
+                       || (client.connectTo(port) && !client.ask("\\chk_vfo\n").isEmpty());
             },
             15'000);
         if (answers && rigctld.state() == QProcess::Running)
@@ -139,8 +163,12 @@ private Q_SLOTS:
     void init() { setUpTestEnvironment(); }
 
     void options();
+    void titles_data();
+    void titles();
     void hrdFrames_data();
     void hrdFrames();
+    void hrdRadioIds_data();
+    void hrdRadioIds();
     void hrdRepliesFromTheStream();
     void hrdBadFramesDropTheLink_data();
     void hrdBadFramesDropTheLink();
@@ -151,11 +179,15 @@ private Q_SLOTS:
     void flrigRequest();
     void flrigReplies_data();
     void flrigReplies();
+    void xmlRpcResponses_data();
+    void xmlRpcResponses();
 
     void conversation_data();
     void conversation();
 
+    void realRigctldTunesTheDummyRadio_data();
     void realRigctldTunesTheDummyRadio();
+    void realFlrigTunes();
     void rigsimSpeaksEveryProtocol_data();
     void rigsimSpeaksEveryProtocol();
     void commandLine();
@@ -181,37 +213,84 @@ void TestProtocols::options()
     QCOMPARE(Window::Main().portText(), QStringLiteral("7809"));
 }
 
+void TestProtocols::titles_data()
+{
+    QTest::addColumn<Protocol>("protocol");
+    QTest::addColumn<QString>("title");
+    QTest::newRow("hrd-text") << Protocol::HrdText << "Zarvotel for HamRadioDeluxe";
+    QTest::newRow("hrd") << Protocol::Hrd << "Zarvotel for HamRadioDeluxe";
+    QTest::newRow("rigctld") << Protocol::Rigctld << "Zarvotel for rigctld";
+    QTest::newRow("flrig") << Protocol::Flrig << "Zarvotel for flrig";
+}
+
+void TestProtocols::titles()
+{
+    QFETCH(Protocol, protocol);
+    QFETCH(QString, title);
+    QCOMPARE(Window::Main({}, protocol).windowTitle(), title);
+}
+
 void TestProtocols::hrdFrames_data()
 {
     QTest::addColumn<int>("hz");
     QTest::addColumn<QByteArray>("frame");
-    QTest::newRow("7 digits, 74 bytes") << 7'100'000 << handFrame("[1] set frequency-hz 7100000");
-    QTest::newRow("8 digits, 76 bytes") << 21'900'000 << handFrame("[1] set frequency-hz 21900000");
+    QTest::addColumn<int>("bytes");
+    QTest::newRow("7 digits") << 7'100'000 << handFrame("[1] set frequency-hz 7100000") << 74;
+    QTest::newRow("8 digits") << 21'900'000 << handFrame("[1] set frequency-hz 21900000") << 76;
 }
 
 void TestProtocols::hrdFrames()
 {
     QFETCH(int, hz);
     QFETCH(QByteArray, frame);
-    const QByteArray made = setFrequencyCommand(Protocol::Hrd, hz, QStringLiteral("1"));
+    QFETCH(int, bytes);
+    const auto conversation = readyConversation(Protocol::Hrd);
+    QVERIFY(conversation);
+    const QByteArray made = conversation->stepCommand(hz);
     QCOMPARE(made.toHex(' '), frame.toHex(' '));
-    QCOMPARE(made.size(), hz < 10'000'000 ? 74 : 76);
+    QCOMPARE(made.size(), bytes);
+    QCOMPARE(newConversation(Protocol::Hrd)->opening(), handFrame("get context"));
+}
+
+void TestProtocols::hrdRadioIds_data()
+{
+    QTest::addColumn<QString>("radios");
+    QTest::addColumn<QString>("current");
+    QTest::addColumn<std::optional<quint32>>("id");
+    QTest::newRow("second of two") << "1:IC-7300,2:FT-991A" << "FT-991A" << std::optional<quint32>(2);
+    QTest::newRow("blanks around") << " 1 : IC-7300 , 12 : FT-991A " << " FT-991A" << std::optional<quint32>(12);
+    QTest::newRow("not listed") << "1:IC-7300" << "FT-991A" << std::optional<quint32>();
+    QTest::newRow("no radio") << "" << "" << std::optional<quint32>();
+    QTest::newRow("id not a number") << "x:IC-7300" << "IC-7300" << std::optional<quint32>();
+    QTest::newRow("negative id") << "-1:IC-7300" << "IC-7300" << std::optional<quint32>();
+    QTest::newRow("id beyond 32 bits") << "99999999999:IC-7300" << "IC-7300" << std::optional<quint32>();
+    QTest::newRow("words instead") << "Unknown command" << "Unknown command" << std::optional<quint32>();
+}
+
+void TestProtocols::hrdRadioIds()
+{
+    QFETCH(QString, radios);
+    QFETCH(QString, current);
+    QFETCH(std::optional<quint32>, id);
+    QCOMPARE(hrdRadioId(radios, current), id);
 }
 
 void TestProtocols::hrdRepliesFromTheStream()
 {
     // Split across reads: nothing until the last byte.
     const QByteArray ok = handFrame("OK");
+    const auto hrd = readyConversation(Protocol::Hrd);
+    QVERIFY(hrd);
     QByteArray buffer;
     for (qsizetype i = 0; i < ok.size() - 1; ++i) {
         buffer += ok[i];
-        QVERIFY(std::holds_alternative<Incomplete>(takeReply(Protocol::Hrd, buffer)));
+        QVERIFY(std::holds_alternative<Incomplete>(hrd->takeAnswer(buffer)));
     }
     buffer += ok.back();
-    auto parse = takeReply(Protocol::Hrd, buffer);
+    auto parse = hrd->takeAnswer(buffer);
     const Reply *reply = std::get_if<Reply>(&parse);
     QVERIFY(reply);
-    QCOMPARE(reply->raw, QStringLiteral("OK"));
+    QCOMPARE(reply->text, QStringLiteral("OK"));
     QVERIFY(reply->tuned);
     QVERIFY(buffer.isEmpty());
 
@@ -220,11 +299,11 @@ void TestProtocols::hrdRepliesFromTheStream()
     padded.insert(padded.size() - 2, QByteArray(6, '\0'));
     padded[0] = char(padded.size());
     buffer = padded + handFrame("Unknown command");
-    parse = takeReply(Protocol::Hrd, buffer);
+    parse = hrd->takeAnswer(buffer);
     reply = std::get_if<Reply>(&parse);
     QVERIFY(reply);
-    QCOMPARE(reply->raw, QStringLiteral("OK"));
-    parse = takeReply(Protocol::Hrd, buffer);
+    QCOMPARE(reply->text, QStringLiteral("OK"));
+    parse = hrd->takeAnswer(buffer);
     reply = std::get_if<Reply>(&parse);
     QVERIFY(reply);
     QCOMPARE(reply->tuned, false);
@@ -250,13 +329,13 @@ void TestProtocols::hrdBadFramesDropTheLink()
 {
     QFETCH(QByteArray, bytes);
     QByteArray buffer = bytes;
-    QVERIFY(std::holds_alternative<Malformed>(takeReply(Protocol::Hrd, buffer)));
+    QVERIFY(std::holds_alternative<Malformed>(newConversation(Protocol::Hrd)->takeAnswer(buffer)));
 
     Peer::RigPeer peer(Peer::Dialect::Hrd, Peer::Behaviour::Silent);
     QVERIFY(peer.listen());
     LinkUnderTest rig(Protocol::Hrd, peer.port());
     QVERIFY(rig.connect());
-    QTRY_COMPARE(peer.commands().size(), 1);
+    QTRY_COMPARE(peer.commands().size(), 1); // "get context"
     peer.send(bytes);
     QTRY_COMPARE(rig.controls.status,
                  QStringLiteral("Ready to connect, HamRadioDeluxe needs to be running."));
@@ -268,7 +347,7 @@ void TestProtocols::commandsIgnoreTheLocale_data()
 {
     QTest::addColumn<Protocol>("protocol");
     QTest::addColumn<QString>("command");
-    QTest::newRow("HamRadioDeluxe 5") << Protocol::Hrd << "[1] set frequency-hz 21900000";
+    QTest::newRow("HamRadioDeluxe 5") << Protocol::Hrd << "[2] set frequency-hz 21900000";
     QTest::newRow("rigctld") << Protocol::Rigctld << "F 21900000";
     QTest::newRow("flrig") << Protocol::Flrig << "rig.set_frequency 21900000";
 }
@@ -288,7 +367,10 @@ void TestProtocols::commandsIgnoreTheLocale()
     window.controls().connect->click();
     QTRY_COMPARE(window.indicatorColour(), IndicatorGreen);
     window.controls().Command1->click();
-    QTRY_COMPARE(peer.commandTexts().value(protocol == Protocol::Hrd ? 1 : 0), command);
+    QTRY_COMPARE(peer.commandTexts().value(protocol == Protocol::Hrd       ? 3
+                                           : protocol == Protocol::Rigctld ? 1
+                                                                           : 0),
+                 command);
     QCOMPARE(window.controls().text2->text(), QStringLiteral("21,94 MHz"));
     QCOMPARE(peer.problems(), QStringList());
 }
@@ -304,6 +386,12 @@ void TestProtocols::rigctldReplies_data()
                               << "rigctld did not tune: RPRT -9 (command rejected by the rig)";
     QTest::newRow("positive error") << QByteArray("RPRT 11\n") << false
                                     << "rigctld did not tune: RPRT 11 (function not available)";
+    QTest::newRow("not powered on") << QByteArray("RPRT -20\n") << false
+                                    << "rigctld did not tune: RPRT -20 (the rig is not powered on)";
+    QTest::newRow("access denied") << QByteArray("RPRT -22\n") << false
+                                   << "rigctld did not tune: RPRT -22 (access denied)";
+    QTest::newRow("beyond Hamlib's codes") << QByteArray("RPRT -23\n") << false
+                                           << "rigctld did not tune: RPRT -23 (error -23)";
     QTest::newRow("other lines passed over")
         << QByteArray("F: 2600000\nRPRT 0\n") << true << "RPRT 0";
     QTest::newRow("smallest 32-bit code")
@@ -319,10 +407,12 @@ void TestProtocols::rigctldReplies()
     QFETCH(QByteArray, bytes);
     QFETCH(bool, tuned);
     QFETCH(QString, text);
+    const auto rigctld = readyConversation(Protocol::Rigctld);
+    QVERIFY(rigctld);
     QByteArray buffer = bytes.left(bytes.size() - 1);
-    QVERIFY(std::holds_alternative<Incomplete>(takeReply(Protocol::Rigctld, buffer)));
+    QVERIFY(std::holds_alternative<Incomplete>(rigctld->takeAnswer(buffer)));
     buffer = bytes;
-    const auto parse = takeReply(Protocol::Rigctld, buffer);
+    const auto parse = rigctld->takeAnswer(buffer);
     const Reply *reply = std::get_if<Reply>(&parse);
     QVERIFY(reply);
     QCOMPARE(reply->tuned, tuned);
@@ -331,8 +421,10 @@ void TestProtocols::rigctldReplies()
 
 void TestProtocols::flrigRequest()
 {
-    const QByteArray request = setFrequencyCommand(
-        Protocol::Flrig, 21'900'000, {}, QStringLiteral(" 127.0.0.1 "), 12345);
+    QCOMPARE(httpHost(QStringLiteral("::1"), 12345), QByteArray("[::1]:12345"));
+    QCOMPARE(httpHost(QStringLiteral("localhost"), 80), QByteArray("localhost:80"));
+    const QByteArray request = newConversation(Protocol::Flrig, QStringLiteral(" 127.0.0.1 "), 12345)
+                                   ->stepCommand(21'900'000);
     const qsizetype headerEnd = request.indexOf("\r\n\r\n");
     QVERIFY(headerEnd > 0);
     QList<QByteArray> lines = request.left(headerEnd + 2).split('\n');
@@ -366,15 +458,18 @@ void TestProtocols::flrigReplies_data()
                                       "<methodResponse><params><param><value><i4>1</i4></value></"
                                       "param></params></methodResponse>")
                               << true << "1";
-    QTest::newRow("0: not tuned") << http("200 OK",
-                                          "<methodResponse><params><param><value><i4>0</i4></"
-                                          "value></param></params></methodResponse>")
-                                  << false << "flrig did not tune: the radio refused the frequency";
-    QTest::newRow("fault") << http(
-        "200 OK",
-        "<methodResponse><fault><value><struct><member><name>faultString</name>"
-        "<value><string>no rig</string></value></member></struct></value></fault></methodResponse>")
-                           << false << "flrig did not tune: no rig";
+    QTest::newRow("0: not tuned")
+        << http("200 OK", "<methodResponse><params><param><value><i4>0</i4></value></param>"
+                          "</params></methodResponse>")
+        << false
+        << "flrig did not tune: no transceiver is online in flrig, or its XML-RPC control is turned off.";
+    QTest::newRow("fault, entities decoded")
+        << http("200 OK", "<methodResponse><fault><value><struct><member><name>faultString</name>"
+                          "<value><string>no rig &amp; no &lt;port&gt;</string></value></member>"
+                          "</struct></value></fault></methodResponse>")
+        << false << "flrig did not tune: no rig & no <port>";
+    QTest::newRow("not XML-RPC") << http("200 OK", "<html>hello</html>") << false
+                                 << "flrig sent an answer that is not understood.";
     QTest::newRow("HTTP error") << http("500 Internal Server Error", "") << false
                                 << "flrig did not tune: HTTP/1.1 500 Internal Server Error";
 }
@@ -385,11 +480,12 @@ void TestProtocols::flrigReplies()
     QFETCH(bool, tuned);
     QFETCH(QString, text);
     QByteArray buffer = bytes.left(bytes.size() - 1);
+    const auto flrig = newConversation(Protocol::Flrig, QStringLiteral("127.0.0.1"), 12345);
     if (!bytes.endsWith("\r\n\r\n"))
-        QVERIFY(std::holds_alternative<Incomplete>(takeReply(Protocol::Flrig, buffer)));
+        QVERIFY(std::holds_alternative<Incomplete>(flrig->takeAnswer(buffer)));
     buffer = bytes + bytes;
     for (int i = 0; i < 2; ++i) {
-        const auto parse = takeReply(Protocol::Flrig, buffer);
+        const auto parse = flrig->takeAnswer(buffer);
         const Reply *reply = std::get_if<Reply>(&parse);
         QVERIFY(reply);
         QCOMPARE(reply->tuned, tuned);
@@ -398,11 +494,51 @@ void TestProtocols::flrigReplies()
     QVERIFY(buffer.isEmpty());
 }
 
+void TestProtocols::xmlRpcResponses_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QString>("read"); // "type text", "fault: words" or "malformed"
+
+    const auto value = [](const char *inner) {
+        return "<?xml version=\"1.0\"?>\n<methodResponse>\n <params><param>\n  <value>"
+               + QByteArray(inner) + "</value>\n </param></params>\n</methodResponse>\n";
+    };
+    QTest::newRow("i4") << value("<i4>1</i4>") << "i4 1";
+    QTest::newRow("int") << value("<int>0</int>") << "int 0";
+    QTest::newRow("boolean") << value("<boolean>1</boolean>") << "boolean 1";
+    QTest::newRow("double") << value("<double>14100000.0</double>") << "double 14100000.0";
+    QTest::newRow("string with entities") << value("<string>a &lt;b&gt; &amp; c</string>")
+                                          << "string a <b> & c";
+    QTest::newRow("untyped is a string") << value("14100000") << "string 14100000";
+    QTest::newRow("an array is not understood") << value("<array><data/></array>") << "malformed";
+    QTest::newRow("no params") << QByteArray("<methodResponse></methodResponse>") << "malformed";
+    QTest::newRow("not XML") << QByteArray("OK") << "malformed";
+    QTest::newRow("cut short") << value("<i4>1</i4>").left(40) << "malformed";
+    QTest::newRow("fault without words")
+        << QByteArray("<methodResponse><fault><value><struct></struct></value></fault></methodResponse>")
+        << "malformed";
+}
+
+void TestProtocols::xmlRpcResponses()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(QString, read);
+    const auto response = readXmlRpcResponse(body);
+    QString got = QStringLiteral("malformed");
+    if (const auto *value = std::get_if<XmlRpcValue>(&response))
+        got = value->type + u' ' + value->text;
+    else if (const auto *fault = std::get_if<XmlRpcFault>(&response))
+        got = QStringLiteral("fault: ") + fault->words;
+    QCOMPARE(got, read);
+}
+
 void TestProtocols::conversation_data()
 {
     QTest::addColumn<Protocol>("protocol");
     QTest::addColumn<Peer::Behaviour>("behaviour");
     QTest::addColumn<QByteArray>("answer"); // empty: the program's own
+    // The peer's set-up: "vfo" (rigctld -o), "radios LIST|CURRENT" (HamRadioDeluxe's).
+    QTest::addColumn<QString>("setup");
     // What the test does, in order: "step HZ" (a tick's step), "taken N" (wait until the
     // peer has taken N commands), "replied" (wait for a reply in the status line), "hold" and
     // "release" (the peer's answers), "reconnect", "send TEXT" (the peer sends TEXT).
@@ -414,62 +550,68 @@ void TestProtocols::conversation_data()
 
     using B = Peer::Behaviour;
     const QString reply = QStringLiteral(" Sending Frequency step to Radio..... ");
-    const QStringList step219{QStringLiteral("step 21900000")};
-    QTest::newRow("HamRadioDeluxe 5 asks for the context first")
-        << Protocol::Hrd << B::Answer << QByteArray() << QStringList{"taken 1", "step 7100000"}
-        << QStringList{"get context", "[1] set frequency-hz 7100000"} << reply + "OK" << true << 0;
+    const QString chk = QStringLiteral("\\chk_vfo");
+    QTest::newRow("HamRadioDeluxe 5: the current radio's id, then the step")
+        << Protocol::Hrd << B::Answer << QByteArray() << QString()
+        << QStringList{"taken 3", "step 7100000"}
+        << QStringList{"get context", "get radios", "get radio", "[2] set frequency-hz 7100000"}
+        << reply + "OK" << true << 0;
+    QTest::newRow("HamRadioDeluxe 5 names no listed radio: nothing is sent")
+        << Protocol::Hrd << B::Answer << QByteArray() << QStringLiteral("radios 1:IC-7300|FT-991A")
+        << QStringList{"taken 3", "step 7100000", "step 7200000"}
+        << QStringList{"get context", "get radios", "get radio"}
+        << "HamRadioDeluxe names no radio to tune: it answered \"FT-991A\" to \"get radio\" and "
+           "\"1:IC-7300\" to \"get radios\"."
+        << true << 0;
     QTest::newRow("sends only when the step changes, and again after connecting")
-        << Protocol::Rigctld << B::Answer << QByteArray()
-        << QStringList{"step 21900000",
-                       "taken 1",
-                       "replied",
-                       "step 21900000",
-                       "step 21900000",
-                       "step 22000000",
-                       "taken 2",
-                       "replied",
-                       "step 22000000",
-                       "reconnect",
-                       "taken 3"}
-        << QStringList{"F 21900000", "F 22000000", "F 22000000"} << reply + "RPRT 0" << true << 0;
+        << Protocol::Rigctld << B::Answer << QByteArray() << QString()
+        << QStringList{"step 21900000", "taken 2", "replied", "step 21900000", "step 21900000",
+                       "step 22000000", "taken 3", "replied", "step 22000000", "reconnect",
+                       "taken 5"}
+        << QStringList{chk, "F 21900000", "F 22000000", chk, "F 22000000"} << reply + "RPRT 0"
+        << true << 0;
+    QTest::newRow("rigctld in VFO mode: the VFO is named")
+        << Protocol::Rigctld << B::Answer << QByteArray() << QStringLiteral("vfo")
+        << QStringList{"step 21900000"} << QStringList{chk, "F currVFO 21900000"}
+        << reply + "RPRT 0" << true << 0;
     QTest::newRow("one at a time, the newest step winning")
-        << Protocol::Rigctld << B::Answer << QByteArray()
-        << QStringList{"hold",
-                       "step 2000000",
-                       "taken 1",
-                       "step 2100000",
-                       "step 2200000",
-                       "step 2300000",
-                       "release",
-                       "taken 2"}
-        << QStringList{"F 2000000", "F 2300000"} << reply + "RPRT 0" << true << 0;
+        << Protocol::Rigctld << B::Answer << QByteArray() << QString()
+        << QStringList{"hold", "step 2000000", "taken 2", "step 2100000", "step 2200000",
+                       "step 2300000", "release", "taken 3"}
+        << QStringList{chk, "F 2000000", "F 2300000"} << reply + "RPRT 0" << true << 0;
     QTest::newRow("a refusal is shown and the link stays")
-        << Protocol::Rigctld << B::Refuse << QByteArray()
-        << QStringList{"step 2000000", "taken 1", "step 2100000", "taken 2"}
-        << QStringList{"F 2000000", "F 2100000"}
+        << Protocol::Rigctld << B::Refuse << QByteArray() << QString()
+        << QStringList{"step 2000000", "taken 2", "step 2100000", "taken 3"}
+        << QStringList{chk, "F 2000000", "F 2100000"}
         << "rigctld did not tune: RPRT -9 (command rejected by the rig)" << true << 0;
     QTest::newRow("rigctld silent for two seconds: a failed send")
-        << Protocol::Rigctld << B::Silent << QByteArray() << QStringList{"step 2000000"}
-        << QStringList{"F 2000000"} << "Ready to connect, rigctld needs to be running." << false
-        << 1950;
+        << Protocol::Rigctld << B::Silent << QByteArray() << QString()
+        << QStringList{"step 2000000"} << QStringList{chk}
+        << "Ready to connect, rigctld needs to be running." << false << 1950;
     const QStringList step141{QStringLiteral("step 14100000")};
     const QStringList set141{QStringLiteral("rig.set_frequency 14100000")};
-    QTest::newRow("flrig answers 1") << Protocol::Flrig << B::Answer << QByteArray() << step141
-                                     << set141 << reply + "1" << true << 0;
+    QTest::newRow("flrig answers 1") << Protocol::Flrig << B::Answer << QByteArray() << QString()
+                                     << step141 << set141 << reply + "1" << true << 0;
     QTest::newRow("flrig answers 0")
-        << Protocol::Flrig << B::Answer << QByteArray("<i4>0</i4>") << step141 << set141
-        << "flrig did not tune: the radio refused the frequency" << true << 0;
-    QTest::newRow("flrig answers a fault")
-        << Protocol::Flrig << B::Refuse << QByteArray() << step141 << set141
-        << "flrig did not tune: radio not connected" << true << 0;
-    QTest::newRow("flrig silent") << Protocol::Flrig << B::Silent << QByteArray() << step141
-                                  << set141 << "Ready to connect, flrig needs to be running."
-                                  << false << 1950;
-    QTest::newRow("plain text lines go out at every tick")
-        << Protocol::HrdText << B::Silent << QByteArray()
-        << QStringList{"step 21900000", "step 21900000", "step 21900000", "taken 3", "send OK\r\n"}
-        << QStringList(3, QStringLiteral("set frequency-hz 21900000")) << reply + "OK\r\n"
+        << Protocol::Flrig << B::Answer << QByteArray("<i4>0</i4>") << QString() << step141 << set141
+        << "flrig did not tune: no transceiver is online in flrig, or its XML-RPC control is turned off."
         << true << 0;
+    QTest::newRow("flrig answers a fault")
+        << Protocol::Flrig << B::Refuse << QByteArray() << QString() << step141 << set141
+        << "flrig did not tune: radio not connected" << true << 0;
+    QTest::newRow("flrig silent") << Protocol::Flrig << B::Silent << QByteArray() << QString()
+                                  << step141 << set141
+                                  << "Ready to connect, flrig needs to be running." << false << 1950;
+    QTest::newRow("flrig keeps the connection open")
+        << Protocol::Flrig << B::Answer << QByteArray() << QString()
+        << QStringList{"step 14100000", "taken 1", "replied", "step 14200000", "taken 2"}
+        << QStringList{"rig.set_frequency 14100000", "rig.set_frequency 14200000"} << reply + "1"
+        << true << 0;
+    QTest::newRow("plain text lines go out at every tick")
+        << Protocol::HrdText << B::Silent << QByteArray() << QString()
+        << QStringList{"step 21900000", "step 21900000", "step 21900000", "taken 3", "send OK\r\n"}
+        << QStringList(3, QStringLiteral("set frequency-hz 21900000")) << reply + "OK\r\n" << true
+        << 0;
 }
 
 void TestProtocols::conversation()
@@ -477,6 +619,7 @@ void TestProtocols::conversation()
     QFETCH(Protocol, protocol);
     QFETCH(Peer::Behaviour, behaviour);
     QFETCH(QByteArray, answer);
+    QFETCH(QString, setup);
     QFETCH(QStringList, script);
     QFETCH(QStringList, commands);
     QFETCH(QString, status);
@@ -485,6 +628,9 @@ void TestProtocols::conversation()
 
     Peer::RigPeer peer(dialectOf(protocol), behaviour);
     peer.setAnswer(answer);
+    peer.setVfoMode(setup == u"vfo");
+    if (setup.startsWith(u"radios "))
+        peer.setRadios(setup.mid(7).section(u'|', 0, 0), setup.section(u'|', 1));
     QVERIFY(peer.listen());
     LinkUnderTest rig(protocol, peer.port());
     QVERIFY(rig.connect());
@@ -494,7 +640,7 @@ void TestProtocols::conversation()
         const QString verb = action.section(u' ', 0, 0);
         const QString argument = action.section(u' ', 1);
         if (verb == u"step") {
-            rig.link.SendStep(argument);
+            rig.link.SendStep(argument.toInt());
         } else if (verb == u"taken") {
             QTRY_COMPARE(peer.commands().size(), argument.toInt());
         } else if (verb == u"replied") {
@@ -518,18 +664,26 @@ void TestProtocols::conversation()
     QCOMPARE(rig.controls.colour, connected ? IndicatorGreen : IndicatorRed);
     QCOMPARE(rig.client.isConnected(), connected);
     QCOMPARE(peer.problems(), QStringList());
+    QCOMPARE(peer.accepted(), script.contains(QStringLiteral("reconnect")) ? 2 : 1);
+}
+
+void TestProtocols::realRigctldTunesTheDummyRadio_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QByteArray>("question");
+    QTest::newRow("plain") << QStringList() << QByteArray("f\n");
+    QTest::newRow("VFO mode (-o)") << QStringList{QStringLiteral("-o")} << QByteArray("f currVFO\n");
 }
 
 void TestProtocols::realRigctldTunesTheDummyRadio()
 {
+    QFETCH(QStringList, options);
+    QFETCH(QByteArray, question);
     QProcess rigctld;
     rigctld.setProcessChannelMode(QProcess::ForwardedChannels);
     RigctldClient logger;
-    const quint16 port = startRigctld(rigctld, logger);
+    const quint16 port = startRigctld(rigctld, logger, options);
     QVERIFY2(port != 0, "rigctld (Debian's libhamlib-utils) did not start and answer");
-    const auto ask = [&logger](const QByteArray &command) {
-        return logger.ask(command);
-    };
 
     QDateTime now(QDate(2026, 12, 7), QTime(12, 34, 56, 789)); // 21.9 MHz
     Window::Main window([&] { return now; }, Protocol::Rigctld);
@@ -538,15 +692,118 @@ void TestProtocols::realRigctldTunesTheDummyRadio()
     QTRY_COMPARE(window.indicatorColour(), IndicatorGreen);
     window.controls().Command1->click();
     QTRY_COMPARE(window.statusCaption(), ReplyPrefix + QStringLiteral("RPRT 0"));
-    QTRY_COMPARE_WITH_TIMEOUT(ask("f\n"), QByteArray("21900000"), 15'000);
+    QTRY_COMPARE_WITH_TIMEOUT(logger.ask(question), QByteArray("21900000"), 15'000);
 
     // One second later in the sweep the dummy radio follows.
     now = now.addSecs(1);
     QTRY_COMPARE(window.controls().text2->text(), QStringLiteral("22.04 MHz"));
-    QTRY_COMPARE_WITH_TIMEOUT(ask("f\n"), QByteArray("22000000"), 15'000);
+    QTRY_COMPARE_WITH_TIMEOUT(logger.ask(question), QByteArray("22000000"), 15'000);
+    QCOMPARE(window.indicatorColour(), IndicatorGreen);
     window.controls().Command1->click();
-    rigctld.kill();
-    rigctld.waitForFinished();
+}
+
+namespace {
+
+// An X server of its own for a program that needs one; its display number, or -1.
+int startXvfb(QProcess &xvfb)
+{
+    xvfb.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"),
+                                        QStringLiteral("-screen"), QStringLiteral("0"),
+                                        QStringLiteral("800x600x24"), QStringLiteral("-nolisten"),
+                                        QStringLiteral("tcp")});
+    if (!xvfb.waitForStarted(5000) || !xvfb.waitForReadyRead(10'000))
+        return -1;
+    bool ok = false;
+    const int display = xvfb.readLine().trimmed().toInt(&ok);
+    return ok ? display : -1;
+}
+
+// Asks flrig over XML-RPC for one method's answer, as text, keeping the window running.
+QByteArray askFlrig(quint16 port, const QByteArray &method)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QStringLiteral("127.0.0.1"), port);
+    const QByteArray body = "<?xml version=\"1.0\"?><methodCall><methodName>" + method
+                            + "</methodName></methodCall>";
+    socket.write("POST /RPC2 HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: text/xml\r\n"
+                 "Content-Length: "
+                 + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+    QByteArray received;
+    std::variant<Incomplete, HttpMessage, Malformed> message = Incomplete{};
+    const bool answered = QTest::qWaitFor(
+        [&] {
+            received += socket.readAll();
+            QByteArray copy = received;
+            message = takeHttpMessage(copy);
+            return !std::holds_alternative<Incomplete>(message)
+                   || socket.state() == QAbstractSocket::UnconnectedState;
+        },
+        5000);
+    const auto *http = std::get_if<HttpMessage>(&message);
+    if (!answered || !http)
+        return {};
+    const auto response = readXmlRpcResponse(http->body);
+    const auto *value = std::get_if<XmlRpcValue>(&response);
+    return value ? value->text.toUtf8() : QByteArray();
+}
+
+} // namespace
+
+void TestProtocols::realFlrigTunes()
+{
+    QProcess xvfb;
+    const int display = startXvfb(xvfb);
+    QVERIFY2(display >= 0, "Xvfb (Debian's xvfb) did not start");
+
+    // flrig's test mode needs no radio; its settings name the version and the XML-RPC port.
+    // On a busy port it silently does not listen, so a port taken in between is tried again.
+    QProcess version;
+    version.start(QStringLiteral("flrig"), {QStringLiteral("--version")});
+    QVERIFY2(version.waitForFinished(10'000), "flrig (Debian's flrig) did not run");
+    const QByteArray flrigVersion = version.readAll().split(' ').value(1).trimmed();
+    QVERIFY2(!flrigVersion.isEmpty(), version.readAll().constData());
+
+    QTemporaryDir config;
+    QProcess flrig;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("DISPLAY"), QStringLiteral(":%1").arg(display));
+    flrig.setProcessEnvironment(environment);
+    quint16 port = 0;
+    for (int attempt = 0; attempt < 5 && port == 0; ++attempt) {
+        const quint16 candidate = closedPort();
+        QFile prefs(config.filePath(QStringLiteral("NONE.prefs")));
+        QVERIFY(prefs.open(QIODevice::WriteOnly));
+        prefs.write("; FLTK preferences file format 1.0\n; vendor: w1hkj.com\n; application: NONE\n"
+                    "\n[.]\n\nversion:" + flrigVersion + "\nxmlport:" + QByteArray::number(candidate) + "\n");
+        prefs.close();
+        flrig.start(QStringLiteral("flrig"), {QStringLiteral("--test"), QStringLiteral("--config-dir"),
+                                              config.path() + u'/'});
+        QVERIFY2(flrig.waitForStarted(5000), "flrig (Debian's flrig) did not start");
+        if (QTest::qWaitFor([&] { return !askFlrig(candidate, "rig.get_xcvr").isEmpty(); }, 15'000))
+            port = candidate;
+        else {
+            flrig.kill();
+            flrig.waitForFinished();
+        }
+    }
+    QVERIFY2(port != 0, "flrig did not answer on its XML-RPC port");
+
+    QDateTime now(QDate(2026, 12, 7), QTime(12, 34, 56, 789)); // 21.9 MHz
+    Window::Main window([&] { return now; }, Protocol::Flrig);
+    window.controls().port->setText(QString::number(port));
+    window.controls().connect->click();
+    QTRY_COMPARE(window.indicatorColour(), IndicatorGreen);
+    window.controls().Command1->click();
+    QTRY_COMPARE(window.statusCaption(), ReplyPrefix + QStringLiteral("1"));
+    QTRY_COMPARE_WITH_TIMEOUT(askFlrig(port, "rig.get_vfo"), QByteArray("21900000"), 15'000);
+    now = now.addSecs(1);
+    QTRY_COMPARE_WITH_TIMEOUT(askFlrig(port, "rig.get_vfo"), QByteArray("22000000"), 15'000);
+    QCOMPARE(window.indicatorColour(), IndicatorGreen);
+    window.controls().Command1->click();
+    flrig.kill();
+    flrig.waitForFinished();
+    xvfb.kill();
+    xvfb.waitForFinished();
 }
 
 void TestProtocols::rigsimSpeaksEveryProtocol_data()
@@ -573,7 +830,7 @@ void TestProtocols::rigsimSpeaksEveryProtocol()
 
     LinkUnderTest link(*protocolFromOption(rig), port);
     QVERIFY(link.connect());
-    link.link.SendStep(QStringLiteral("7100000"));
+    link.link.SendStep(7'100'000);
     QTRY_COMPARE(link.controls.status, ReplyPrefix + reply);
     QByteArray printed;
     QTRY_VERIFY2((printed += rigsim.readAllStandardOutput()).contains("7100000"),

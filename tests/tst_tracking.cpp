@@ -461,7 +461,7 @@ void TestTracking::startRefusedForUnusableSettings()
     controls.period = period;
     controls.chirptime = chirptime;
     int sends = 0;
-    TickCycle cycle(controls, [] { return localAt(12, 0, 0, 0); }, [&](const QString &) { ++sends; });
+    TickCycle cycle(controls, [] { return localAt(12, 0, 0, 0); }, [&](qint32) { ++sends; });
 
     cycle.onCommand1Click();
     QCOMPARE(controls.caption, StartCaption);
@@ -485,8 +485,8 @@ void TestTracking::tickSkipsWhileTheSweepOverflows()
     controls.period = QStringLiteral("86400");
     controls.chirptime = QStringLiteral("0");
     QDateTime now = localAt(6, 0, 0, 0);
-    QStringList sent;
-    TickCycle cycle(controls, [&] { return now; }, [&](const QString &step) { sent << step; });
+    QList<qint32> sent;
+    TickCycle cycle(controls, [&] { return now; }, [&](qint32 hz) { sent << hz; });
     const QString problem =
         QStringLiteral(R"(status Period "86400" and chirptime "0" put the sweep out of range.)");
 
@@ -499,7 +499,7 @@ void TestTracking::tickSkipsWhileTheSweepOverflows()
     QVERIFY(controls.timerEnabled);
     now = localAt(5, 57, 54, 236); // day time 21,474,836: the last that fits
     cycle.onTimer1Tick();
-    QCOMPARE(sent, QStringList{QStringLiteral("2000000")});
+    QCOMPARE(sent, QList<qint32>{2'000'000});
     now = now.addMSecs(1);
     cycle.onTimer1Tick();
     QCOMPARE(sent.size(), 1);
@@ -510,8 +510,8 @@ void TestTracking::tickSkipsWhileTheSweepOverflows()
 void TestTracking::tickShowsThenSends()
 {
     FakeControls controls;
-    TickCycle cycle(controls, [] { return localAt(12, 34, 56, 789); }, [&](const QString &step) {
-        controls.log << QStringLiteral("send ") + step;
+    TickCycle cycle(controls, [] { return localAt(12, 34, 56, 789); }, [&](qint32 hz) {
+        controls.log << QStringLiteral("send %1").arg(hz);
     });
     cycle.onCommand1Click();
     cycle.onTimer1Tick();
@@ -525,9 +525,9 @@ void TestTracking::tickShowsThenSends()
 void TestTracking::failingTickSendsNothing()
 {
     FakeControls controls;
-    QStringList sent;
-    TickCycle cycle(controls, [] { return localAt(12, 34, 56, 789); }, [&](const QString &step) {
-        sent << step;
+    QList<qint32> sent;
+    TickCycle cycle(controls, [] { return localAt(12, 34, 56, 789); }, [&](qint32 hz) {
+        sent << hz;
     });
     controls.period = QStringLiteral("1e400");
     cycle.onTimer1Tick();
@@ -536,16 +536,16 @@ void TestTracking::failingTickSendsNothing()
 
     controls.period = QStringLiteral("300");
     cycle.onTimer1Tick();
-    QCOMPARE(sent, QStringList{QStringLiteral("21900000")});
+    QCOMPARE(sent, QList<qint32>{21'900'000});
 }
 
 void TestTracking::sliderTakesEffectAtNextTick()
 {
     FakeControls controls;
-    QStringList sent;
+    QList<qint32> sent;
     // 00:01:17.400 + 600 ms lead: exactly the chirp's start.
-    TickCycle cycle(controls, [] { return localAt(0, 1, 17, 400); }, [&](const QString &step) {
-        sent << step;
+    TickCycle cycle(controls, [] { return localAt(0, 1, 17, 400); }, [&](qint32 hz) {
+        sent << hz;
     });
     cycle.onTimer1Tick();
     controls.slider = 10; // one second later in the sweep

@@ -197,7 +197,8 @@ StepOutcome ComputeStep(qint32 dayTime, const StepInputs &inputs, const QLocale 
     if (r.sweepHz < SweepFloorHz || r.sweepHz > SweepCeilingHz)
         r.sweepHz = SweepFloorHz;
 
-    r.stepText = QString::number(r.sweepHz / StepHz * StepHz);
+    r.stepHz = r.sweepHz / StepHz * StepHz;
+    r.stepText = QString::number(r.stepHz);
     r.chirpPositionText = fixedText(r.chirpPositionMs, 100, 1, notation);
     r.periodPositionText = fixedText(r.periodPositionMs, 100, 1, notation);
     r.frequencyText = fixedText(r.sweepHz, 10'000, 2, notation).append(QLatin1StringView(" MHz"));

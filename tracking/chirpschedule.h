@@ -23,7 +23,8 @@ struct StepResult
     qint32 periodPositionMs = 0; // 0 to periodMs - 1
     qint32 chirpPositionMs = 0;  // time since the chirp's start, plus the offset
     qint32 sweepHz = 0;          // 2,000,000 to 30,000,000
-    QString stepText;            // sweepHz rounded down to 100 kHz, digits only
+    qint32 stepHz = 0;           // sweepHz rounded down to 100 kHz
+    QString stepText;            // stepHz as digits only
     QString chirpPositionText;   // seconds, one decimal ("219.4")
     QString periodPositionText;  // seconds, one decimal ("297.4")
     QString frequencyText;       // MHz, two decimals ("21.94 MHz")

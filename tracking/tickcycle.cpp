@@ -42,7 +42,7 @@ void TickCycle::onTimer1Tick()
     const auto &step = std::get<StepResult>(outcome);
     m_controls.showStep(step);
     if (m_sendStep)
-        m_sendStep(step.stepText);
+        m_sendStep(step.stepHz);
 }
 
 StepInputs TickCycle::readInputs() const

@@ -36,7 +36,8 @@ inline const QString StopCaption = QStringLiteral("Stop");
 class TickCycle
 {
 public:
-    using SendStep = std::function<void(const QString &stepText)>;
+    // Hands a tick's step frequency, in hertz, to the link.
+    using SendStep = std::function<void(qint32 stepHz)>;
 
     TickCycle(TrackingControls &controls, Clock clock, SendStep sendStep);
 

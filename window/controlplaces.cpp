@@ -1,7 +1,6 @@
 #include "controlplaces.h"
 
 #include <array>
-#include <cstring>
 
 namespace Window {
 namespace {
@@ -39,15 +38,6 @@ constexpr std::array<ControlPlace, 25> Places{{
 std::span<const ControlPlace> controlPlaces()
 {
     return Places;
-}
-
-QRect placeOf(const char *name)
-{
-    for (const ControlPlace &place : Places) {
-        if (std::strcmp(place.name, name) == 0)
-            return place.pixels;
-    }
-    return {};
 }
 
 } // namespace Window

@@ -17,9 +17,6 @@ struct ControlPlace
 // all others, connect, disconnect and hrdstatus included, in the window.
 std::span<const ControlPlace> controlPlaces();
 
-// The place of a named control; an empty rectangle for a name not in the table.
-QRect placeOf(const char *name);
-
 inline constexpr QSize MainClientSize{384, 202};
 
 } // namespace Window

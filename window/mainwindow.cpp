@@ -93,7 +93,8 @@ Main::Main(Tracking::Clock clock, Rig::Protocol protocol, QWidget *parent)
     , m_rigLink(*this, m_winsock, protocol)
 {
     setObjectName(QStringLiteral("Main"));
-    setWindowTitle(QStringLiteral("Zarvotel for HamRadioDeluxe"));
+    // "Zarvotel for HamRadioDeluxe" by default; another --rig names its program.
+    setWindowTitle(QStringLiteral("Zarvotel for ") + Rig::programName(protocol));
     m_winsock.setObjectName(QStringLiteral("Winsock"));
 
     createControls();
@@ -241,7 +242,7 @@ void Main::routeEvents()
     QObject::connect(m_ui.disconnect, &QPushButton::clicked, this, [this] {
         m_rigLink.onDisconnectClicked();
     });
-    m_tickCycle.setSendStep([this](const QString &stepText) { m_rigLink.SendStep(stepText); });
+    m_tickCycle.setSendStep([this](qint32 stepHz) { m_rigLink.SendStep(stepHz); });
 }
 
 void Main::onLoad()

@@ -176,10 +176,24 @@ private:
         static const QByteArray set("set frequency-hz ");
         if (line.startsWith(set)) {
             respond(command, set.trimmed(), line.mid(set.size()));
-        } else {
-            const QList<QByteArray> words = line.split(' ');
-            respond(command, words.value(0), words.value(1));
+            return true;
         }
+        QList<QByteArray> words = line.split(' ');
+        if (m_peer.m_dialect == Dialect::Rigctld && (words[0] == "F" || words[0] == "f")) {
+            const bool namesVfo = words.value(1) == "currVFO";
+            if (m_peer.m_vfoMode && !namesVfo && words[0] == "F") {
+                // rigctld in VFO mode reads the number as a VFO and waits for the frequency.
+                command.taken = QDateTime::currentDateTime();
+                m_peer.m_commands << command;
+                Q_EMIT m_peer.commandTaken(command);
+                return true;
+            }
+            if (namesVfo != m_peer.m_vfoMode)
+                words[0] = "invalid VFO";
+            else if (namesVfo)
+                words.removeAt(1);
+        }
+        respond(command, words.value(0), words.value(1));
         return true;
     }
 
@@ -281,7 +295,7 @@ private:
         const QByteArray answer = m_peer.answerFor(name, argument);
         if (answer.isEmpty())
             return;
-        if (m_peer.m_holding)
+        if (m_peer.m_holding && isFrequencyCommand(name))
             m_peer.m_held.append({m_socket, answer});
         else
             m_socket->write(answer);
@@ -353,6 +367,10 @@ QByteArray RigPeer::answerFor(const QByteArray &name, const QByteArray &argument
     case Dialect::Hrd:
         if (name == "get context")
             return frame(QStringLiteral("1"));
+        if (name == "get radios")
+            return frame(m_radios);
+        if (name == "get radio")
+            return frame(m_currentRadio);
         if (name != "set frequency-hz")
             return frame(QStringLiteral("Unknown command"));
         return frame(refuse ? QStringLiteral("Unknown command")
@@ -365,6 +383,10 @@ QByteArray RigPeer::answerFor(const QByteArray &name, const QByteArray &argument
         }
         if (name == "f")
             return m_frequency + '\n';
+        if (name == "\\chk_vfo")
+            return m_vfoMode ? "1\n" : "0\n";
+        if (name == "invalid VFO")
+            return "RPRT -1\n";
         return "RPRT -11\n";
     case Dialect::Flrig:
         break;

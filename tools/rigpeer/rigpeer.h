@@ -69,7 +69,16 @@ public:
     // The answer to a frequency command: a line for the text dialects, a frame's text, or
     // flrig's <value> content ("<i4>1</i4>"). Empty: the dialect's own.
     void setAnswer(const QByteArray &answer) { m_answer = answer; }
-    // Keeps answers back until releaseAnswers().
+    // rigctld started with -o: "\chk_vfo" answers 1, and commands name the VFO ("F currVFO
+    // 14100000"); a frequency without one is never answered, as rigctld waits for more.
+    void setVfoMode(bool on) { m_vfoMode = on; }
+    // HamRadioDeluxe's answers to "get radios" and "get radio".
+    void setRadios(const QString &radios, const QString &current)
+    {
+        m_radios = radios;
+        m_currentRadio = current;
+    }
+    // Keeps the answers to frequency commands back until releaseAnswers().
     void holdAnswers() { m_holding = true; }
     void releaseAnswers();
 
@@ -111,6 +120,9 @@ private:
     Behaviour m_behaviour;
     QByteArray m_answer;
     bool m_holding = false;
+    bool m_vfoMode = false;
+    QString m_radios = QStringLiteral("1:IC-7300,2:FT-991A");
+    QString m_currentRadio = QStringLiteral("FT-991A");
     QList<QPair<QPointer<QTcpSocket>, QByteArray>> m_held;
 
     QTcpServer m_server;

@@ -47,7 +47,9 @@ int main(int argc, char *argv[])
                                           QStringLiteral("Do not reply."));
     const QCommandLineOption refuseOption(QStringLiteral("refuse"),
                                           QStringLiteral("Refuse every frequency command."));
-    parser.addOptions({rigOption, portOption, replyOption, silentOption, refuseOption});
+    const QCommandLineOption vfoModeOption(QStringLiteral("vfo-mode"),
+                                           QStringLiteral("As rigctld -o: commands name the VFO."));
+    parser.addOptions({rigOption, portOption, replyOption, silentOption, refuseOption, vfoModeOption});
     parser.process(app);
 
     const auto dialect = Peer::dialectFromName(parser.value(rigOption));
@@ -68,6 +70,7 @@ int main(int argc, char *argv[])
                                                                    : Peer::Behaviour::Answer;
     Peer::RigPeer peer(*dialect, behaviour);
     peer.setAnswer(parser.value(replyOption).toUtf8());
+    peer.setVfoMode(parser.isSet(vfoModeOption));
     if (!peer.listen(quint16(port))) {
         std::fprintf(stderr,
                      "rigsim: cannot listen on 127.0.0.1:%u: %s\n",

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "rigprogram.h"
+
+namespace Rig {
+
+// An HTTP/1.1 message (request or response) with a Content-Length body.
+struct HttpMessage
+{
+    QByteArray startLine;
+    QByteArray body;
+    qsizetype contentLength = -1;
+};
+std::variant<Incomplete, HttpMessage, Malformed> takeHttpMessage(QByteArray &buffer);
+
+// An XML-RPC response: the value inside <params> by its type ("i4", "int", "boolean",
+// "double", "string"; an untyped value is a string), or a fault's faultString.
+struct XmlRpcValue
+{
+    QString type;
+    QString text;
+};
+struct XmlRpcFault
+{
+    QString words;
+};
+std::variant<XmlRpcValue, XmlRpcFault, Malformed> readXmlRpcResponse(const QByteArray &body);
+
+// "host:port" for an HTTP Host header; an IPv6 address goes in brackets.
+QByteArray httpHost(const QString &host, quint16 port);
+
+// flrig's XML-RPC over HTTP/1.1, on one connection kept open: rig.set_frequency per step.
+std::unique_ptr<Conversation> newFlrigConversation(const QString &host, quint16 port);
+
+} // namespace Rig

@@ -1,0 +1,139 @@
+#include "hrdframes.h"
+
+#include "hrdtext.h"
+
+#include <QStringList>
+#include <QtEndian>
+
+namespace Rig {
+
+QByteArray hrdFrame(const QString &text)
+{
+    QByteArray frame(HrdHeaderBytes, '\0');
+    frame.reserve(HrdHeaderBytes + 2 * (text.size() + 1));
+    for (const QChar c : text) {
+        frame += char(c.unicode() & 0xff);
+        frame += char(c.unicode() >> 8);
+    }
+    frame.append(2, '\0');
+    qToLittleEndian<quint32>(quint32(frame.size()), frame.data());
+    qToLittleEndian<quint32>(HrdMagic1, frame.data() + 4);
+    qToLittleEndian<quint32>(HrdMagic2, frame.data() + 8);
+    return frame;
+}
+
+std::variant<Incomplete, QString, Malformed> takeHrdFrame(QByteArray &buffer)
+{
+    if (buffer.size() < HrdHeaderBytes)
+        return Incomplete{};
+    const quint32 size = qFromLittleEndian<quint32>(buffer.constData());
+    if (qFromLittleEndian<quint32>(buffer.constData() + 4) != HrdMagic1
+        || qFromLittleEndian<quint32>(buffer.constData() + 8) != HrdMagic2
+        || size < quint32(HrdHeaderBytes) || size > quint32(MaxReplyBytes) || size % 2 != 0)
+        return Malformed{};
+    if (buffer.size() < qsizetype(size))
+        return Incomplete{};
+    QString text;
+    for (qsizetype i = HrdHeaderBytes; i + 1 < qsizetype(size); i += 2) {
+        const char16_t unit = qFromLittleEndian<quint16>(buffer.constData() + i);
+        if (unit == 0)
+            break;
+        text += QChar(unit);
+    }
+    buffer.remove(0, size);
+    return text;
+}
+
+std::optional<quint32> hrdRadioId(const QString &radios, const QString &current)
+{
+    const QString wanted = current.trimmed();
+    if (wanted.isEmpty())
+        return std::nullopt;
+    for (const QString &entry : radios.split(u',')) {
+        const qsizetype colon = entry.indexOf(u':');
+        if (colon < 0 || entry.mid(colon + 1).trimmed() != wanted)
+            continue;
+        const QString id = entry.left(colon).trimmed();
+        bool digits = !id.isEmpty();
+        for (const QChar c : id)
+            digits = digits && c >= u'0' && c <= u'9';
+        bool ok = false;
+        const quint32 number = id.toUInt(&ok);
+        if (digits && ok)
+            return number;
+        return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+namespace {
+
+QString quotedAnswer(const QString &text)
+{
+    return u'"' + (text.size() > 40 ? text.left(40) + QChar(0x2026) : text) + u'"';
+}
+
+class HrdConversation final : public Conversation
+{
+public:
+    QByteArray opening() override
+    {
+        m_state = State::Context;
+        return hrdFrame(QStringLiteral("get context"));
+    }
+
+    QByteArray stepCommand(qint32 hz) const override
+    {
+        return hrdFrame(QStringLiteral("[%1] ").arg(m_radioId)
+                        + QString::fromLatin1(setFrequencyText(hz)));
+    }
+
+    Answer takeAnswer(QByteArray &buffer) override
+    {
+        const auto frame = takeHrdFrame(buffer);
+        if (std::holds_alternative<Incomplete>(frame))
+            return Incomplete{};
+        if (std::holds_alternative<Malformed>(frame))
+            return Malformed{};
+        const QString text = std::get<QString>(frame);
+        switch (m_state) {
+        case State::Context:
+            // Any answer shows that the frames are understood.
+            m_state = State::Radios;
+            return SetupNext{hrdFrame(QStringLiteral("get radios"))};
+        case State::Radios:
+            m_radios = text;
+            m_state = State::Radio;
+            return SetupNext{hrdFrame(QStringLiteral("get radio"))};
+        case State::Radio:
+            if (const auto id = hrdRadioId(m_radios, text)) {
+                m_radioId = *id;
+                m_state = State::Ready;
+                return SetupNext{};
+            }
+            return Unusable{QStringLiteral("HamRadioDeluxe names no radio to tune: it answered %1 "
+                                           "to \"get radio\" and %2 to \"get radios\".")
+                                .arg(quotedAnswer(text), quotedAnswer(m_radios))};
+        case State::Ready:
+            break;
+        }
+        if (text.trimmed().compare(QLatin1StringView("OK"), Qt::CaseInsensitive) == 0)
+            return Reply{true, text};
+        return Reply{false, QStringLiteral("HamRadioDeluxe did not tune: ") + text};
+    }
+
+private:
+    enum class State { Context, Radios, Radio, Ready };
+    State m_state = State::Context;
+    QString m_radios;
+    quint32 m_radioId = 0;
+};
+
+} // namespace
+
+std::unique_ptr<Conversation> newHrdConversation()
+{
+    return std::make_unique<HrdConversation>();
+}
+
+} // namespace Rig

@@ -1,0 +1,121 @@
+#include "rigctld.h"
+
+#include <QByteArrayList>
+
+#include <iterator>
+
+namespace Rig {
+
+QString hamlibErrorText(int code)
+{
+    static const char *const texts[] = {
+        "success",
+        "invalid parameter",
+        "invalid configuration",
+        "memory shortage",
+        "function not implemented",
+        "communication timed out",
+        "input/output error",
+        "internal Hamlib error",
+        "protocol error",
+        "command rejected by the rig",
+        "command performed, but argument truncated",
+        "function not available",
+        "VFO not targetable",
+        "error talking on the bus",
+        "collision on the bus",
+        "invalid rig handle",
+        "invalid VFO",
+        "argument out of domain of function",
+        "function deprecated",
+        "security error",
+        "the rig is not powered on",
+        "limit exceeded",
+        "access denied",
+    };
+    // Hamlib writes its codes negative; older versions wrote them positive. The code comes
+    // from the network, so it is range-checked before it is negated or indexes anything.
+    constexpr int count = int(std::size(texts));
+    if (code > -count && code < count)
+        return QString::fromLatin1(texts[code < 0 ? -code : code]);
+    return QStringLiteral("error %1").arg(code);
+}
+
+namespace {
+
+// A line from the front of the buffer, without its line end; nothing until it is whole.
+std::variant<Incomplete, QByteArray, Malformed> takeLine(QByteArray &buffer)
+{
+    const qsizetype end = buffer.indexOf('\n');
+    if (end < 0)
+        return buffer.size() > 1024 ? decltype(takeLine(buffer))(Malformed{}) : Incomplete{};
+    QByteArray line = buffer.left(end).trimmed();
+    buffer.remove(0, end + 1);
+    return line;
+}
+
+class RigctldConversation final : public Conversation
+{
+public:
+    QByteArray opening() override
+    {
+        m_probing = true;
+        return "\\chk_vfo\n";
+    }
+
+    QByteArray stepCommand(qint32 hz) const override
+    {
+        return (m_vfoMode ? "F currVFO " : "F ") + QByteArray::number(hz) + '\n';
+    }
+
+    Answer takeAnswer(QByteArray &buffer) override
+    {
+        for (;;) {
+            const auto taken = takeLine(buffer);
+            if (std::holds_alternative<Incomplete>(taken))
+                return Incomplete{};
+            if (std::holds_alternative<Malformed>(taken))
+                return Malformed{};
+            const QByteArray &line = std::get<QByteArray>(taken);
+            if (m_probing)
+                return probed(line);
+            // Lines other than "RPRT n" (an echo, extended output) are passed over.
+            if (!line.startsWith("RPRT "))
+                continue;
+            bool ok = false;
+            const int code = line.mid(5).trimmed().toInt(&ok);
+            if (!ok)
+                return Malformed{};
+            const QString raw = QString::fromLatin1(line);
+            if (code == 0)
+                return Reply{true, raw};
+            return Reply{
+                false,
+                QStringLiteral("rigctld did not tune: %1 (%2)").arg(raw, hamlibErrorText(code))};
+        }
+    }
+
+private:
+    // "\chk_vfo" is answered "1" in VFO mode and "0" otherwise (newer versions write
+    // "CHKVFO 1"); a rigctld too old to know it answers "RPRT n" and has no VFO mode.
+    Answer probed(const QByteArray &line)
+    {
+        m_probing = false;
+        const QByteArrayList words = line.simplified().split(' ');
+        m_vfoMode = words.size() <= 2 && words.last() == "1"
+                    && (words.size() == 1 || words.first() == "CHKVFO");
+        return SetupNext{};
+    }
+
+    bool m_probing = false;
+    bool m_vfoMode = false;
+};
+
+} // namespace
+
+std::unique_ptr<Conversation> newRigctldConversation()
+{
+    return std::make_unique<RigctldConversation>();
+}
+
+} // namespace Rig
