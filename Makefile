@@ -35,12 +35,16 @@ run: build
 	./build/dev/app/zarvotel
 
 # The rig simulator and Zarvotel beside it, speaking RIG (hrd-text, hrd, rigctld, flrig);
-# both end together.
+# Zarvotel connects and starts by itself; both end together.
 RIG ?= hrd-text
 demo: build
-	./build/dev/tools/rigsim/rigsim --rig $(RIG) & sim=$$!; \
+	@./build/dev/tools/rigsim/rigsim --rig $(RIG) --port 0 > build/rigsim.log & sim=$$!; \
 	trap 'kill $$sim 2>/dev/null' EXIT INT TERM; \
-	./build/dev/app/zarvotel --rig $(RIG)
+	for i in $$(seq 50); do grep -q listening build/rigsim.log && break; sleep 0.1; done; \
+	port=$$(sed -n 's/.*127\.0\.0\.1:\([0-9]*\).*/\1/p' build/rigsim.log | head -1); \
+	echo; echo "rigsim listens on 127.0.0.1:$$port as $(RIG); what it receives goes to build/rigsim.log."; \
+	echo "Zarvotel connects and starts by itself. Close its window, or press Ctrl+C, to stop both."; \
+	./build/dev/app/zarvotel --rig $(RIG) --port $$port --connect --start --reconnect 2
 
 # A short fuzzing run first, so that the last lines are CTest's summary.
 test: fuzz-smoke test-plain test-asan

@@ -1,44 +1,57 @@
 #include "mainwindow.h"
+#include "options.h"
 
 #include <QApplication>
-#include <QCommandLineParser>
 #include <QStyleFactory>
+#include <QWindow>
 
 #include <cstdio>
 
 int main(int argc, char *argv[])
 {
+    // The command line is read before the window system is needed, so that --help,
+    // --version, --check-clock and mistakes in the options work without a display.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const auto parsed = App::parseCommandLine(arguments);
+    if (const auto *error = std::get_if<QString>(&parsed)) {
+        std::fprintf(stderr, "zarvotel: %s\n", qPrintable(*error));
+        return 2;
+    }
+    const App::CommandLine &line = std::get<App::CommandLine>(parsed);
+    if (line.help) {
+        std::printf("%s", qPrintable(App::helpText()));
+        return 0;
+    }
+    if (line.version) {
+        std::printf("zarvotel %s\n", ZARVOTEL_VERSION);
+        return 0;
+    }
+    if (line.checkClock) {
+        const Tracking::ClockHealth health
+            = Tracking::ClockWatcher::askNow(*Tracking::systemClockSources());
+        std::printf("%s\n", qPrintable(Tracking::clockHealthText(health)));
+        return Tracking::clockIsGood(health) ? 0 : 1;
+    }
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("zarvotel"));
     QApplication::setApplicationVersion(QStringLiteral(ZARVOTEL_VERSION));
-
-    QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Keeps a receiver tuned to a chirp sounder through a rig-control program."));
-    parser.addHelpOption();
-    parser.addVersionOption();
-    const QCommandLineOption rigOption(
-        QStringLiteral("rig"),
-        QStringLiteral("The rig-control program's protocol: hrd-text (HamRadioDeluxe's text "
-                       "lines, the default), hrd (HamRadioDeluxe 5 and later), rigctld "
-                       "(Hamlib) or flrig."),
-        QStringLiteral("protocol"),
-        QStringLiteral("hrd-text"));
-    parser.addOption(rigOption);
-    parser.process(app);
-
-    const std::optional<Rig::Protocol> protocol = Rig::protocolFromOption(parser.value(rigOption));
-    if (!protocol) {
-        std::fprintf(stderr,
-                     "zarvotel: unknown protocol \"%s\" for --rig; use hrd-text, hrd, rigctld or flrig\n",
-                     qPrintable(parser.value(rigOption)));
-        return 2;
-    }
-
     // One look on every desktop; the window's places and sizes are fixed in pixels.
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
 
-    Window::Main window({}, *protocol);
+    Window::Main window(line.launch);
     window.show();
+    // Closing the window ends the program; so does its window being destroyed or hidden from
+    // outside, which would otherwise leave the radio being retuned by an invisible program.
+    if (QWindow *handle = window.windowHandle()) {
+        QObject::connect(handle, &QObject::destroyed, &app, &QApplication::quit);
+        QObject::connect(handle, &QWindow::visibleChanged, &app, [&window](bool visible) {
+            if (!visible && !window.isMinimized())
+                QApplication::quit();
+        });
+    }
+    window.pressLaunchButtons();
     return QApplication::exec();
 }

@@ -15,7 +15,11 @@ RigLink::RigLink(LinkControls &controls, RigClient &client, Protocol protocol, Q
     connect(&m_client, &RigClient::dataArrived, this, &RigLink::onDataArrived);
     connect(&m_client, &RigClient::errorOccurred, this, [this](const QString &text) {
         m_controls.setIndicatorToolTip(text);
+        if (m_retrying)
+            linkDown();
     });
+    m_retryTimer.setSingleShot(true);
+    connect(&m_retryTimer, &QTimer::timeout, this, &RigLink::onConnectClicked);
     m_replyTimer.setSingleShot(true);
     m_replyTimer.setTimerType(Qt::PreciseTimer);
     m_replyTimer.setInterval(ReplyTimeoutMs);
@@ -32,6 +36,8 @@ void RigLink::onConnectClicked()
 {
     m_client.Close();
     forgetConversation();
+    m_retryTimer.stop();
+    m_retrying = m_reconnectSeconds > 0;
     m_client.setRemoteHost(m_controls.hostText());
     const QString portText = m_controls.portText();
     const std::optional<qint32> port = PortFromText(portText);
@@ -39,6 +45,7 @@ void RigLink::onConnectClicked()
         m_client.setRemotePort(*port);
 
     if (const auto problem = ConnectProblem(m_client.remoteHost(), portText, port)) {
+        m_retrying = m_down = false; // trying again cannot mend the host or the port
         m_controls.setIndicatorColour(IndicatorRed);
         m_controls.setStatusCaption(*problem);
         return;
@@ -52,6 +59,8 @@ void RigLink::onDisconnectClicked()
 {
     m_client.Close();
     forgetConversation();
+    m_retrying = m_down = false;
+    m_retryTimer.stop();
     m_controls.setIndicatorColour(IndicatorRed);
     m_controls.setStatusCaption(DisconnectedText);
 }
@@ -60,16 +69,19 @@ void RigLink::onConnected()
 {
     m_controls.setStatusCaption(ConnectedText(m_client.remoteHost(), m_client.remotePort()));
     m_controls.setIndicatorColour(IndicatorGreen);
-    if (!paced())
-        return;
-    forgetConversation();
-    const QByteArray opening = m_conversation->opening();
-    if (opening.isEmpty()) {
-        m_ready = true;
-        sendWanted();
-    } else {
-        send(opening);
+    m_down = false;
+    if (paced()) {
+        forgetConversation();
+        const QByteArray opening = m_conversation->opening();
+        if (opening.isEmpty()) {
+            m_ready = true;
+            sendWanted();
+        } else {
+            send(opening);
+        }
     }
+    if (m_client.isConnected())
+        Q_EMIT linkEstablished();
 }
 
 void RigLink::onDataArrived()
@@ -117,6 +129,9 @@ void RigLink::takeAnswers()
 
 void RigLink::SendStep(qint32 stepHz)
 {
+    // While a new attempt is waited for or under way, a send would only abandon it.
+    if (m_down)
+        return;
     if (!paced()) {
         const RigClient::SendResult result = m_client.SendData(CommandLine(stepHz));
         if (result != RigClient::SendResult::Sent)
@@ -155,6 +170,19 @@ void RigLink::sendFailed(RigClient::SendResult result)
     forgetConversation();
     m_controls.setIndicatorColour(IndicatorRed);
     m_controls.setStatusCaption(sendFailedText(m_protocol));
+    if (m_retrying)
+        linkDown();
+}
+
+void RigLink::linkDown()
+{
+    m_client.Close();
+    forgetConversation();
+    m_down = true;
+    m_controls.setIndicatorColour(IndicatorRed);
+    m_controls.setStatusCaption(sendFailedText(m_protocol)
+                                + QStringLiteral(" Trying again in %1 s.").arg(m_reconnectSeconds));
+    m_retryTimer.start(m_reconnectSeconds * 1000);
 }
 
 void RigLink::forgetConversation()

@@ -57,6 +57,16 @@ public:
     // tells the user that the rig-control program needs to be running.
     void SendStep(qint32 stepHz);
 
+    // From the next Connect on, whenever the link goes down (a failed send, a refused or
+    // failed attempt, a dropped connection) Connect is pressed again every `seconds` until
+    // the link is up; meanwhile the ticks send nothing. Disconnect stops it. 0: never.
+    void setReconnectSeconds(int seconds) { m_reconnectSeconds = seconds; }
+    int reconnectSeconds() const { return m_reconnectSeconds; }
+
+Q_SIGNALS:
+    // The connection is established (after the status line and the indicator say so).
+    void linkEstablished();
+
 private:
     bool paced() const { return m_conversation && m_conversation->paced(); }
     void send(const QByteArray &request);
@@ -64,6 +74,7 @@ private:
     void sendWanted();
     void takeAnswers();
     void forgetConversation();
+    void linkDown();
 
     LinkControls &m_controls;
     RigClient &m_client;
@@ -79,6 +90,11 @@ private:
     qint32 m_sentHz = 0;     // the step last sent on this connection
     QByteArray m_received;
     QTimer m_replyTimer;
+
+    int m_reconnectSeconds = 0;
+    bool m_retrying = false; // Connect was pressed, and Disconnect not since
+    bool m_down = false;     // the link went down: a new attempt is waited for or under way
+    QTimer m_retryTimer;
 };
 
 } // namespace Rig

@@ -6,6 +6,7 @@
 #include "testenvironment.h"
 
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSlider>
@@ -71,6 +72,9 @@ private Q_SLOTS:
     void sliderMovesTheStepLive();
     void unusableSettingsRefuseToStart();
     void realClockTicksMatchTheSchedule();
+    void launchedToConnectAndStart();
+    void reconnectsWhenTheProgramComesBack();
+    void startWarnsOfABadClock();
 };
 
 void TestEndToEnd::tenTicksASecondReachThePeer()
@@ -302,6 +306,95 @@ void TestEndToEnd::realClockTicksMatchTheSchedule()
         steps << sent;
     }
     QVERIFY(steps.size() >= 2); // the schedule moved on while it ran
+}
+
+void TestEndToEnd::launchedToConnectAndStart()
+{
+    Peer::RigPeer peer(Peer::Dialect::HrdText, Peer::Behaviour::Silent);
+    QVERIFY(peer.listen());
+    Window::LaunchOptions options;
+    options.period = QStringLiteral("600");
+    options.chirptime = QStringLiteral("78.5");
+    options.offsetUnits = 2;
+    options.port = peer.port();
+    options.connect = options.start = true;
+    Main window(options, fixedNoon);
+    QCOMPARE(window.periodText(), QStringLiteral("600"));
+    QCOMPARE(window.chirptimeText(), QStringLiteral("78.5"));
+    QCOMPARE(window.slider1Value(), 2);
+
+    window.pressLaunchButtons();
+    // Start waits for the connection: a tick before it would abandon the attempt.
+    QCOMPARE(window.controls().Command1->text(), QStringLiteral("Start"));
+    QTRY_COMPARE(window.controls().Command1->text(), QStringLiteral("Stop"));
+    // 45,297,389 ms is 297,389 ms into a 600 s period; 297,389 - 78,500 + 200 = 219,089 ms.
+    QTRY_VERIFY(!peer.lines().isEmpty());
+    QCOMPARE(peer.lines().first(), Line21900000);
+    QCOMPARE(window.controls().text2->text(), QStringLiteral("21.91 MHz"));
+}
+
+void TestEndToEnd::reconnectsWhenTheProgramComesBack()
+{
+    Peer::RigPeer peer(Peer::Dialect::HrdText, Peer::Behaviour::Silent);
+    QVERIFY(peer.listen());
+    const quint16 port = peer.port();
+    Window::LaunchOptions options;
+    options.port = port;
+    options.connect = options.start = true;
+    options.reconnectSeconds = 1;
+    Main window(options, fixedNoon);
+    window.pressLaunchButtons();
+    QTRY_VERIFY(!peer.lines().isEmpty());
+
+    // The program goes away: the window says it will try again, and the ticks stop sending.
+    peer.stopListening();
+    peer.closeAll();
+    const QString waiting = QStringLiteral(
+        "Ready to connect, HamRadioDeluxe needs to be running. Trying again in 1 s.");
+    QTRY_COMPARE(window.statusCaption(), waiting);
+    QCOMPARE(window.controls().status->toolTip(), waiting); // whole, where the line cuts it
+    QCOMPARE(window.indicatorColour(), Rig::IndicatorRed);
+    QVERIFY(window.isTimer1Enabled());
+    // Attempts on the closed port are refused and tried again; the window keeps waiting.
+    QTRY_COMPARE_WITH_TIMEOUT(window.controls().hrdstatus->toolTip(),
+                              QStringLiteral("Connection refused"), 3000);
+    QCOMPARE(window.statusCaption(), waiting);
+
+    // Back on its port: lines resume within SECONDS + 1 with no click.
+    const qsizetype before = peer.lines().size();
+    QVERIFY(peer.listen(port));
+    QElapsedTimer clock;
+    clock.start();
+    QTRY_VERIFY_WITH_TIMEOUT(peer.lines().size() > before, 2000);
+    QVERIFY2(clock.elapsed() <= 2000, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(window.indicatorColour(), Rig::IndicatorGreen);
+    QCOMPARE(peer.accepted() >= 2, true);
+
+    // Disconnect stops the retries until the next Connect.
+    window.controls().disconnect->click();
+    QTRY_COMPARE(window.statusCaption(),
+                 QStringLiteral("Ready to connect, HamRadioDeluxe needs to be running."));
+    const int accepted = peer.accepted();
+    QTest::qWait(1500); // a fixed wait only to show that no attempt comes
+    QCOMPARE(peer.accepted(), accepted);
+}
+
+void TestEndToEnd::startWarnsOfABadClock()
+{
+    Station rig;
+    rig.window.showClockHealth({Tracking::ClockState::NotSynchronised, std::nullopt});
+    QCOMPARE(rig.window.controls().Text1->toolTip(),
+             QStringLiteral("Clock not synchronised: the radio may miss the chirp"));
+    rig.window.controls().Command1->click();
+    QCOMPARE(rig.window.statusCaption(),
+             QStringLiteral("Clock not synchronised: the radio may miss the chirp"));
+    rig.window.controls().Command1->click();
+
+    rig.window.showClockHealth({Tracking::ClockState::Synchronised, 4'000});
+    QCOMPARE(rig.window.controls().Text1->toolTip(), QStringLiteral("Clock synchronised, within 4 ms"));
+    rig.window.setStatusCaption(QStringLiteral("Status"));
+    rig.window.controls().Command1->click();
+    QCOMPARE(rig.window.statusCaption(), QStringLiteral("Status"));
 }
 
 QTEST_MAIN(TestEndToEnd)

@@ -841,23 +841,48 @@ void TestProtocols::rigsimSpeaksEveryProtocol()
 
 void TestProtocols::commandLine()
 {
+    // Without any display: the options are read before the window system is needed.
     QProcess zarvotel;
-    zarvotel.start(QStringLiteral(ZARVOTEL_PATH),
-                   {QStringLiteral("--rig"), QStringLiteral("bogus")});
-    QVERIFY(zarvotel.waitForFinished(10'000));
-    QCOMPARE(zarvotel.exitCode(), 2);
-    QVERIFY(zarvotel.readAllStandardError().contains("unknown protocol \"bogus\""));
+    QProcessEnvironment noDisplay = QProcessEnvironment::systemEnvironment();
+    noDisplay.remove(QStringLiteral("DISPLAY"));
+    noDisplay.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    noDisplay.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    zarvotel.setProcessEnvironment(noDisplay);
+    const auto run = [&](const QStringList &arguments) {
+        zarvotel.start(QStringLiteral(ZARVOTEL_PATH), arguments);
+        return zarvotel.waitForFinished(10'000) && zarvotel.exitStatus() == QProcess::NormalExit;
+    };
 
-    zarvotel.start(QStringLiteral(ZARVOTEL_PATH), {QStringLiteral("--version")});
-    QVERIFY(zarvotel.waitForFinished(10'000));
+    QVERIFY(run({QStringLiteral("--rig"), QStringLiteral("bogus")}));
+    QCOMPARE(zarvotel.exitCode(), 2);
+    QCOMPARE(zarvotel.readAllStandardError(),
+             QByteArray("zarvotel: unknown protocol \"bogus\" for --rig; use hrd-text, hrd, rigctld or flrig\n"));
+
+    QVERIFY(run({QStringLiteral("--offset"), QStringLiteral("11")}));
+    QCOMPARE(zarvotel.exitCode(), 2);
+    QCOMPARE(zarvotel.readAllStandardError().count('\n'), 1);
+
+    QVERIFY(run({QStringLiteral("--version")}));
     QCOMPARE(zarvotel.exitCode(), 0);
     QVERIFY(zarvotel.readAllStandardOutput().startsWith("zarvotel "));
 
-    zarvotel.start(QStringLiteral(ZARVOTEL_PATH), {QStringLiteral("--help")});
-    QVERIFY(zarvotel.waitForFinished(10'000));
+    QVERIFY(run({QStringLiteral("--help")}));
+    QCOMPARE(zarvotel.exitCode(), 0);
     const QByteArray help = zarvotel.readAllStandardOutput();
-    QVERIFY(help.contains("--rig <protocol>") && help.contains("rigctld")
-            && help.contains("flrig"));
+    for (const char *option : {"--rig <protocol>", "--period <S>", "--chirptime <S>", "--offset <UNITS>",
+                               "--host <HOST>", "--port <PORT>", "--connect", "--start",
+                               "--reconnect <SECONDS>", "--utc", "--check-clock"})
+        QVERIFY2(help.contains(option), option);
+
+    // This machine's own clock: one of the three lines, and the exit status that goes with it.
+    QVERIFY(run({QStringLiteral("--check-clock")}));
+    const QByteArray said = zarvotel.readAllStandardOutput();
+    const bool good = said.startsWith("Clock synchronised") && zarvotel.exitCode() == 0;
+    const bool bad = (said.startsWith("Clock not synchronised") || said.startsWith("Clock state unknown")
+                      || said.startsWith("Clock synchronised, within"))
+                     && zarvotel.exitCode() == 1;
+    QVERIFY2(good || bad, said.constData());
+    qInfo("--check-clock here: %s", said.trimmed().constData());
 }
 
 QTEST_MAIN(TestProtocols)

@@ -1,8 +1,11 @@
 #include "chirpschedule.h"
+#include "clockhealth.h"
 #include "daytime.h"
 #include "testenvironment.h"
 #include "tickcycle.h"
+#include "timebase.h"
 
+#include <QSignalSpy>
 #include <QTest>
 
 using namespace Tracking;
@@ -71,6 +74,11 @@ private Q_SLOTS:
     void tickShowsThenSends();
     void failingTickSendsNothing();
     void sliderTakesEffectAtNextTick();
+
+    void utcCountsFromUtcMidnight();
+    void clockHealth_data();
+    void clockHealth();
+    void clockWatcherAsksTheSources();
 };
 
 void TestTracking::initTestCase()
@@ -397,6 +405,8 @@ void TestTracking::failureMessages_data()
         << QStringLiteral("3\u00000\t0") << "78" << "Period \"3\uFFFD0\uFFFD0\" is not a number.";
     QTest::newRow("a printable character outside the basic plane stays")
         << QStringLiteral("\U0001F4FB") << "78" << "Period \"\U0001F4FB\" is not a number.";
+    QTest::newRow("a comma where the locale writes a point")
+        << "300" << "78,5" << R"(Chirptime "78,5" is not a number; use "." for decimals.)";
     QTest::newRow("sweep out of range") << "86400" << "-1e7"
                                         << R"(Period "86400" and chirptime "-1e7" put the sweep out of range.)";
 }
@@ -552,6 +562,107 @@ void TestTracking::sliderTakesEffectAtNextTick()
     cycle.onTimer1Tick();
     QCOMPARE(controls.log.at(0), QStringLiteral("Text3 0.0"));
     QCOMPARE(controls.log.at(3), QStringLiteral("Text3 1.0"));
+}
+
+void TestTracking::utcCountsFromUtcMidnight()
+{
+    // India, 5:30 east of UTC. 06:30:00 UTC is 12:00:00 there: 43,200.6 s into the local
+    // day, a whole number of 1200-second periods (plus the lead); 23,400.6 s into the UTC
+    // day, 600.6 s into its period.
+    qputenv("TZ", "IST-5:30");
+    tzset();
+    const QDateTime instant(QDate(2026, 12, 7), QTime(6, 30), Qt::UTC);
+    FakeControls controls;
+    controls.period = QStringLiteral("1200");
+    for (const TimeBase base : {TimeBase::Local, TimeBase::Utc}) {
+        TickCycle cycle(controls, [&] { return inTimeBase(instant, base); }, {});
+        cycle.onTimer1Tick();
+    }
+    setUpTestEnvironment();
+    QCOMPARE(controls.log.at(1), QStringLiteral("Text5 0.6"));   // local: 600 ms in
+    QCOMPARE(controls.log.at(4), QStringLiteral("Text5 600.6")); // UTC
+    QCOMPARE(controls.log.at(3), QStringLiteral("Text3 522.6")); // 600.6 - 78 s of sweep
+}
+
+void TestTracking::clockHealth_data()
+{
+    QTest::addColumn<std::optional<KernelClock>>("kernel");
+    QTest::addColumn<std::optional<QByteArray>>("chrony");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("good"); // --check-clock exits 0
+    QTest::addColumn<bool>("bad");  // Start warns
+
+    using K = std::optional<KernelClock>;
+    using C = std::optional<QByteArray>;
+    const auto chrony = [](const char *offset, const char *delay, const char *dispersion,
+                           const char *leap) {
+        return C(QByteArray("A29FC87B,ntp.example,2,1765100000.1,") + offset
+                 + ",-0.000001,0.00002,-1.2,0.001,0.05," + delay + ',' + dispersion + ",64.5," + leap);
+    };
+    QTest::newRow("no source") << K() << C() << "Clock state unknown" << false << false;
+    QTest::newRow("kernel synchronised, 4 ms") << K({false, 3'200, 500}) << C()
+                                               << "Clock synchronised, within 4 ms" << true << false;
+    QTest::newRow("kernel unsynchronised")
+        << K({true, 3'200, 500}) << C() << "Clock not synchronised: the radio may miss the chirp"
+        << false << true;
+    QTest::newRow("kernel error 16 s or more: not synchronised")
+        << K({false, 16'000'000, 0}) << C()
+        << "Clock not synchronised: the radio may miss the chirp" << false << true;
+    QTest::newRow("kernel synchronised, 120 ms") << K({false, 120'000, 1'000}) << C()
+                                                 << "Clock synchronised, within 120 ms" << false
+                                                 << true;
+    QTest::newRow("exactly 50 ms") << K({false, 50'000, 0}) << C()
+                                   << "Clock synchronised, within 50 ms" << true << false;
+    QTest::newRow("timesyncd writes no error bound")
+        << K({false, 0, 0}) << C() << "Clock synchronised" << true << false;
+    // chrony: |offset| + delay / 2 + dispersion = 0.000012 + 0.01 / 2 + 0.0004 s.
+    QTest::newRow("chrony wins over the kernel's flag")
+        << K({true, 16'000'000, 0}) << chrony("-0.000012", "0.010000", "0.000400", "Normal")
+        << "Clock synchronised, within 6 ms" << true << false;
+    QTest::newRow("chrony not synchronised")
+        << K({false, 1'000, 0}) << chrony("0.0", "0.0", "0.0", "Not synchronised")
+        << "Clock not synchronised: the radio may miss the chirp" << false << true;
+    QTest::newRow("chrony far off") << K() << chrony("0.2", "0.1", "0.01", "Normal")
+                                    << "Clock synchronised, within 260 ms" << false << true;
+    QTest::newRow("chrony's line unreadable: the kernel's word")
+        << K({false, 3'000, 0}) << C("506 Cannot talk to daemon")
+        << "Clock synchronised, within 3 ms" << true << false;
+}
+
+void TestTracking::clockHealth()
+{
+    QFETCH(std::optional<KernelClock>, kernel);
+    QFETCH(std::optional<QByteArray>, chrony);
+    QFETCH(QString, text);
+    QFETCH(bool, good);
+    QFETCH(bool, bad);
+    const ClockHealth health = judgeClock(kernel, chrony);
+    QCOMPARE(clockHealthText(health), text);
+    QCOMPARE(clockIsGood(health), good);
+    QCOMPARE(clockIsBad(health), bad);
+}
+
+void TestTracking::clockWatcherAsksTheSources()
+{
+    // chronyc stands in as a program that prints a tracking line.
+    struct Sources : ClockSources
+    {
+        QString program;
+        std::optional<KernelClock> kernel() const override { return KernelClock{true, 0, 0}; }
+        QString chronyc() const override { return program; }
+    };
+    auto sources = std::make_unique<Sources>();
+    sources->program = QStringLiteral("/bin/echo"); // prints "-c tracking": not chrony's line
+    ClockWatcher watcher(std::move(sources));
+    QSignalSpy changed(&watcher, &ClockWatcher::healthChanged);
+    watcher.start();
+    QVERIFY(changed.wait());
+    QCOMPARE(clockHealthText(watcher.health()),
+             QStringLiteral("Clock not synchronised: the radio may miss the chirp"));
+
+    // The real sources answer too, whatever this machine's clock says.
+    const QString real = clockHealthText(ClockWatcher::askNow(*systemClockSources()));
+    QVERIFY2(real.startsWith(u"Clock "), qPrintable(real));
 }
 
 QTEST_GUILESS_MAIN(TestTracking)

@@ -64,6 +64,8 @@ private Q_SLOTS:
     void clockRunsWhileStopped();
     void lockedComboBoxChangesNothing();
     void lockedChirptimeChangesNothing();
+    void typedPeriodStaysAsTyped();
+    void fieldsAreNamedAfterTheirLabels();
 };
 
 void TestWindow::controls_data()
@@ -419,6 +421,35 @@ void TestWindow::lockedChirptimeChangesNothing()
     QTest::keyClick(chirptime, Qt::Key_End);
     QTest::keyClicks(chirptime, QStringLiteral(".5"));
     QCOMPARE(window.chirptimeText(), QStringLiteral("78.5"));
+}
+
+void TestWindow::typedPeriodStaysAsTyped()
+{
+    Main window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    auto *combo = window.controls().Combo_period;
+    combo->setFocus();
+    combo->lineEdit()->selectAll();
+    QTest::keyClicks(combo, QStringLiteral("60")); // "600" is in the list
+    QCOMPARE(window.periodText(), QStringLiteral("60"));
+    QTest::keyClick(combo, Qt::Key_Return);
+    QCOMPARE(window.periodText(), QStringLiteral("60"));
+    combo->setCurrentIndex(1); // picking still works
+    QCOMPARE(window.periodText(), QStringLiteral("600"));
+}
+
+void TestWindow::fieldsAreNamedAfterTheirLabels()
+{
+    Main window;
+    const auto *ui = &window.controls();
+    const std::pair<QWidget *, const char *> named[] = {
+        {ui->text2, "Frequency"}, {ui->Combo_period, "Period"}, {ui->chirptime, "Chirptime"},
+        {ui->Slider1, "Offset"},  {ui->Text1, "Time"},          {ui->host, "Host"},
+        {ui->port, "Port"}};
+    for (const auto &[field, name] : named)
+        QCOMPARE(field->accessibleName(), QString::fromLatin1(name));
+    QCOMPARE(ui->Label8->buddy(), ui->host);
 }
 
 QTEST_MAIN(TestWindow)

@@ -205,7 +205,7 @@ StepOutcome ComputeStep(qint32 dayTime, const StepInputs &inputs, const QLocale 
     return r;
 }
 
-QString describeFailure(const StepFailure &failure, const StepInputs &inputs)
+QString describeFailure(const StepFailure &failure, const StepInputs &inputs, const QLocale &locale)
 {
     switch (failure.field) {
     case StepField::Offset:
@@ -219,10 +219,22 @@ QString describeFailure(const StepFailure &failure, const StepInputs &inputs)
     }
     const bool period = failure.field == StepField::Period;
     const QString name = period ? QStringLiteral("Period") : QStringLiteral("Chirptime");
-    const QString text = quoted(period ? inputs.periodText : inputs.chirptimeText);
+    const QString &typed = period ? inputs.periodText : inputs.chirptimeText;
+    const QString text = quoted(typed);
     switch (failure.error) {
-    case StepError::NotANumber:
+    case StepError::NotANumber: {
+        // "78.5" where the locale writes "78,5", or the other way round.
+        const QString point = locale.decimalPoint();
+        const QString other = point == u"," ? QStringLiteral(".") : QStringLiteral(",");
+        bool ok = false;
+        if (point.size() == 1 && typed.count(other) == 1 && !typed.contains(point)) {
+            QString swapped = typed;
+            locale.toDouble(swapped.replace(other, point), &ok);
+        }
+        if (ok)
+            return QStringLiteral("%1 %2 is not a number; use \"%3\" for decimals.").arg(name, text, point);
         return QStringLiteral("%1 %2 is not a number.").arg(name, text);
+    }
     case StepError::DivisionByZero:
         return QStringLiteral("%1 %2 is too short.").arg(name, text);
     case StepError::NotPositive:

@@ -57,7 +57,9 @@ inline constexpr qint32 SweepCeilingHz = 30'000'000;
 // with the locale's decimal separator.
 StepOutcome ComputeStep(qint32 dayTime, const StepInputs &inputs, const QLocale &locale = {});
 
-// One line for the status line that says which setting cannot be used, and why.
-QString describeFailure(const StepFailure &failure, const StepInputs &inputs);
+// One line for the status line that says which setting cannot be used, and why; for a
+// number written with the other decimal separator, which one to use.
+QString describeFailure(const StepFailure &failure, const StepInputs &inputs,
+                        const QLocale &locale = {});
 
 } // namespace Tracking

@@ -10,6 +10,7 @@ LockableComboBox::LockableComboBox(QWidget *parent)
 {
     setEditable(true);
     setInsertPolicy(QComboBox::NoInsert); // Enter does not add the typed text to the list
+    setCompleter(nullptr);                // a typed "60" stays "60", never "600"
 }
 
 void LockableComboBox::setLocked(bool locked)

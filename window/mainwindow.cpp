@@ -3,6 +3,7 @@
 #include "controlplaces.h"
 #include "lockablecombobox.h"
 #include "protocol.h"
+#include "timebase.h"
 
 #include <QFontDatabase>
 #include <QGroupBox>
@@ -86,12 +87,35 @@ qint32 rgbIntFromColour(const QColor &colour)
     return colour.red() | (colour.green() << 8) | (colour.blue() << 16);
 }
 
-Main::Main(Tracking::Clock clock, Rig::Protocol protocol, QWidget *parent)
-    : QWidget(parent)
-    , m_clock(clock ? std::move(clock) : Tracking::Clock(&QDateTime::currentDateTime))
-    , m_tickCycle(*this, m_clock, {})
-    , m_rigLink(*this, m_winsock, protocol)
+namespace {
+
+LaunchOptions withProtocol(Rig::Protocol protocol)
 {
+    LaunchOptions options;
+    options.protocol = protocol;
+    return options;
+}
+
+} // namespace
+
+Main::Main(Tracking::Clock clock, Rig::Protocol protocol, QWidget *parent)
+    : Main(withProtocol(protocol), std::move(clock), {}, parent)
+{}
+
+Main::Main(const LaunchOptions &options,
+           Tracking::Clock clock,
+           std::unique_ptr<Tracking::ClockSources> clockSources,
+           QWidget *parent)
+    : QWidget(parent)
+    , m_clock([base = options.utc ? Tracking::TimeBase::Utc : Tracking::TimeBase::Local,
+               reading = clock ? std::move(clock) : Tracking::Clock(&QDateTime::currentDateTime)] {
+        return Tracking::inTimeBase(reading(), base);
+    })
+    , m_tickCycle(*this, m_clock, {})
+    , m_rigLink(*this, m_winsock, options.protocol)
+    , m_options(options)
+{
+    const Rig::Protocol protocol = options.protocol;
     setObjectName(QStringLiteral("Main"));
     // "Zarvotel for HamRadioDeluxe" by default; another --rig names its program.
     setWindowTitle(QStringLiteral("Zarvotel for ") + Rig::programName(protocol));
@@ -100,11 +124,70 @@ Main::Main(Tracking::Clock clock, Rig::Protocol protocol, QWidget *parent)
     createControls();
     placeControls();
     setTabOrder();
+    labelFields();
     routeEvents();
     resize(MainClientSize);
 
     onLoad();
+
+    if (options.period)
+        m_ui.Combo_period->setEditText(*options.period);
+    if (options.chirptime)
+        m_ui.chirptime->setText(*options.chirptime);
+    if (options.offsetUnits)
+        m_ui.Slider1->setValue(*options.offsetUnits);
+    if (options.host)
+        m_ui.host->setText(*options.host);
+    if (options.port)
+        m_ui.port->setText(QString::number(*options.port));
+    m_rigLink.setReconnectSeconds(options.reconnectSeconds);
+
     m_ui.Timer2->start();
+    m_ui.Text1->setToolTip(Tracking::clockHealthText(m_clockHealth));
+    m_clockWatcher = new Tracking::ClockWatcher(
+        clockSources ? std::move(clockSources) : Tracking::systemClockSources(), this);
+    QObject::connect(m_clockWatcher, &Tracking::ClockWatcher::healthChanged, this,
+                     &Main::showClockHealth);
+    m_clockWatcher->start();
+}
+
+void Main::pressLaunchButtons()
+{
+    if (m_options.connect) {
+        m_startWhenConnected = m_options.start;
+        m_ui.connect->click();
+    } else if (m_options.start) {
+        m_ui.Command1->click();
+    }
+}
+
+void Main::showClockHealth(const Tracking::ClockHealth &health)
+{
+    m_clockHealth = health;
+    m_ui.Text1->setToolTip(Tracking::clockHealthText(health));
+}
+
+void Main::onCommand1Clicked()
+{
+    const bool starting = command1Caption() == Tracking::StartCaption;
+    m_tickCycle.onCommand1Click();
+    if (starting && isTimer1Enabled() && Tracking::clockIsBad(m_clockHealth))
+        setStatusCaption(Tracking::clockHealthText(m_clockHealth));
+}
+
+void Main::labelFields()
+{
+    // Screen readers name each field after its label.
+    const std::pair<QLabel *, QWidget *> pairs[] = {
+        {m_ui.Label4, m_ui.text2},   {m_ui.Label2, m_ui.Combo_period}, {m_ui.Label3, m_ui.chirptime},
+        {m_ui.Label6, m_ui.Slider1}, {m_ui.Label7, m_ui.Text1},        {m_ui.Label8, m_ui.host},
+        {m_ui.Label9, m_ui.port},    {m_ui.Label5, m_ui.Text3},        {m_ui.Label1, m_ui.Text5},
+    };
+    for (const auto &[label, field] : pairs) {
+        label->setBuddy(field);
+        field->setAccessibleName(label->text());
+    }
+    m_ui.Slider1->setAccessibleDescription(m_ui.Label10->text());
 }
 
 Main::~Main()
@@ -231,8 +314,10 @@ void Main::setTabOrder()
 
 void Main::routeEvents()
 {
-    QObject::connect(m_ui.Command1, &QPushButton::clicked, this, [this] {
-        m_tickCycle.onCommand1Click();
+    QObject::connect(m_ui.Command1, &QPushButton::clicked, this, &Main::onCommand1Clicked);
+    QObject::connect(&m_rigLink, &Rig::RigLink::linkEstablished, this, [this] {
+        if (std::exchange(m_startWhenConnected, false) && command1Caption() == Tracking::StartCaption)
+            m_ui.Command1->click();
     });
     QObject::connect(m_ui.Timer1, &QTimer::timeout, this, [this] { m_tickCycle.onTimer1Tick(); });
     QObject::connect(m_ui.Timer2, &QTimer::timeout, this, &Main::onTimer2Tick);
@@ -345,6 +430,8 @@ QString Main::portText() const
 void Main::setStatusCaption(const QString &text)
 {
     m_ui.status->setText(text);
+    // The line is as wide as the window was designed; a longer text is whole in its tooltip.
+    m_ui.status->setToolTip(text);
 }
 
 void Main::setIndicatorColour(qint32 colour)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "clockhealth.h"
+#include "launchoptions.h"
 #include "riglink.h"
 #include "tickcycle.h"
 
@@ -51,6 +53,12 @@ public:
     explicit Main(Tracking::Clock clock = {},
                   Rig::Protocol protocol = Rig::Protocol::HrdText,
                   QWidget *parent = nullptr);
+    // The window as the command line starts it; clock as above (read in the options' time
+    // base), clockSources where the clock's health is read from (the system's when empty).
+    explicit Main(const LaunchOptions &options,
+                  Tracking::Clock clock = {},
+                  std::unique_ptr<Tracking::ClockSources> clockSources = {},
+                  QWidget *parent = nullptr);
     ~Main() override;
 
     const MainControls &controls() const { return m_ui; }
@@ -60,6 +68,10 @@ public:
 
     // Fills the list of periods; runs once, when the window is created.
     void onLoad();
+    // Presses Connect and Start as the launch options say; call once the window is shown.
+    void pressLaunchButtons();
+    // Tells the clock's health in Text1's tooltip; Start warns of a bad clock once.
+    void showClockHealth(const Tracking::ClockHealth &health);
     // Writes the time of day into Text1.
     void onTimer2Tick();
 
@@ -90,12 +102,18 @@ private:
     void placeControls();
     void setTabOrder();
     void routeEvents();
+    void onCommand1Clicked();
+    void labelFields();
 
     Tracking::Clock m_clock;
     MainControls m_ui{};
     Rig::RigClient m_winsock;
     Tracking::TickCycle m_tickCycle;
     Rig::RigLink m_rigLink;
+    LaunchOptions m_options;
+    bool m_startWhenConnected = false;
+    Tracking::ClockHealth m_clockHealth;
+    Tracking::ClockWatcher *m_clockWatcher = nullptr;
 };
 
 } // namespace Window

@@ -1,0 +1,171 @@
+#include "options.h"
+
+#include "chirpschedule.h"
+
+#include <QCommandLineParser>
+
+namespace App {
+namespace {
+
+struct Parser
+{
+    QCommandLineParser parser;
+    const QCommandLineOption rig{QStringLiteral("rig"),
+                                 QStringLiteral("The rig-control program's protocol: hrd-text "
+                                                "(HamRadioDeluxe's text lines, the default), hrd "
+                                                "(HamRadioDeluxe 5 and later), rigctld (Hamlib) or "
+                                                "flrig."),
+                                 QStringLiteral("protocol"),
+                                 QStringLiteral("hrd-text")};
+    const QCommandLineOption period{QStringLiteral("period"),
+                                    QStringLiteral("Period starts as S seconds."),
+                                    QStringLiteral("S")};
+    const QCommandLineOption chirptime{QStringLiteral("chirptime"),
+                                       QStringLiteral("Chirptime starts as S seconds."),
+                                       QStringLiteral("S")};
+    const QCommandLineOption offset{QStringLiteral("offset"),
+                                    QStringLiteral("Offset starts at UNITS of 100 ms (-10 to 10)."),
+                                    QStringLiteral("UNITS")};
+    const QCommandLineOption host{
+        QStringLiteral("host"), QStringLiteral("Host starts as HOST."), QStringLiteral("HOST")};
+    const QCommandLineOption port{QStringLiteral("port"),
+                                  QStringLiteral("Port starts as PORT (1 to 65535)."),
+                                  QStringLiteral("PORT")};
+    const QCommandLineOption connect{QStringLiteral("connect"),
+                                     QStringLiteral("Press Connect when the window is shown.")};
+    const QCommandLineOption start{QStringLiteral("start"),
+                                   QStringLiteral("Press Start when the window is shown; with "
+                                                  "--connect, once connected.")};
+    const QCommandLineOption reconnect{QStringLiteral("reconnect"),
+                                       QStringLiteral("While the link is down, press Connect again "
+                                                      "every SECONDS (1 to 3600)."),
+                                       QStringLiteral("SECONDS")};
+    const QCommandLineOption utc{QStringLiteral("utc"),
+                                 QStringLiteral("Count periods from UTC midnight, as the sounders "
+                                                "do, and show UTC time (default: local time).")};
+    const QCommandLineOption checkClock{QStringLiteral("check-clock"),
+                                        QStringLiteral("Say how well the clock is synchronised and "
+                                                       "exit: 0 when within 50 ms, 1 otherwise.")};
+    const QCommandLineOption help{{QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Show this help and exit.")};
+    const QCommandLineOption version{{QStringLiteral("v"), QStringLiteral("version")},
+                                     QStringLiteral("Show the version and exit.")};
+
+    Parser()
+    {
+        parser.setApplicationDescription(QStringLiteral(
+            "Keeps a receiver tuned to a chirp sounder through a rig-control program."));
+        parser.addOptions({rig,
+                           period,
+                           chirptime,
+                           offset,
+                           host,
+                           port,
+                           connect,
+                           start,
+                           reconnect,
+                           utc,
+                           checkClock,
+                           help,
+                           version});
+    }
+};
+
+// A whole number from low to high, or nothing.
+std::optional<int> wholeNumber(const QString &text, int low, int high)
+{
+    bool ok = false;
+    const int value = text.trimmed().toInt(&ok);
+    if (!ok || value < low || value > high)
+        return std::nullopt;
+    return value;
+}
+
+} // namespace
+
+std::variant<CommandLine, QString> parseCommandLine(const QStringList &arguments,
+                                                    const QLocale &locale)
+{
+    Parser p;
+    if (!p.parser.parse(arguments))
+        return p.parser.errorText();
+    if (!p.parser.positionalArguments().isEmpty())
+        return QStringLiteral("unexpected argument \"%1\"")
+            .arg(p.parser.positionalArguments().first());
+
+    CommandLine line;
+    line.help = p.parser.isSet(p.help);
+    line.version = p.parser.isSet(p.version);
+    line.checkClock = p.parser.isSet(p.checkClock);
+    Window::LaunchOptions &launch = line.launch;
+
+    const auto protocol = Rig::protocolFromOption(p.parser.value(p.rig));
+    if (!protocol)
+        return QStringLiteral(
+                   "unknown protocol \"%1\" for --rig; use hrd-text, hrd, rigctld or flrig")
+            .arg(p.parser.value(p.rig));
+    launch.protocol = *protocol;
+
+    // A period or chirptime the computation can never read is refused now, in the words
+    // Start would use.
+    const auto unreadable = [&](const QString &period,
+                                const QString &chirptime,
+                                Tracking::StepField field) -> std::optional<QString> {
+        const Tracking::StepInputs inputs{period, chirptime, 0};
+        const auto outcome = Tracking::ComputeStep(600, inputs, locale);
+        const auto *failure = std::get_if<Tracking::StepFailure>(&outcome);
+        if (!failure || failure->field != field)
+            return std::nullopt;
+        return Tracking::describeFailure(*failure, inputs, locale);
+    };
+    if (p.parser.isSet(p.period)) {
+        launch.period = p.parser.value(p.period);
+        if (const auto why
+            = unreadable(*launch.period, QStringLiteral("0"), Tracking::StepField::Period))
+            return QStringLiteral("--period: ") + *why;
+    }
+    if (p.parser.isSet(p.chirptime)) {
+        launch.chirptime = p.parser.value(p.chirptime);
+        if (const auto why
+            = unreadable(QStringLiteral("300"), *launch.chirptime, Tracking::StepField::Chirptime))
+            return QStringLiteral("--chirptime: ") + *why;
+    }
+    if (p.parser.isSet(p.offset)) {
+        launch.offsetUnits = wholeNumber(p.parser.value(p.offset), -10, 10);
+        if (!launch.offsetUnits)
+            return QStringLiteral("--offset takes a whole number from -10 to 10, not \"%1\"")
+                .arg(p.parser.value(p.offset));
+    }
+    if (p.parser.isSet(p.host))
+        launch.host = p.parser.value(p.host);
+    if (p.parser.isSet(p.port)) {
+        const auto port = wholeNumber(p.parser.value(p.port), 1, 65535);
+        if (!port)
+            return QStringLiteral("--port takes a whole number from 1 to 65535, not \"%1\"")
+                .arg(p.parser.value(p.port));
+        launch.port = quint16(*port);
+    }
+    if (p.parser.isSet(p.reconnect)) {
+        const auto seconds = wholeNumber(p.parser.value(p.reconnect), 1, 3600);
+        if (!seconds)
+            return QStringLiteral(
+                       "--reconnect takes a whole number of seconds from 1 to 3600, not \"%1\"")
+                .arg(p.parser.value(p.reconnect));
+        launch.reconnectSeconds = *seconds;
+    }
+    launch.connect = p.parser.isSet(p.connect);
+    launch.start = p.parser.isSet(p.start);
+    launch.utc = p.parser.isSet(p.utc);
+    return line;
+}
+
+QString helpText()
+{
+    Parser p;
+    QString text = p.parser.helpText();
+    // The parser names the program from the running application, which may not exist yet.
+    const qsizetype usageEnd = text.indexOf(u'\n');
+    return QStringLiteral("Usage: zarvotel [options]") + text.mid(usageEnd);
+}
+
+} // namespace App

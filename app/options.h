@@ -1,0 +1,29 @@
+#pragma once
+
+#include "launchoptions.h"
+
+#include <QLocale>
+#include <QStringList>
+
+#include <variant>
+
+namespace App {
+
+// What the command line asks for.
+struct CommandLine
+{
+    Window::LaunchOptions launch;
+    bool help = false;
+    bool version = false;
+    bool checkClock = false;
+};
+
+// The arguments, the program's name first, read with the user's locale for the period and
+// chirptime; or the one line that says what is wrong with them.
+std::variant<CommandLine, QString> parseCommandLine(const QStringList &arguments,
+                                                    const QLocale &locale = {});
+
+// What --help prints.
+QString helpText();
+
+} // namespace App

@@ -1,0 +1,156 @@
+// The command line, read without a window.
+
+#include "options.h"
+#include "testenvironment.h"
+
+#include <QTest>
+
+using App::CommandLine;
+
+class TestOptions : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase() { setUpTestEnvironment(); }
+    void options_data();
+    void options();
+};
+
+void TestOptions::options_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QLocale>("locale");
+    // What was read, as "name=value" words in a fixed order, or "error: " and the line.
+    QTest::addColumn<QString>("read");
+
+    const QLocale english(QLocale::English, QLocale::UnitedStates);
+    const QLocale german(QLocale::German, QLocale::Germany);
+    const auto row = [&](const char *name,
+                         const QStringList &arguments,
+                         const char *read,
+                         const QLocale &locale) {
+        QTest::newRow(name) << (QStringList{QStringLiteral("zarvotel")} + arguments) << locale
+                            << QString::fromUtf8(read);
+    };
+    row("nothing: the window as designed", {}, "rig=hrd-text", english);
+    row("every start value",
+        {"--rig",
+         "rigctld",
+         "--period",
+         "600",
+         "--chirptime",
+         "78.5",
+         "--offset",
+         "-10",
+         "--host",
+         "radio.local",
+         "--port",
+         "4533",
+         "--connect",
+         "--start",
+         "--reconnect",
+         "2",
+         "--utc"},
+        "rig=rigctld period=600 chirptime=78.5 offset=-10 host=radio.local port=4533 connect "
+        "start reconnect=2 utc",
+        english);
+    row("a comma locale reads 78,5",
+        {"--chirptime", "78,5"},
+        "rig=hrd-text chirptime=78,5",
+        german);
+    row("the other separator",
+        {"--chirptime", "78.5"},
+        R"(error: --chirptime: Chirptime "78.5" is not a number; use "," for decimals.)",
+        german);
+    row("period not a number",
+        {"--period", "five"},
+        R"(error: --period: Period "five" is not a number.)",
+        english);
+    row("period 0", {"--period", "0"}, R"(error: --period: Period "0" is too short.)", english);
+    row("negative period",
+        {"--period", "-300"},
+        R"(error: --period: Period "-300" must be more than 0 seconds.)",
+        english);
+    row("offset 11",
+        {"--offset", "11"},
+        R"(error: --offset takes a whole number from -10 to 10, not "11")",
+        english);
+    row("offset 1.5",
+        {"--offset", "1.5"},
+        R"(error: --offset takes a whole number from -10 to 10, not "1.5")",
+        english);
+    row("port 0",
+        {"--port", "0"},
+        R"(error: --port takes a whole number from 1 to 65535, not "0")",
+        english);
+    row("port 65536",
+        {"--port", "65536"},
+        R"(error: --port takes a whole number from 1 to 65535, not "65536")",
+        english);
+    row("port 65535", {"--port", "65535"}, "rig=hrd-text port=65535", english);
+    row("reconnect 0",
+        {"--reconnect", "0"},
+        R"(error: --reconnect takes a whole number of seconds from 1 to 3600, not "0")",
+        english);
+    row("reconnect 3601",
+        {"--reconnect", "3601"},
+        R"(error: --reconnect takes a whole number of seconds from 1 to 3600, not "3601")",
+        english);
+    row("unknown protocol",
+        {"--rig", "bogus"},
+        R"(error: unknown protocol "bogus" for --rig; use hrd-text, hrd, rigctld or flrig)",
+        english);
+    row("unknown option", {"--bogus"}, "error: Unknown option 'bogus'.", english);
+    row("value missing", {"--port"}, "error: Missing value after '--port'.", english);
+    row("a stray word", {"connect"}, R"(error: unexpected argument "connect")", english);
+    row("help, version, check-clock",
+        {"--help", "--version", "--check-clock"},
+        "rig=hrd-text help version check-clock",
+        english);
+}
+
+void TestOptions::options()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QLocale, locale);
+    QFETCH(QString, read);
+
+    const auto parsed = App::parseCommandLine(arguments, locale);
+    if (const auto *error = std::get_if<QString>(&parsed)) {
+        QCOMPARE(QStringLiteral("error: ") + *error, read);
+        return;
+    }
+    const CommandLine &line = std::get<CommandLine>(parsed);
+    const Window::LaunchOptions &o = line.launch;
+    QStringList words{QStringLiteral("rig=") + Rig::protocolOption(o.protocol)};
+    if (o.period)
+        words << QStringLiteral("period=") + *o.period;
+    if (o.chirptime)
+        words << QStringLiteral("chirptime=") + *o.chirptime;
+    if (o.offsetUnits)
+        words << QStringLiteral("offset=%1").arg(*o.offsetUnits);
+    if (o.host)
+        words << QStringLiteral("host=") + *o.host;
+    if (o.port)
+        words << QStringLiteral("port=%1").arg(*o.port);
+    const std::pair<bool, const char *> flags[] = {{o.connect, "connect"}, {o.start, "start"}};
+    for (const auto &[on, name] : flags) {
+        if (on)
+            words << QString::fromLatin1(name);
+    }
+    if (o.reconnectSeconds)
+        words << QStringLiteral("reconnect=%1").arg(o.reconnectSeconds);
+    const std::pair<bool, const char *> more[] = {{o.utc, "utc"},
+                                                  {line.help, "help"},
+                                                  {line.version, "version"},
+                                                  {line.checkClock, "check-clock"}};
+    for (const auto &[on, name] : more) {
+        if (on)
+            words << QString::fromLatin1(name);
+    }
+    QCOMPARE(words.join(u' '), read);
+}
+
+QTEST_GUILESS_MAIN(TestOptions)
+#include "tst_options.moc"

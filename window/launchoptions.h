@@ -1,0 +1,27 @@
+#pragma once
+
+#include "rigprogram.h"
+
+#include <QString>
+
+#include <optional>
+
+namespace Window {
+
+// What the command line sets at launch. Each value left empty keeps the window's
+// design-time one; with nothing set the window starts exactly as designed.
+struct LaunchOptions
+{
+    Rig::Protocol protocol = Rig::Protocol::HrdText;
+    std::optional<QString> period;
+    std::optional<QString> chirptime;
+    std::optional<int> offsetUnits; // -10 to 10
+    std::optional<QString> host;
+    std::optional<quint16> port;
+    bool connect = false;     // press Connect once the window is shown
+    bool start = false;       // press Start then, or with connect once connected
+    int reconnectSeconds = 0; // press Connect again while the link is down; 0: never
+    bool utc = false;         // lay the day out from UTC midnight, and show UTC time
+};
+
+} // namespace Window
