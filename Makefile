@@ -1,17 +1,22 @@
+# SPDX-FileCopyrightText: 2026 The Zarvotel developers
+# SPDX-License-Identifier: GPL-3.0-or-later
 # make run   installs what is missing, builds and starts Zarvotel
 # make test  installs what is missing, builds and runs every test (plain and sanitized)
 # make demo  starts the rig simulator and Zarvotel together (RIG=rigctld and so on)
 # make bench times the step computation and compares Zarvotel with a bare Qt program
 # make soak, make fuzz, make memcheck: the longer proofs (see HACKING.md)
 
-DEBIAN_PACKAGES := cmake g++ make pkg-config qt6-base-dev libbenchmark-dev \
-                   fonts-dejavu-core fonts-liberation clang libclang-rt-14-dev valgrind \
-                   libhamlib-utils flrig xvfb
+# What building and running need; what the tests and proofs need besides.
+RUN_PACKAGES := cmake g++ make pkg-config qt6-base-dev fonts-dejavu-core fonts-liberation
+TEST_PACKAGES := $(RUN_PACKAGES) libbenchmark-dev clang libclang-rt-14-dev valgrind \
+                 libhamlib-utils flrig xvfb desktop-file-utils appstream lintian dpkg-dev man-db
+DEBIAN_PACKAGES ?= $(RUN_PACKAGES)
 SHELL := /bin/bash
 SUDO := $(if $(filter 0,$(shell id -u)),,sudo)
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build run demo test test-plain test-asan fuzz fuzz-smoke soak memcheck bench clean
+.PHONY: all deps test-deps configure build run demo test test-plain test-asan test-install fuzz fuzz-smoke \
+        soak memcheck bench install package clean
 
 all: build
 
@@ -24,6 +29,9 @@ deps:
 	  $(SUDO) apt-get update -qq && \
 	  DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq $$missing; \
 	fi
+
+test-deps:
+	@$(MAKE) --no-print-directory deps DEBIAN_PACKAGES="$(TEST_PACKAGES)"
 
 configure: deps
 	cmake --preset dev
@@ -38,7 +46,7 @@ run: build
 # Zarvotel connects and starts by itself; both end together.
 RIG ?= hrd-text
 demo: build
-	@./build/dev/tools/rigsim/rigsim --rig $(RIG) --port 0 > build/rigsim.log & sim=$$!; \
+	@./build/dev/tools/rigsim/zarvotel-rigsim --rig $(RIG) --port 0 > build/rigsim.log & sim=$$!; \
 	trap 'kill $$sim 2>/dev/null' EXIT INT TERM; \
 	for i in $$(seq 50); do grep -q listening build/rigsim.log && break; sleep 0.1; done; \
 	port=$$(sed -n 's/.*127\.0\.0\.1:\([0-9]*\).*/\1/p' build/rigsim.log | head -1); \
@@ -46,16 +54,16 @@ demo: build
 	echo "Zarvotel connects and starts by itself. Close its window, or press Ctrl+C, to stop both."; \
 	./build/dev/app/zarvotel --rig $(RIG) --port $$port --connect --start --reconnect 2
 
-# A short fuzzing run first, so that the last lines are CTest's summary.
-test: fuzz-smoke test-plain test-asan
+# A short fuzzing run and the install checks first, so that the last lines are CTest's summary.
+test: test-deps fuzz-smoke test-install test-plain test-asan
 
 fuzz-smoke:
 	$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=30
 
-test-plain: build
+test-plain: test-deps build
 	ctest --preset dev -j $(JOBS)
 
-test-asan: deps
+test-asan: test-deps
 	cmake --preset asan
 	cmake --build --preset asan -j $(JOBS)
 	ctest --preset asan -j $(JOBS)
@@ -63,7 +71,7 @@ test-asan: deps
 # Each fuzzer for FUZZ_SECONDS, from the seeds in fuzz/corpus; new finds stay in build/.
 FUZZ_SECONDS ?= 300
 FUZZERS := computestep porttext reply
-fuzz: deps
+fuzz: test-deps
 	cmake --preset fuzz
 	cmake --build --preset fuzz -j $(JOBS)
 	@for f in $(FUZZERS); do \
@@ -77,11 +85,11 @@ fuzz: deps
 
 # The fault tests ten times longer (100,000 connect/disconnect cycles) and a whole day of
 # ticks for every slider position.
-soak: build
+soak: test-deps build
 	ZARVOTEL_SOAK=10 ctest --preset dev -R 'tst_faults|tst_day'
 
 # The end-to-end tests under valgrind's memcheck; any memory error fails.
-memcheck: build
+memcheck: test-deps build
 	@for t in tst_endtoend tst_link; do \
 	  echo "memcheck $$t"; \
 	  QT_QPA_PLATFORM=offscreen valgrind --error-exitcode=1 --leak-check=no -q \
@@ -90,9 +98,25 @@ memcheck: build
 
 # ComputeStep per call, then the floor program and Zarvotel side by side, BENCH_SECONDS each.
 BENCH_SECONDS ?= 60
-bench: build
+bench: test-deps build
 	./build/dev/bench/bench_computestep --benchmark_counters_tabular=true
 	./build/dev/bench/rhythm ./build/dev/bench/floor ./build/dev/bench/zarvotel_driven $(BENCH_SECONDS) 2
+
+# Installs under PREFIX (/usr/local by default), into DESTDIR when it is set.
+PREFIX ?= /usr/local
+install: build
+	cmake --install build/dev --prefix $(PREFIX) --strip
+
+# The Debian package zarvotel_<version>_<arch>.deb, in build/.
+package: build
+	@$(MAKE) --no-print-directory deps DEBIAN_PACKAGES="$(RUN_PACKAGES) dpkg-dev"
+	cd build/dev && cpack -G DEB -B $(CURDIR)/build/package > /dev/null
+	@cp build/package/zarvotel_*.deb build/ && echo "Package written: $$(ls build/zarvotel_*.deb)"
+
+# Installs into a scratch DESTDIR and builds the package, and checks them with the tools
+# made for it.
+test-install: test-deps build
+	tools/check-install build/dev
 
 clean:
 	rm -rf build

@@ -1,7 +1,11 @@
+// SPDX-FileCopyrightText: 2026 The Zarvotel developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #include "mainwindow.h"
 #include "options.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QStyleFactory>
 #include <QWindow>
 
@@ -38,6 +42,8 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("zarvotel"));
     QApplication::setApplicationVersion(QStringLiteral(ZARVOTEL_VERSION));
+    QApplication::setDesktopFileName(QStringLiteral("net.zarvotel.Zarvotel"));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/net.zarvotel.Zarvotel.png")));
     // One look on every desktop; the window's places and sizes are fixed in pixels.
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
 

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Zarvotel developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // ComputeStep over every tick of a day (864,000 day times) with the default settings.
 
 #include "chirpschedule.h"

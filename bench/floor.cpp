@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Zarvotel developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The least a Qt program can do for this job: one 384 x 202 window with four plain line
 // edits where Zarvotel shows its values, one 100 ms precise timer that writes a changing
 // number into three of them and the clock into the fourth, and one socket that writes a

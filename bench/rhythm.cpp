@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Zarvotel developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs the floor program and Zarvotel side by side, interleaved, each connected to a
 // loopback peer that timestamps every line, and compares their figures.
 // Usage: rhythm FLOOR ZARVOTEL [SECONDS_EACH] [ROUNDS]

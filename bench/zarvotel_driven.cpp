@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Zarvotel developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Zarvotel as the program starts it, with the user's two clicks made for it: Connect to
 // 127.0.0.1:PORT, then Start once the link is up. Usage: zarvotel_driven PORT [PROTOCOL]
 

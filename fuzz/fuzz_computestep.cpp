@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Zarvotel developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fuzzes the settings-to-step computation: day time, offset, locale, period and chirptime
 // texts. A step that is computed must be one the radio can be sent.
 

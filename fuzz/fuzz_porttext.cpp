@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Zarvotel developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fuzzes the port-text reader and the check made before connecting.
 
 #include "protocol.h"

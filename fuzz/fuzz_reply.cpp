@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Zarvotel developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fuzzes what comes back from the rig-control program: the plain text shown in the status
 // line, whole and read in two pieces, and the answers of every paced program taken from a
 // stream, its opening included.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Zarvotel developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #include "rigctld.h"
 
 #include <QByteArrayList>

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Zarvotel developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #pragma once
 
 // What every test binary shares: a fixed locale and time zone, and the stand-in peers

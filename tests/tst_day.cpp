@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Zarvotel developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A whole simulated day of ticks: properties of every step, for every listed period.
 
 #include "processprobe.h"

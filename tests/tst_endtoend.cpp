@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Zarvotel developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window, the tick cycle and the link together against a loopback peer.
 
 #include "lockablecombobox.h"

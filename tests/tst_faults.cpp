@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Zarvotel developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Faults of the network and of the user's input, against the real window and timers.
 
 #include "lockablecombobox.h"

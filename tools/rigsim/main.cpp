@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The Zarvotel developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // rigsim: a stand-in for the rig-control program. Listens on 127.0.0.1, prints every
 // command it receives with the time it arrived, and answers each as the program would.
 
