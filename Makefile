@@ -122,7 +122,7 @@ test-install: test-deps build
 # source (in ~/.cache/zarvotel), and tested under Wine.
 WINDOWS_PACKAGES := g++-mingw-w64-x86-64-posix ninja-build dpkg-dev cmake qt6-base-dev \
                     wine64 xvfb xauth zip
-WINDOWS_VERSION := $(shell sed -n 's/^project(zarvotel VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+WINDOWS_VERSION := $(shell grep -o 'zarvotel VERSION [0-9.]*' CMakeLists.txt | cut -d' ' -f3)
 windows:
 	@$(MAKE) --no-print-directory deps DEBIAN_PACKAGES="$(WINDOWS_PACKAGES)"
 	qt=$$(tools/windows/build-qt) && \
@@ -140,7 +140,7 @@ windows-package: windows
 
 WINE_TESTS := tst_tracking tst_link tst_endtoend tst_options
 windows-test: windows build
-	@export WINEPREFIX=$(CURDIR)/build/wine WINEDEBUG=-all; \
+	@export WINEPREFIX=$(CURDIR)/build/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=d"; \
 	xvfb-run -a bash -c 'wineboot -i > /dev/null 2>&1; status=0; \
 	  for t in $(WINE_TESTS); do \
 	    echo "wine $$t.exe"; \
