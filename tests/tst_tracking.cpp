@@ -660,8 +660,8 @@ void TestTracking::clockWatcherAsksTheSources()
 #endif
     ClockWatcher watcher(std::move(sources));
     QSignalSpy changed(&watcher, &ClockWatcher::healthChanged);
-    watcher.start();
-    QVERIFY(changed.wait());
+    watcher.start(); // at once without chronyc, a moment later with it
+    QTRY_COMPARE(changed.count(), 1);
     QCOMPARE(clockHealthText(watcher.health()),
              QStringLiteral("Clock not synchronised: the radio may miss the chirp"));
 
