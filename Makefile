@@ -141,14 +141,16 @@ windows-package: windows
 WINE_TESTS := tst_tracking tst_link tst_endtoend tst_options
 windows-test: windows build
 	@export WINEPREFIX=$(CURDIR)/build/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=d"; \
-	xvfb-run -a bash -c 'wineboot -i > /dev/null 2>&1; status=0; \
+	xvfb-run -a bash -c 'wineboot -i > /dev/null 2>&1; passed=0; failed=0; \
 	  for t in $(WINE_TESTS); do \
 	    echo "wine $$t.exe"; \
-	    TZ=UTC wine build/windows/tests/$$t.exe -silent || status=1; \
+	    if TZ=UTC wine build/windows/tests/$$t.exe -silent; then passed=$$((passed + 1)); \
+	    else failed=$$((failed + 1)); fi; \
 	  done; \
 	  echo "smoke: zarvotel.exe against rigsim"; \
-	  tools/windows/smoke build/windows/app/zarvotel.exe build/dev/tools/rigsim/zarvotel-rigsim || status=1; \
-	  wineserver -k; exit $$status'
+	  if tools/windows/smoke build/windows/app/zarvotel.exe build/dev/tools/rigsim/zarvotel-rigsim; \
+	  then passed=$$((passed + 1)); else failed=$$((failed + 1)); fi; \
+	  wineserver -k; echo "windows: $$passed passed, $$failed failed"; test $$failed -eq 0'
 
 clean:
 	rm -rf build
