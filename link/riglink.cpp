@@ -169,12 +169,12 @@ void RigLink::sendFailed(RigClient::SendResult result)
     if (result == RigClient::SendResult::Backlogged)
         m_controls.setIndicatorToolTip(
             QStringLiteral("The rig-control program stopped reading the commands."));
+    if (m_retrying)
+        return linkDown(); // the same recovery, and a new attempt
     m_client.Close();
     forgetConversation();
     m_controls.setIndicatorColour(IndicatorRed);
     m_controls.setStatusCaption(sendFailedText(m_protocol));
-    if (m_retrying)
-        linkDown();
 }
 
 void RigLink::linkDown()
