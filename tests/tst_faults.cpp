@@ -261,8 +261,9 @@ void TestFaults::floodingPeerKeepsTheRhythm()
     qInfo("%lld MiB of replies; %lld ticks, the latest %lld ms late; memory grew %lld KiB",
           flood.sent() >> 20, qint64(tickNs.size()), worstMs, grown);
     QVERIFY(flood.sent() > 1 << 20);
-    // A stall would be seconds; a busy machine may delay a tick by tens of milliseconds.
-    QVERIFY2(worstMs <= 50, qPrintable(QString::number(worstMs)));
+    // A stall would be seconds; a loaded two-core machine, under a sanitizer and with the
+    // flooding thread on the other core, may delay a tick by one or two ticks' time.
+    QVERIFY2(worstMs <= 200, qPrintable(QString::number(worstMs)));
     QVERIFY2(!residentMemoryIsMeaningful || grown < 32 * 1024, qPrintable(QString::number(grown)));
 }
 
