@@ -3,6 +3,8 @@
 
 #include "hrdtext.h"
 
+#include <utility>
+
 namespace Rig {
 
 QByteArray setFrequencyText(qint32 hz)
@@ -22,13 +24,15 @@ class HrdTextConversation final : public Conversation
 public:
     bool paced() const override { return false; }
     QByteArray stepCommand(qint32 hz) const override { return CommandLine(hz); }
-    // Replies are shown as they come and never taken apart.
+    // Whatever has come is one reply, shown as it is, never taken apart; a character cut
+    // between two reads shows whole once its last byte is in.
     Answer takeAnswer(QByteArray &buffer) override
     {
-        Reply reply{true, QString::fromUtf8(buffer)};
-        buffer.clear();
-        return reply;
+        return Reply{true, m_decoder.decode(std::exchange(buffer, QByteArray()))};
     }
+
+private:
+    ReplyDecoder m_decoder;
 };
 
 } // namespace

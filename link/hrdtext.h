@@ -3,6 +3,7 @@
 
 #pragma once
 
+#include "protocol.h"
 #include "rigprogram.h"
 
 namespace Rig {

@@ -3,8 +3,6 @@
 
 #include "riglink.h"
 
-#include "hrdtext.h"
-
 namespace Rig {
 
 RigLink::RigLink(LinkControls &controls, RigClient &client, Protocol protocol, QObject *parent)
@@ -60,12 +58,9 @@ void RigLink::onConnectClicked()
 
 void RigLink::onDisconnectClicked()
 {
-    m_client.Close();
-    forgetConversation();
     m_retrying = m_down = false;
     m_retryTimer.stop();
-    m_controls.setIndicatorColour(IndicatorRed);
-    m_controls.setStatusCaption(DisconnectedText);
+    dropLink(DisconnectedText);
 }
 
 void RigLink::onConnected()
@@ -89,12 +84,13 @@ void RigLink::onConnected()
 
 void RigLink::onDataArrived()
 {
-    if (!paced()) {
-        m_controls.setStatusCaption(ReplyPrefix + m_decoder.decode(m_client.GetData()));
-        return;
-    }
     m_received += m_client.GetData();
-    takeAnswers();
+    if (paced())
+        return takeAnswers();
+    // Replies to the plain lines are only shown.
+    const Answer answer = m_conversation->takeAnswer(m_received);
+    if (const auto *reply = std::get_if<Reply>(&answer))
+        m_controls.setStatusCaption(ReplyPrefix + reply->text);
 }
 
 void RigLink::takeAnswers()
@@ -136,7 +132,7 @@ void RigLink::SendStep(qint32 stepHz)
     if (m_down)
         return;
     if (!paced()) {
-        const RigClient::SendResult result = m_client.SendData(CommandLine(stepHz));
+        const RigClient::SendResult result = m_client.SendData(m_conversation->stepCommand(stepHz));
         if (result != RigClient::SendResult::Sent)
             sendFailed(result);
         return;
@@ -171,21 +167,23 @@ void RigLink::sendFailed(RigClient::SendResult result)
             QStringLiteral("The rig-control program stopped reading the commands."));
     if (m_retrying)
         return linkDown(); // the same recovery, and a new attempt
-    m_client.Close();
-    forgetConversation();
-    m_controls.setIndicatorColour(IndicatorRed);
-    m_controls.setStatusCaption(sendFailedText(m_protocol));
+    dropLink(sendFailedText(m_protocol));
 }
 
 void RigLink::linkDown()
 {
+    m_down = true;
+    dropLink(sendFailedText(m_protocol)
+             + QStringLiteral(" Trying again in %1 s.").arg(m_reconnectSeconds));
+    m_retryTimer.start(m_reconnectSeconds * 1000);
+}
+
+void RigLink::dropLink(const QString &status)
+{
     m_client.Close();
     forgetConversation();
-    m_down = true;
     m_controls.setIndicatorColour(IndicatorRed);
-    m_controls.setStatusCaption(sendFailedText(m_protocol)
-                                + QStringLiteral(" Trying again in %1 s.").arg(m_reconnectSeconds));
-    m_retryTimer.start(m_reconnectSeconds * 1000);
+    m_controls.setStatusCaption(status);
 }
 
 void RigLink::forgetConversation()
@@ -195,7 +193,6 @@ void RigLink::forgetConversation()
     m_unusable = false;
     m_sentHz = 0;
     m_received.clear();
-    m_decoder.reset();
     m_replyTimer.stop();
 }
 

@@ -78,12 +78,14 @@ private:
     void takeAnswers();
     void forgetConversation();
     void linkDown();
+    // Closes the connection and forgets its conversation: the box turns red and the status
+    // line says status.
+    void dropLink(const QString &status);
 
     LinkControls &m_controls;
     RigClient &m_client;
     const Protocol m_protocol;
     std::unique_ptr<Conversation> m_conversation;
-    ReplyDecoder m_decoder;
 
     // The paced programs' conversation on the open connection.
     bool m_inFlight = false; // a request is out and its answer not yet in

@@ -147,11 +147,11 @@ Main::Main(const LaunchOptions &options,
 
     m_ui.Timer2->start();
     m_ui.Text1->setToolTip(Tracking::clockHealthText(m_clockHealth));
-    m_clockWatcher = new Tracking::ClockWatcher(
+    auto *clockWatcher = new Tracking::ClockWatcher(
         clockSources ? std::move(clockSources) : Tracking::systemClockSources(), this);
-    QObject::connect(m_clockWatcher, &Tracking::ClockWatcher::healthChanged, this,
-                     &Main::showClockHealth);
-    m_clockWatcher->start();
+    QObject::connect(
+        clockWatcher, &Tracking::ClockWatcher::healthChanged, this, &Main::showClockHealth);
+    clockWatcher->start();
 }
 
 void Main::pressLaunchButtons()

@@ -116,7 +116,6 @@ private:
     LaunchOptions m_options;
     bool m_startWhenConnected = false;
     Tracking::ClockHealth m_clockHealth;
-    Tracking::ClockWatcher *m_clockWatcher = nullptr;
 };
 
 } // namespace Window
