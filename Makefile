@@ -150,6 +150,16 @@ windows-test: windows build
 	  echo "smoke: zarvotel.exe against rigsim"; \
 	  if tools/windows/smoke build/windows/app/zarvotel.exe build/dev/tools/rigsim/zarvotel-rigsim; \
 	  then passed=$$((passed + 1)); else failed=$$((failed + 1)); fi; \
+	  echo "zarvotel.exe --version"; \
+	  printf -v expected "zarvotel %s\r" "$(WINDOWS_VERSION)"; \
+	  out=$$(wine build/windows/app/zarvotel.exe --version); \
+	  if [ $$? -eq 0 ] && [ "$$out" = "$$expected" ]; then passed=$$((passed + 1)); \
+	  else printf "printed %q, not %q\n" "$$out" "$$expected"; failed=$$((failed + 1)); fi; \
+	  echo "zarvotel.exe --offset ÄÖÜ-φ: the argument whole in the error, exit status 2"; \
+	  err=$$(LC_ALL=C.UTF-8 wine build/windows/app/zarvotel.exe --offset ÄÖÜ-φ 2>&1 > /dev/null); \
+	  status=$$?; \
+	  if [ $$status -eq 2 ] && [[ $$err == *"\"ÄÖÜ-φ\""* ]]; then passed=$$((passed + 1)); \
+	  else printf "exit status %s, printed %q\n" $$status "$$err"; failed=$$((failed + 1)); fi; \
 	  wineserver -k; echo "windows: $$passed passed, $$failed failed"; test $$failed -eq 0'
 
 clean:

@@ -1,6 +1,7 @@
 // SPDX-FileCopyrightText: 2026 The Zarvotel developers
 // SPDX-License-Identifier: GPL-3.0-or-later
 
+#include "console.h"
 #include "mainwindow.h"
 #include "options.h"
 
@@ -15,27 +16,27 @@ int main(int argc, char *argv[])
 {
     // The command line is read before the window system is needed, so that --help,
     // --version, --check-clock and mistakes in the options work without a display.
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
-    const auto parsed = App::parseCommandLine(arguments);
+    const auto parsed = App::parseCommandLine(App::commandLineArguments(argc, argv));
     if (const auto *error = std::get_if<QString>(&parsed)) {
-        std::fprintf(stderr, "zarvotel: %s\n", qPrintable(*error));
+        App::attachParentConsole();
+        App::print(stderr, QStringLiteral("zarvotel: %1\n").arg(*error));
         return 2;
     }
     const App::CommandLine &line = std::get<App::CommandLine>(parsed);
+    if (line.help || line.version || line.checkClock)
+        App::attachParentConsole();
     if (line.help) {
-        std::printf("%s", qPrintable(App::helpText()));
+        App::print(stdout, App::helpText());
         return 0;
     }
     if (line.version) {
-        std::printf("zarvotel %s\n", ZARVOTEL_VERSION);
+        App::print(stdout, QStringLiteral("zarvotel " ZARVOTEL_VERSION "\n"));
         return 0;
     }
     if (line.checkClock) {
         const Tracking::ClockHealth health
             = Tracking::ClockWatcher::askNow(*Tracking::systemClockSources());
-        std::printf("%s\n", qPrintable(Tracking::clockHealthText(health)));
+        App::print(stdout, Tracking::clockHealthText(health) + QLatin1Char('\n'));
         return Tracking::clockIsGood(health) ? 0 : 1;
     }
 
