@@ -4,6 +4,7 @@
 #include "console.h"
 #include "mainwindow.h"
 #include "options.h"
+#include "systemclock.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -35,7 +36,7 @@ int main(int argc, char *argv[])
     }
     if (line.checkClock) {
         const Tracking::ClockHealth health
-            = Tracking::ClockWatcher::askNow(*Tracking::systemClockSources());
+            = Window::ClockWatcher::askNow(*App::systemClockSources());
         App::print(stdout, Tracking::clockHealthText(health) + QLatin1Char('\n'));
         return Tracking::clockIsGood(health) ? 0 : 1;
     }
@@ -48,7 +49,7 @@ int main(int argc, char *argv[])
     // One look on every desktop; the window's places and sizes are fixed in pixels.
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
 
-    Window::Main window(line.launch);
+    Window::Main window({}, App::systemClockSources(), line.launch);
     window.show();
     // Closing the window ends the program; so does its window being destroyed or hidden from
     // outside, which would otherwise leave the radio being retuned by an invisible program.

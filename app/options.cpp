@@ -14,12 +14,12 @@ struct Parser
 {
     QCommandLineParser parser;
     const QCommandLineOption rig{QStringLiteral("rig"),
-                                 QStringLiteral("The rig-control program's protocol: hrd-text "
-                                                "(HamRadioDeluxe's text lines, the default), hrd "
-                                                "(HamRadioDeluxe 5 and later), rigctld (Hamlib) or "
-                                                "flrig."),
+                                 QStringLiteral("The rig-control program's protocol: %1; "
+                                                "the default is %2.")
+                                     .arg(Rig::protocolOptions(true),
+                                          Rig::protocolOption(Rig::Protocol::HrdText)),
                                  QStringLiteral("protocol"),
-                                 QStringLiteral("hrd-text")};
+                                 Rig::protocolOption(Rig::Protocol::HrdText)};
     const QCommandLineOption period{QStringLiteral("period"),
                                     QStringLiteral("Period starts as S seconds."),
                                     QStringLiteral("S")};
@@ -104,9 +104,8 @@ std::variant<CommandLine, QString> parseCommandLine(const QStringList &arguments
 
     const auto protocol = Rig::protocolFromOption(p.parser.value(p.rig));
     if (!protocol)
-        return QStringLiteral(
-                   "unknown protocol \"%1\" for --rig; use hrd-text, hrd, rigctld or flrig")
-            .arg(p.parser.value(p.rig));
+        return QStringLiteral("unknown protocol \"%1\" for --rig; use %2")
+            .arg(p.parser.value(p.rig), Rig::protocolOptions());
     launch.protocol = *protocol;
 
     // A period or chirptime the computation can never read is refused now, in the words

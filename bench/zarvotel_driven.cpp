@@ -4,6 +4,7 @@
 // 127.0.0.1:PORT, then Start once the link is up. Usage: zarvotel_driven PORT [PROTOCOL]
 
 #include "mainwindow.h"
+#include "systemclock.h"
 
 #include <QApplication>
 #include <QLineEdit>
@@ -18,7 +19,9 @@ int main(int argc, char *argv[])
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
 
     const auto protocol = Rig::protocolFromOption(QString::fromLatin1(argc > 2 ? argv[2] : "hrd-text"));
-    Window::Main window({}, protocol.value_or(Rig::Protocol::HrdText));
+    Window::LaunchOptions options;
+    options.protocol = protocol.value_or(Rig::Protocol::HrdText);
+    Window::Main window({}, App::systemClockSources(), options);
     window.show();
     std::printf("shown\n");
     std::fflush(stdout);

@@ -139,24 +139,25 @@ public:
             return Malformed{};
         const QString notTuned = QStringLiteral("flrig did not tune: ");
         if (status[1] != "200")
-            return Reply{false, notTuned + QString::fromLatin1(http.startLine)};
+            return Reply{false, notTuned + QString::fromLatin1(http.startLine), {}};
 
         const auto response = readXmlRpcResponse(http.body);
         if (const auto *fault = std::get_if<XmlRpcFault>(&response))
-            return Reply{false, notTuned + fault->words};
+            return Reply{false, notTuned + fault->words, {}};
         const auto *value = std::get_if<XmlRpcValue>(&response);
         if (!value)
-            return Reply{false, QStringLiteral("flrig sent an answer that is not understood.")};
+            return Reply{false, QStringLiteral("flrig sent an answer that is not understood."), {}};
         // flrig answers 0 only when it has no transceiver online, or its XML-RPC control of
         // the radio is turned off.
         const bool whole
             = value->type == u"i4" || value->type == u"int" || value->type == u"boolean";
         if (whole && value->text.trimmed() == u"0")
             return Reply{false,
+                         notTuned + QStringLiteral("no transceiver online"),
                          notTuned
                              + QStringLiteral("no transceiver is online in flrig, or its "
                                               "XML-RPC control is turned off.")};
-        return Reply{true, value->text};
+        return Reply{true, value->text, {}};
     }
 
 private:

@@ -114,15 +114,16 @@ public:
                 m_state = State::Ready;
                 return SetupNext{};
             }
-            return Unusable{QStringLiteral("HamRadioDeluxe names no radio to tune: it answered %1 "
+            return Unusable{QStringLiteral("HamRadioDeluxe names no radio to tune."),
+                            QStringLiteral("HamRadioDeluxe names no radio to tune: it answered %1 "
                                            "to \"get radio\" and %2 to \"get radios\".")
                                 .arg(quotedAnswer(text), quotedAnswer(m_radios))};
         case State::Ready:
             break;
         }
         if (text.trimmed().compare(QLatin1StringView("OK"), Qt::CaseInsensitive) == 0)
-            return Reply{true, text};
-        return Reply{false, QStringLiteral("HamRadioDeluxe did not tune: ") + text};
+            return Reply{true, text, {}};
+        return Reply{false, QStringLiteral("HamRadioDeluxe did not tune: ") + text, {}};
     }
 
 private:

@@ -22,13 +22,12 @@ namespace {
 class HrdTextConversation final : public Conversation
 {
 public:
-    bool paced() const override { return false; }
     QByteArray stepCommand(qint32 hz) const override { return CommandLine(hz); }
     // Whatever has come is one reply, shown as it is, never taken apart; a character cut
     // between two reads shows whole once its last byte is in.
     Answer takeAnswer(QByteArray &buffer) override
     {
-        return Reply{true, m_decoder.decode(std::exchange(buffer, QByteArray()))};
+        return Reply{true, m_decoder.decode(std::exchange(buffer, QByteArray())), {}};
     }
 
 private:

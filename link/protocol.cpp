@@ -3,6 +3,12 @@
 
 #include "protocol.h"
 
+#include <QByteArrayList>
+#include <QHostAddress>
+#include <QUrl>
+
+#include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -47,26 +53,56 @@ std::optional<qint32> PortFromText(const QString &text)
     return static_cast<qint32>(rounded);
 }
 
-std::optional<QString>
+bool isHostName(const QString &host)
+{
+    const QString name = host.trimmed();
+    if (name.isEmpty())
+        return false;
+    // IPv4 only in its dotted-quad form: "10.1" or "2147483648" would be read as numbers.
+    if (QHostAddress address; address.setAddress(name))
+        return address.protocol() == QAbstractSocket::IPv6Protocol || address.toString() == name;
+    const QByteArray ascii = QUrl::toAce(name, QUrl::AceProcessingOption::IgnoreIDNWhitelist);
+    if (ascii.isEmpty() || ascii.size() > 253)
+        return false;
+    const QByteArrayList labels = ascii.endsWith('.') ? ascii.chopped(1).split('.') : ascii.split('.');
+    for (const QByteArray &label : labels) {
+        if (label.isEmpty() || label.size() > 63 || label.startsWith('-') || label.endsWith('-'))
+            return false;
+        for (const char c : label) {
+            if (!std::isalnum(uchar(c)) && c != '-')
+                return false;
+        }
+    }
+    const QByteArray &last = labels.last();
+    return !std::all_of(last.begin(), last.end(), [](char c) { return std::isdigit(uchar(c)); });
+}
+
+std::optional<StatusText>
 ConnectProblem(const QString &host, const QString &portText, std::optional<qint32> port)
 {
+    const auto shown = [](const QString &text) {
+        return text.size() > 24 ? text.left(24) + QChar(0x2026) : text;
+    };
     if (host.trimmed().isEmpty())
-        return QStringLiteral("Cannot connect: the host is empty.");
+        return StatusText{QStringLiteral("Cannot connect: the host is empty."), {}};
+    if (!isHostName(host))
+        return StatusText{QStringLiteral("Cannot connect: not a valid host name or address."),
+                          QStringLiteral("Cannot connect: \"%1\" is not a valid host name or "
+                                         "address.")
+                              .arg(shown(host.trimmed()))};
     if (!port)
-        return QStringLiteral("Cannot connect: port \"%1\" is too large.").arg(portText.left(24));
+        return StatusText{QStringLiteral("Cannot connect: the port is too large."),
+                          QStringLiteral("Cannot connect: port \"%1\" is too large.")
+                              .arg(shown(portText))};
     if (*port < 1 || *port > 65535)
-        return QStringLiteral("Cannot connect: port %1 is not between 1 and 65535.").arg(*port);
+        return StatusText{QStringLiteral("Cannot connect: port %1 is not 1 to 65535.").arg(*port),
+                          {}};
     return std::nullopt;
 }
 
 QString ConnectedText(const QString &host, qint32 port)
 {
     return ConnectedPrefix + host + u':' + QString::number(port);
-}
-
-QString DecodeReply(const QByteArray &bytes)
-{
-    return QString::fromUtf8(bytes);
 }
 
 QString ReplyDecoder::decode(const QByteArray &bytes)

@@ -14,8 +14,15 @@ namespace Rig {
 inline const QString ConnectedPrefix = QStringLiteral("Succeeded connection to: ");
 inline const QString ReplyPrefix = QStringLiteral(" Sending Frequency step to Radio..... ");
 inline const QString DisconnectedText = QStringLiteral("Disconnected");
-inline const QString SendFailedText
-    = QStringLiteral("Ready to connect, HamRadioDeluxe needs to be running.");
+
+// A status line text of Zarvotel's own: a caption that fits the line, and the whole text for
+// its tooltip where the caption is a short form (empty when the caption says it all).
+struct StatusText
+{
+    QString caption;
+    QString whole;
+    friend bool operator==(const StatusText &, const StatusText &) = default;
+};
 
 // Indicator colours: 24-bit RGB, red in the low byte.
 inline constexpr qint32 IndicatorRed = 255;
@@ -27,26 +34,28 @@ inline constexpr qint32 IndicatorGreen = 65280;
 // Rounded half to even. Empty when the number does not fit a 32-bit signed integer.
 std::optional<qint32> PortFromText(const QString &text);
 
-// Why a connection to host and port cannot be attempted, or empty when it can.
-// The host is used without its surrounding blanks; port is empty when it did not fit 32 bits.
-std::optional<QString>
+// Whether host, without its surrounding blanks, can be tried: an IPv6 address, an IPv4
+// address as four decimal numbers, or a DNS name whose ASCII form has labels of letters,
+// digits and inner hyphens, and a last label that is not all digits (a resolver would read
+// "10.1" or "2147483648" as an IPv4 address).
+bool isHostName(const QString &host);
+
+// Why a connection to host and port cannot be attempted, or empty when it can: nothing that
+// is refused here reaches a resolver. port is empty when it did not fit 32 bits.
+std::optional<StatusText>
 ConnectProblem(const QString &host, const QString &portText, std::optional<qint32> port);
 
 // "Succeeded connection to: " + host + ":" + port.
 QString ConnectedText(const QString &host, qint32 port);
 
-// Bytes from the rig-control program as text: UTF-8, each byte that is not part of a whole
-// sequence shown as U+FFFD.
-QString DecodeReply(const QByteArray &bytes);
-
-// The same for a stream read in pieces: a character whose bytes arrive in two reads is
+// Bytes from the rig-control program as text, read in pieces: UTF-8, each byte that is not
+// part of a whole sequence shown as U+FFFD; a character whose bytes arrive in two reads is
 // decoded whole when its last byte comes. (Qt 6.4's stateful QStringDecoder drops the byte
 // that follows a cut sequence, so the cut is held back here instead.)
 class ReplyDecoder
 {
 public:
     QString decode(const QByteArray &bytes);
-    void reset() { m_pending.clear(); }
 
 private:
     QByteArray m_pending; // the start of a sequence cut at the end of the last piece

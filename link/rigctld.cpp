@@ -46,17 +46,6 @@ QString hamlibErrorText(int code)
 
 namespace {
 
-// A line from the front of the buffer, without its line end; nothing until it is whole.
-std::variant<Incomplete, QByteArray, Malformed> takeLine(QByteArray &buffer)
-{
-    const qsizetype end = buffer.indexOf('\n');
-    if (end < 0)
-        return buffer.size() > 1024 ? decltype(takeLine(buffer))(Malformed{}) : Incomplete{};
-    QByteArray line = buffer.left(end).trimmed();
-    buffer.remove(0, end + 1);
-    return line;
-}
-
 class RigctldConversation final : public Conversation
 {
 public:
@@ -91,10 +80,9 @@ public:
                 return Malformed{};
             const QString raw = QString::fromLatin1(line);
             if (code == 0)
-                return Reply{true, raw};
-            return Reply{
-                false,
-                QStringLiteral("rigctld did not tune: %1 (%2)").arg(raw, hamlibErrorText(code))};
+                return Reply{true, raw, {}};
+            const QString caption = QStringLiteral("rigctld did not tune: ") + raw;
+            return Reply{false, caption, caption + QStringLiteral(" (%1)").arg(hamlibErrorText(code))};
         }
     }
 

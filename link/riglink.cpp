@@ -5,40 +5,36 @@
 
 namespace Rig {
 
-RigLink::RigLink(LinkControls &controls, RigClient &client, Protocol protocol, QObject *parent)
+RigLink::RigLink(LinkControls &controls,
+                 RigClient &client,
+                 Protocol protocol,
+                 ReconnectPolicy reconnect,
+                 QObject *parent)
     : QObject(parent)
     , m_controls(controls)
     , m_client(client)
-    , m_protocol(protocol)
+    , m_program(rigProgram(protocol))
+    , m_reconnect(reconnect)
     , m_conversation(newConversation(protocol))
 {
     connect(&m_client, &RigClient::connected, this, &RigLink::onConnected);
     connect(&m_client, &RigClient::dataArrived, this, &RigLink::onDataArrived);
-    connect(&m_client, &RigClient::errorOccurred, this, [this](const QString &text) {
-        m_controls.setIndicatorToolTip(text);
-        if (m_retrying)
-            linkDown();
-    });
+    connect(&m_client, &RigClient::errorOccurred, this, &RigLink::onClientError);
     m_retryTimer.setSingleShot(true);
     connect(&m_retryTimer, &QTimer::timeout, this, &RigLink::onConnectClicked);
     m_replyTimer.setSingleShot(true);
     m_replyTimer.setTimerType(Qt::PreciseTimer);
     m_replyTimer.setInterval(ReplyTimeoutMs);
-    connect(&m_replyTimer, &QTimer::timeout, this, [this] {
-        m_controls.setIndicatorToolTip(
-            QStringLiteral("%1 did not answer within two seconds.").arg(programName(m_protocol)));
-        sendFailed();
-    });
+    connect(&m_replyTimer, &QTimer::timeout, this, &RigLink::onReplyTimeout);
 }
 
 RigLink::~RigLink() = default;
 
 void RigLink::onConnectClicked()
 {
-    m_client.Close();
-    forgetConversation();
+    dropLink(); // the indicator turns red only where the handlers below say so
     m_retryTimer.stop();
-    m_retrying = m_reconnectSeconds > 0;
+    m_reconnect.armed();
     m_client.setRemoteHost(m_controls.hostText());
     const QString portText = m_controls.portText();
     const std::optional<qint32> port = PortFromText(portText);
@@ -46,37 +42,38 @@ void RigLink::onConnectClicked()
         m_client.setRemotePort(*port);
 
     if (const auto problem = ConnectProblem(m_client.remoteHost(), portText, port)) {
-        m_retrying = m_down = false; // trying again cannot mend the host or the port
+        m_reconnect.disarmed(); // trying again cannot mend the host or the port
         m_controls.setIndicatorColour(IndicatorRed);
-        m_controls.setStatusCaption(*problem);
+        m_controls.setStatusText(*problem);
         return;
     }
-    m_conversation = newConversation(m_protocol, m_client.remoteHost(), quint16(*port));
+    m_conversation = m_program.newConversation(m_client.remoteHost(), quint16(*port));
     m_controls.setIndicatorToolTip(QString());
     m_client.Connect();
+    enter(State::Connecting);
 }
 
 void RigLink::onDisconnectClicked()
 {
-    m_retrying = m_down = false;
+    m_reconnect.disarmed();
     m_retryTimer.stop();
-    dropLink(DisconnectedText);
+    dropLink();
+    m_controls.setIndicatorColour(IndicatorRed);
+    m_controls.setStatusCaption(DisconnectedText);
 }
 
 void RigLink::onConnected()
 {
     m_controls.setStatusCaption(ConnectedText(m_client.remoteHost(), m_client.remotePort()));
     m_controls.setIndicatorColour(IndicatorGreen);
-    m_down = false;
-    if (paced()) {
-        forgetConversation();
-        const QByteArray opening = m_conversation->opening();
-        if (opening.isEmpty()) {
-            m_ready = true;
+    m_received.clear();
+    m_sentHz = 0;
+    enter(State::Ready);
+    if (m_program.awaitsAnswers) {
+        if (const QByteArray opening = m_conversation->opening(); !opening.isEmpty())
+            request(opening, State::Opening);
+        else
             sendWanted();
-        } else {
-            send(opening);
-        }
     }
     if (m_client.isConnected())
         Q_EMIT linkEstablished();
@@ -85,7 +82,7 @@ void RigLink::onConnected()
 void RigLink::onDataArrived()
 {
     m_received += m_client.GetData();
-    if (paced())
+    if (m_program.awaitsAnswers)
         return takeAnswers();
     // Replies to the plain lines are only shown.
     const Answer answer = m_conversation->takeAnswer(m_received);
@@ -93,34 +90,54 @@ void RigLink::onDataArrived()
         m_controls.setStatusCaption(ReplyPrefix + reply->text);
 }
 
+void RigLink::onClientError(const QString &text)
+{
+    m_controls.setIndicatorToolTip(text);
+    // A refused attempt or a lost connection shows nothing by itself, unless it is to be
+    // tried again.
+    if (m_reconnect.triesAgain() && m_state != State::Closed && m_state != State::WaitingRetry)
+        linkLost();
+}
+
+void RigLink::onReplyTimeout()
+{
+    m_controls.setIndicatorToolTip(
+        QStringLiteral("%1 did not answer within two seconds.").arg(programName(protocol())));
+    sendFailed();
+}
+
 void RigLink::takeAnswers()
 {
     while (m_client.isConnected()) {
+        if (m_state == State::Unusable) {
+            m_received.clear(); // nothing more is asked on this connection
+            return;
+        }
         const Answer answer = m_conversation->takeAnswer(m_received);
         if (std::holds_alternative<Incomplete>(answer))
             return;
         if (std::holds_alternative<Malformed>(answer)) {
-            m_controls.setIndicatorToolTip(
-                QStringLiteral("%1 sent something that is not an answer.")
-                    .arg(programName(m_protocol)));
+            m_controls.setIndicatorToolTip(QStringLiteral("%1 sent something that is not an answer.")
+                                               .arg(programName(protocol())));
             return sendFailed();
         }
-        m_inFlight = false;
         m_replyTimer.stop();
+        enter(State::Ready);
         if (const auto *next = std::get_if<SetupNext>(&answer)) {
-            if (next->request.isEmpty()) {
-                m_ready = true;
+            if (next->request.isEmpty())
                 sendWanted();
-            } else {
-                send(next->request);
-            }
+            else
+                request(next->request, State::Opening);
         } else if (const auto *unusable = std::get_if<Unusable>(&answer)) {
             // Nothing more goes out on this connection; Connect tries again.
-            m_unusable = true;
-            m_controls.setStatusCaption(unusable->text);
+            enter(State::Unusable);
+            m_controls.setStatusText({unusable->caption, unusable->whole});
         } else {
             const Reply &reply = std::get<Reply>(answer);
-            m_controls.setStatusCaption(reply.tuned ? ReplyPrefix + reply.text : reply.text);
+            if (reply.tuned)
+                m_controls.setStatusCaption(ReplyPrefix + reply.text);
+            else
+                m_controls.setStatusText({reply.text, reply.whole});
             sendWanted();
         }
     }
@@ -128,16 +145,18 @@ void RigLink::takeAnswers()
 
 void RigLink::SendStep(qint32 stepHz)
 {
-    // While a new attempt is waited for or under way, a send would only abandon it.
-    if (m_down)
+    m_wantedHz = stepHz;
+    // While the link waits to try again, or a new attempt of its own is under way, a send
+    // would only abandon it; the newest step goes out once it is up.
+    if (m_state == State::WaitingRetry
+        || (m_state == State::Connecting && m_reconnect.triesAgain()))
         return;
-    if (!paced()) {
+    if (!m_program.awaitsAnswers) {
         const RigClient::SendResult result = m_client.SendData(m_conversation->stepCommand(stepHz));
         if (result != RigClient::SendResult::Sent)
             sendFailed(result);
         return;
     }
-    m_wantedHz = stepHz;
     if (!m_client.isConnected())
         return sendFailed();
     sendWanted();
@@ -145,18 +164,18 @@ void RigLink::SendStep(qint32 stepHz)
 
 void RigLink::sendWanted()
 {
-    if (m_inFlight || !m_ready || m_unusable || m_wantedHz == 0 || m_wantedHz == m_sentHz
+    if (m_state != State::Ready || m_wantedHz == 0 || m_wantedHz == m_sentHz
         || !m_client.isConnected())
         return;
     m_sentHz = m_wantedHz;
-    send(m_conversation->stepCommand(m_wantedHz));
+    request(m_conversation->stepCommand(m_wantedHz), State::Awaiting);
 }
 
-void RigLink::send(const QByteArray &request)
+void RigLink::request(const QByteArray &bytes, State awaiting)
 {
-    if (const auto result = m_client.SendData(request); result != RigClient::SendResult::Sent)
+    if (const auto result = m_client.SendData(bytes); result != RigClient::SendResult::Sent)
         return sendFailed(result);
-    m_inFlight = true;
+    enter(awaiting);
     m_replyTimer.start();
 }
 
@@ -165,35 +184,33 @@ void RigLink::sendFailed(RigClient::SendResult result)
     if (result == RigClient::SendResult::Backlogged)
         m_controls.setIndicatorToolTip(
             QStringLiteral("The rig-control program stopped reading the commands."));
-    if (m_retrying)
-        return linkDown(); // the same recovery, and a new attempt
-    dropLink(sendFailedText(m_protocol));
+    if (m_reconnect.triesAgain())
+        return linkLost(); // the same recovery, and a new attempt
+    dropLink();
+    m_controls.setIndicatorColour(IndicatorRed);
+    m_controls.setStatusCaption(sendFailedText(protocol()));
 }
 
-void RigLink::linkDown()
+void RigLink::linkLost()
 {
-    m_down = true;
-    dropLink(sendFailedText(m_protocol)
-             + QStringLiteral(" Trying again in %1 s.").arg(m_reconnectSeconds));
-    m_retryTimer.start(m_reconnectSeconds * 1000);
+    dropLink();
+    enter(State::WaitingRetry);
+    m_controls.setIndicatorColour(IndicatorRed);
+    const QString name = programName(protocol());
+    const int seconds = m_reconnect.seconds();
+    m_controls.setStatusText(
+        {QStringLiteral("%1 needs to be running. Retry in %2 s.").arg(name).arg(seconds),
+         sendFailedText(protocol()) + QStringLiteral(" Trying again in %1 s.").arg(seconds)});
+    m_retryTimer.start(seconds * 1000);
 }
 
-void RigLink::dropLink(const QString &status)
+void RigLink::dropLink()
 {
     m_client.Close();
-    forgetConversation();
-    m_controls.setIndicatorColour(IndicatorRed);
-    m_controls.setStatusCaption(status);
-}
-
-void RigLink::forgetConversation()
-{
-    m_inFlight = false;
-    m_ready = false;
-    m_unusable = false;
-    m_sentHz = 0;
     m_received.clear();
+    m_sentHz = 0;
     m_replyTimer.stop();
+    enter(State::Closed);
 }
 
 } // namespace Rig

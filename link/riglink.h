@@ -22,20 +22,45 @@ public:
 
     virtual QString hostText() const = 0;
     virtual QString portText() const = 0;
+    // The status line's text exactly as given; its tooltip says the same.
     virtual void setStatusCaption(const QString &text) = 0;
+    // A text of Zarvotel's own: the caption in the status line, the whole in its tooltip.
+    virtual void setStatusText(const StatusText &text) = 0;
     // 24-bit RGB, red in the low byte.
     virtual void setIndicatorColour(qint32 colour) = 0;
     virtual void setIndicatorToolTip(const QString &text) = 0;
 };
 
+// Whether and when Connect is pressed again while the link is down.
+class ReconnectPolicy
+{
+public:
+    explicit ReconnectPolicy(int seconds = 0)
+        : m_seconds(seconds)
+    {}
+
+    int seconds() const { return m_seconds; }
+    // Connect was pressed: from now on a lost link is tried again, if the policy says so.
+    void armed() { m_armed = m_seconds > 0; }
+    // Disconnect was pressed, or the host or port can never be reached: no more tries.
+    void disarmed() { m_armed = false; }
+    bool triesAgain() const { return m_armed; }
+
+private:
+    int m_seconds = 0;
+    bool m_armed = false;
+};
+
 // The handlers behind Connect, Disconnect and the client's notifications, and the send of
-// each tick's step. The indicator and status line follow these handlers only.
+// each tick's step: one state machine per link. The indicator and status line follow these
+// handlers only.
 //
-// With HamRadioDeluxe's plain text protocol every tick sends its line. The other programs
-// drive real radios that answer slowly: after the program's opening requests, a command
-// goes out when the step changes (and once after connecting), one at a time, the newest
-// step winning, and an answer that does not come within two seconds counts as a failed
-// send. What each program sends and answers is its Conversation's business.
+// With a program whose replies are only shown (HamRadioDeluxe's text lines), every tick
+// sends its line whatever the state, and a failed send is the only sign of a lost link.
+// Programs that drive real radios and answer slowly are sent the program's opening requests
+// first, then a command whenever the step changes (and once after connecting), one at a
+// time, the newest step winning; an answer that does not come within two seconds counts as a
+// failed send. What each program sends and answers is its Conversation's business.
 class RigLink : public QObject
 {
     Q_OBJECT
@@ -43,13 +68,26 @@ class RigLink : public QObject
 public:
     static constexpr int ReplyTimeoutMs = 2000;
 
+    enum class State {
+        Closed,       // no connection, none under way
+        Connecting,   // an attempt is under way
+        Opening,      // connected; the program's opening requests are being answered
+        Ready,        // connected; no answer is awaited
+        Awaiting,     // connected; a step went out and its answer is awaited
+        Unusable,     // connected, but the program cannot be driven on this connection
+        WaitingRetry, // the link went down; Connect is pressed again when the time comes
+    };
+    Q_ENUM(State)
+
     RigLink(LinkControls &controls,
             RigClient &client,
             Protocol protocol = Protocol::HrdText,
+            ReconnectPolicy reconnect = ReconnectPolicy(),
             QObject *parent = nullptr);
     ~RigLink() override;
 
-    Protocol protocol() const { return m_protocol; }
+    Protocol protocol() const { return m_program.protocol; }
+    State state() const { return m_state; }
 
     void onConnectClicked();
     void onDisconnectClicked();
@@ -57,48 +95,37 @@ public:
     void onDataArrived();
 
     // Sends the command for a step frequency in hertz; on failure closes the client and
-    // tells the user that the rig-control program needs to be running.
+    // tells the user that the rig-control program needs to be running. The step is kept:
+    // whatever goes out next, after any reconnection, is the newest step.
     void SendStep(qint32 stepHz);
-
-    // From the next Connect on, whenever the link goes down (a failed send, a refused or
-    // failed attempt, a dropped connection) Connect is pressed again every `seconds` until
-    // the link is up; meanwhile the ticks send nothing. Disconnect stops it. 0: never.
-    void setReconnectSeconds(int seconds) { m_reconnectSeconds = seconds; }
-    int reconnectSeconds() const { return m_reconnectSeconds; }
 
 Q_SIGNALS:
     // The connection is established (after the status line and the indicator say so).
     void linkEstablished();
 
 private:
-    bool paced() const { return m_conversation && m_conversation->paced(); }
-    void send(const QByteArray &request);
-    void sendFailed(RigClient::SendResult result = RigClient::SendResult::NotConnected);
-    void sendWanted();
+    void onClientError(const QString &text);
+    void onReplyTimeout();
     void takeAnswers();
-    void forgetConversation();
-    void linkDown();
-    // Closes the connection and forgets its conversation: the box turns red and the status
-    // line says status.
-    void dropLink(const QString &status);
+    void sendWanted();
+    void request(const QByteArray &bytes, State awaiting);
+    void sendFailed(RigClient::SendResult result = RigClient::SendResult::NotConnected);
+    void linkLost();
+    // Closes the connection and forgets its conversation; the box turns red.
+    void dropLink();
+    void enter(State state) { m_state = state; }
 
     LinkControls &m_controls;
     RigClient &m_client;
-    const Protocol m_protocol;
+    const RigProgram &m_program;
+    ReconnectPolicy m_reconnect;
+    State m_state = State::Closed;
     std::unique_ptr<Conversation> m_conversation;
 
-    // The paced programs' conversation on the open connection.
-    bool m_inFlight = false; // a request is out and its answer not yet in
-    bool m_ready = false;    // the opening is done: steps may go out
-    bool m_unusable = false; // the program cannot be driven on this connection
-    qint32 m_wantedHz = 0;   // the newest step of the ticks
-    qint32 m_sentHz = 0;     // the step last sent on this connection
+    qint32 m_wantedHz = 0; // the newest step of the ticks
+    qint32 m_sentHz = 0;   // the step last sent on this connection
     QByteArray m_received;
     QTimer m_replyTimer;
-
-    int m_reconnectSeconds = 0;
-    bool m_retrying = false; // Connect was pressed, and Disconnect not since
-    bool m_down = false;     // the link went down: a new attempt is waited for or under way
     QTimer m_retryTimer;
 };
 

@@ -8,55 +8,55 @@
 #include "hrdtext.h"
 #include "rigctld.h"
 
+#include <QStringList>
+
 #include <array>
 
 namespace Rig {
 namespace {
 
-struct ProtocolFacts
-{
-    Protocol protocol;
-    const char *option;
-    const char *program;
-    quint16 port;
-};
-
-constexpr std::array<ProtocolFacts, 4> Facts{{
-    {Protocol::HrdText, "hrd-text", "HamRadioDeluxe", 7809},
-    {Protocol::Hrd, "hrd", "HamRadioDeluxe", 7809},
-    {Protocol::Rigctld, "rigctld", "rigctld", 4532},
-    {Protocol::Flrig, "flrig", "flrig", 12345},
+// In the order of the enum.
+const std::array<RigProgram, 4> Programs{{
+    {Protocol::HrdText, "hrd-text", "HamRadioDeluxe", "HamRadioDeluxe's text lines", 7809, false,
+     Framing::Lines, [](const QString &, quint16) { return newHrdTextConversation(); }},
+    {Protocol::Hrd, "hrd", "HamRadioDeluxe", "HamRadioDeluxe 5 and later", 7809, true,
+     Framing::Frames, [](const QString &, quint16) { return newHrdConversation(); }},
+    {Protocol::Rigctld, "rigctld", "rigctld", "Hamlib", 4532, true, Framing::Lines,
+     [](const QString &, quint16) { return newRigctldConversation(); }},
+    {Protocol::Flrig, "flrig", "flrig", "", 12345, true, Framing::Http, &newFlrigConversation},
 }};
-
-const ProtocolFacts &factsOf(Protocol protocol)
-{
-    return Facts[std::size_t(protocol)];
-}
 
 } // namespace
 
-QString protocolOption(Protocol protocol)
+std::span<const RigProgram> rigPrograms()
 {
-    return QString::fromLatin1(factsOf(protocol).option);
+    return Programs;
+}
+
+const RigProgram &rigProgram(Protocol protocol)
+{
+    return Programs[std::size_t(protocol)];
 }
 
 std::optional<Protocol> protocolFromOption(const QString &option)
 {
-    for (const ProtocolFacts &facts : Facts) {
-        if (option == QLatin1StringView(facts.option))
-            return facts.protocol;
+    for (const RigProgram &program : Programs) {
+        if (option == QLatin1StringView(program.option))
+            return program.protocol;
     }
     return std::nullopt;
 }
 
-QString programName(Protocol protocol)
+QString protocolOptions(bool about)
 {
-    return QString::fromLatin1(factsOf(protocol).program);
-}
-
-quint16 defaultPort(Protocol protocol)
-{
-    return factsOf(protocol).port;
+    QStringList options;
+    for (const RigProgram &program : Programs) {
+        options << QString::fromLatin1(program.option);
+        if (about && *program.about)
+            options.last() += QStringLiteral(" (%1)").arg(QString::fromLatin1(program.about));
+    }
+    const QString last = options.takeLast();
+    return options.join(QStringLiteral(", ")) + QStringLiteral(" or ") + last;
 }
 
 QString sendFailedText(Protocol protocol)
@@ -64,19 +64,17 @@ QString sendFailedText(Protocol protocol)
     return QStringLiteral("Ready to connect, %1 needs to be running.").arg(programName(protocol));
 }
 
-std::unique_ptr<Conversation> newConversation(Protocol protocol, const QString &host, quint16 port)
+std::variant<Incomplete, QByteArray, Malformed> takeLine(QByteArray &buffer)
 {
-    switch (protocol) {
-    case Protocol::HrdText:
-        break;
-    case Protocol::Hrd:
-        return newHrdConversation();
-    case Protocol::Rigctld:
-        return newRigctldConversation();
-    case Protocol::Flrig:
-        return newFlrigConversation(host, port);
+    const qsizetype end = buffer.indexOf('\n');
+    if (end < 0) {
+        if (buffer.size() > 1024)
+            return Malformed{};
+        return Incomplete{};
     }
-    return newHrdTextConversation();
+    QByteArray line = buffer.left(end).trimmed();
+    buffer.remove(0, end + 1);
+    return line;
 }
 
 } // namespace Rig

@@ -8,6 +8,7 @@
 
 #include <memory>
 #include <optional>
+#include <span>
 #include <variant>
 
 namespace Rig {
@@ -20,15 +21,6 @@ enum class Protocol {
     Flrig,   // flrig's XML-RPC over HTTP
 };
 
-// The name given to --rig ("hrd-text", "hrd", "rigctld", "flrig"), and back.
-QString protocolOption(Protocol protocol);
-std::optional<Protocol> protocolFromOption(const QString &option);
-// The program's name as the user knows it, and the port it listens on by default.
-QString programName(Protocol protocol);
-quint16 defaultPort(Protocol protocol);
-// "Ready to connect, <program> needs to be running."
-QString sendFailedText(Protocol protocol);
-
 // What one answer from the program means.
 struct Incomplete
 {
@@ -40,27 +32,28 @@ struct SetupNext // the conversation's opening goes on with this request; empty:
 {
     QByteArray request;
 };
-struct Unusable // the program answered, but cannot be driven: why, for the status line
+struct Unusable // the program answered, but cannot be driven
 {
-    QString text;
+    QString caption; // a short form for the status line
+    QString whole;   // the whole story, with the program's own answers
 };
 struct Reply // the answer to a step
 {
     bool tuned = true; // false: the program answered, but did not do what it was asked
     QString text;      // what the user reads: the reply itself, or why it did not tune
+    QString whole;     // when text is a short form: the whole of it; empty otherwise
 };
 using Answer = std::variant<Incomplete, Malformed, SetupNext, Unusable, Reply>;
 
 // One rig-control program's conversation on one connection: what it sends on connecting,
-// the command for a step, and what each answer means. Commands go out one at a time; each
-// answer is taken as the answer to the last request sent.
+// the command for a step, and what each answer means. Where the program's answers are
+// awaited, commands go out one at a time and each answer is taken as the answer to the
+// last request sent.
 class Conversation
 {
 public:
     virtual ~Conversation() = default;
 
-    // False for a program that takes a line at every tick and whose replies are only shown.
-    virtual bool paced() const { return true; }
     // The first request once the connection is established; empty when steps go out at once.
     virtual QByteArray opening() { return {}; }
     // The command that sets the radio to hz, in ASCII digits whatever the locale.
@@ -69,11 +62,66 @@ public:
     virtual Answer takeAnswer(QByteArray &buffer) = 0;
 };
 
-// A new conversation with the program at host and port (flrig names them in each request).
-std::unique_ptr<Conversation>
-newConversation(Protocol protocol, const QString &host = {}, quint16 port = 0);
+// How a program's messages are cut from the byte stream, in both directions.
+enum class Framing {
+    Lines,  // text lines ending in LF
+    Frames, // HamRadioDeluxe 5's binary frames
+    Http,   // HTTP/1.1 messages with a Content-Length
+};
+
+// Everything the program, the command line, the window and the test peer need to know of one
+// rig-control program.
+struct RigProgram
+{
+    Protocol protocol;
+    const char *option;  // the name given to --rig
+    const char *name;    // the name the user knows
+    const char *about;   // a few words for --help, or empty
+    quint16 defaultPort; // where it listens unless told otherwise
+    // False: a command goes out at every tick and the replies are only shown. True: the
+    // program drives a real radio that answers slowly, so a command goes out when the step
+    // changes, one at a time, and an answer that does not come counts as a failed send.
+    bool awaitsAnswers;
+    Framing framing;
+    // A new conversation with the program at host and port (flrig names them in requests).
+    std::unique_ptr<Conversation> (*newConversation)(const QString &host, quint16 port);
+};
+
+// Every program, the default first.
+std::span<const RigProgram> rigPrograms();
+const RigProgram &rigProgram(Protocol protocol);
+std::optional<Protocol> protocolFromOption(const QString &option);
+// "hrd-text, hrd, rigctld or flrig"; with about: "hrd-text (HamRadioDeluxe's text lines), ...".
+QString protocolOptions(bool about = false);
+
+// The --rig name and the user's name of a program.
+inline QString protocolOption(Protocol protocol)
+{
+    return QString::fromLatin1(rigProgram(protocol).option);
+}
+inline QString programName(Protocol protocol)
+{
+    return QString::fromLatin1(rigProgram(protocol).name);
+}
+inline quint16 defaultPort(Protocol protocol)
+{
+    return rigProgram(protocol).defaultPort;
+}
+// "Ready to connect, <program> needs to be running."
+QString sendFailedText(Protocol protocol);
+
+// A new conversation with the program at host and port.
+inline std::unique_ptr<Conversation>
+newConversation(Protocol protocol, const QString &host = {}, quint16 port = 0)
+{
+    return rigProgram(protocol).newConversation(host, port);
+}
 
 // Anything longer than this is not an answer.
 inline constexpr qsizetype MaxReplyBytes = 64 * 1024;
+
+// A line from the front of buffer without its line end and surrounding blanks; nothing
+// until it is whole; Malformed beyond 1 KiB without a line end.
+std::variant<Incomplete, QByteArray, Malformed> takeLine(QByteArray &buffer);
 
 } // namespace Rig

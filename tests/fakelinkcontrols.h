@@ -13,11 +13,17 @@ struct FakeLinkControls : Rig::LinkControls
     QString port = QStringLiteral("7809");
     QString status = QStringLiteral("Status");
     qint32 colour = Rig::IndicatorRed;
+    QString statusToolTip;
     QString toolTip;
 
     QString hostText() const override { return host; }
     QString portText() const override { return port; }
-    void setStatusCaption(const QString &text) override { status = text; }
+    void setStatusCaption(const QString &text) override { status = statusToolTip = text; }
+    void setStatusText(const Rig::StatusText &text) override
+    {
+        status = text.caption;
+        statusToolTip = text.whole.isEmpty() ? text.caption : text.whole;
+    }
     void setIndicatorColour(qint32 c) override { colour = c; }
     void setIndicatorToolTip(const QString &text) override { toolTip = text; }
 };

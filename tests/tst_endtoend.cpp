@@ -3,7 +3,7 @@
 // The window, the tick cycle and the link together against a loopback peer.
 
 #include "lockablecombobox.h"
-#include "mainwindow.h"
+#include "windowundertest.h"
 #include "protocol.h"
 #include "testenvironment.h"
 
@@ -14,7 +14,7 @@
 #include <QSlider>
 #include <QTest>
 
-using Window::Main;
+using Main = WindowUnderTest;
 
 namespace {
 
@@ -76,7 +76,7 @@ private Q_SLOTS:
     void realClockTicksMatchTheSchedule();
     void launchedToConnectAndStart();
     void reconnectsWhenTheProgramComesBack();
-    void startWarnsOfABadClock();
+    void launchIntentEndsAtTheUsersPress();
 };
 
 void TestEndToEnd::tenTicksASecondReachThePeer()
@@ -139,7 +139,7 @@ void TestEndToEnd::connectWhileRunning()
     Station rig;
     rig.window.controls().Command1->click();
     // Not connected: every tick ends in the recovery, and the ticks go on.
-    QTRY_COMPARE(rig.window.statusCaption(), Rig::SendFailedText);
+    QTRY_COMPARE(rig.window.statusCaption(), QStringLiteral("Ready to connect, HamRadioDeluxe needs to be running."));
     QCOMPARE(rig.window.indicatorColour(), Rig::IndicatorRed);
     QVERIFY(rig.window.isTimer1Enabled());
 
@@ -177,7 +177,7 @@ void TestEndToEnd::peerEndsWhileRunning()
     }
     // Red and the recovery's words within a tick or two of the client noticing.
     QTRY_COMPARE_WITH_TIMEOUT(rig.window.indicatorColour(), Rig::IndicatorRed, 1000);
-    QCOMPARE(rig.window.statusCaption(), Rig::SendFailedText);
+    QCOMPARE(rig.window.statusCaption(), QStringLiteral("Ready to connect, HamRadioDeluxe needs to be running."));
     QVERIFY(rig.window.isTimer1Enabled());
     QVERIFY(!rig.window.Winsock().isConnected());
 
@@ -202,7 +202,7 @@ void TestEndToEnd::refusedAttemptShowsNothingUntilTheNextTick()
     QCOMPARE(rig.window.indicatorColour(), Rig::IndicatorRed);
 
     rig.window.controls().Command1->click();
-    QTRY_COMPARE(rig.window.statusCaption(), Rig::SendFailedText);
+    QTRY_COMPARE(rig.window.statusCaption(), QStringLiteral("Ready to connect, HamRadioDeluxe needs to be running."));
 }
 
 void TestEndToEnd::disconnectWhileRunning()
@@ -214,7 +214,7 @@ void TestEndToEnd::disconnectWhileRunning()
     rig.window.controls().disconnect->click();
     QCOMPARE(rig.window.statusCaption(), Rig::DisconnectedText);
     QCOMPARE(rig.window.indicatorColour(), Rig::IndicatorRed);
-    QTRY_COMPARE_WITH_TIMEOUT(rig.window.statusCaption(), Rig::SendFailedText, 1000);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.window.statusCaption(), QStringLiteral("Ready to connect, HamRadioDeluxe needs to be running."), 1000);
     QTRY_COMPARE(rig.peer.open(), 0);
 }
 
@@ -320,7 +320,7 @@ void TestEndToEnd::launchedToConnectAndStart()
     options.offsetUnits = 2;
     options.port = peer.port();
     options.connect = options.start = true;
-    Main window(options, fixedNoon);
+    Main window(fixedNoon, options);
     QCOMPARE(window.periodText(), QStringLiteral("600"));
     QCOMPARE(window.chirptimeText(), QStringLiteral("78.5"));
     QCOMPARE(window.slider1Value(), 2);
@@ -344,17 +344,18 @@ void TestEndToEnd::reconnectsWhenTheProgramComesBack()
     options.port = port;
     options.connect = options.start = true;
     options.reconnectSeconds = 1;
-    Main window(options, fixedNoon);
+    Main window(fixedNoon, options);
     window.pressLaunchButtons();
     QTRY_VERIFY(!peer.lines().isEmpty());
 
     // The program goes away: the window says it will try again, and the ticks stop sending.
     peer.stopListening();
     peer.closeAll();
-    const QString waiting = QStringLiteral(
-        "Ready to connect, HamRadioDeluxe needs to be running. Trying again in 1 s.");
+    const QString waiting = QStringLiteral("HamRadioDeluxe needs to be running. Retry in 1 s.");
     QTRY_COMPARE(window.statusCaption(), waiting);
-    QCOMPARE(window.controls().status->toolTip(), waiting); // whole, where the line cuts it
+    QCOMPARE(window.controls().status->toolTip(),
+             QStringLiteral(
+                 "Ready to connect, HamRadioDeluxe needs to be running. Trying again in 1 s."));
     QCOMPARE(window.indicatorColour(), Rig::IndicatorRed);
     QVERIFY(window.isTimer1Enabled());
     // Attempts on the closed port are refused and tried again; the window keeps waiting.
@@ -381,22 +382,30 @@ void TestEndToEnd::reconnectsWhenTheProgramComesBack()
     QCOMPARE(peer.accepted(), accepted);
 }
 
-void TestEndToEnd::startWarnsOfABadClock()
+void TestEndToEnd::launchIntentEndsAtTheUsersPress()
 {
-    Station rig;
-    rig.window.showClockHealth({Tracking::ClockState::NotSynchronised, std::nullopt});
-    QCOMPARE(rig.window.controls().Text1->toolTip(),
-             QStringLiteral("Clock not synchronised: the radio may miss the chirp"));
-    rig.window.controls().Command1->click();
-    QCOMPARE(rig.window.statusCaption(),
-             QStringLiteral("Clock not synchronised: the radio may miss the chirp"));
-    rig.window.controls().Command1->click();
-
-    rig.window.showClockHealth({Tracking::ClockState::Synchronised, 4'000});
-    QCOMPARE(rig.window.controls().Text1->toolTip(), QStringLiteral("Clock synchronised, within 4 ms"));
-    rig.window.setStatusCaption(QStringLiteral("Status"));
-    rig.window.controls().Command1->click();
-    QCOMPARE(rig.window.statusCaption(), QStringLiteral("Status"));
+    // Launched to connect and start where nothing listens yet.
+    Peer::RigPeer peer(Peer::Dialect::HrdText, Peer::Behaviour::Silent);
+    const quint16 port = closedPort();
+    Window::LaunchOptions options;
+    options.port = port;
+    options.connect = options.start = true;
+    Main window(fixedNoon, options);
+    window.pressLaunchButtons();
+    const Window::MainControls &ui = window.controls();
+    // The user starts and stops; later the program comes up and the user connects.
+    ui.Command1->click();
+    QTRY_COMPARE(window.statusCaption(),
+                 QStringLiteral("Ready to connect, HamRadioDeluxe needs to be running."));
+    ui.Command1->click();
+    QVERIFY(peer.listen(port));
+    ui.connect->click();
+    QTRY_COMPARE(window.indicatorColour(), 65280);
+    // Stopped is what the user last said: no tick runs, nothing is sent.
+    QTest::qWait(300); // a fixed wait only to show that nothing starts
+    QCOMPARE(ui.Command1->text(), QStringLiteral("Start"));
+    QVERIFY(!window.isTimer1Enabled());
+    QCOMPARE(peer.received(), QByteArray());
 }
 
 QTEST_MAIN(TestEndToEnd)

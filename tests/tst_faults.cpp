@@ -3,7 +3,7 @@
 // Faults of the network and of the user's input, against the real window and timers.
 
 #include "lockablecombobox.h"
-#include "mainwindow.h"
+#include "windowundertest.h"
 #include "processprobe.h"
 #include "protocol.h"
 #include "testenvironment.h"
@@ -22,7 +22,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-using Window::Main;
+using Main = WindowUnderTest;
 
 namespace {
 
@@ -146,7 +146,7 @@ void TestFaults::halfClosingPeer()
     rig.window.controls().Command1->click();
     QTRY_VERIFY(!rig.peer.lines().isEmpty());
     rig.peer.halfCloseAll();
-    QTRY_COMPARE_WITH_TIMEOUT(rig.window.statusCaption(), Rig::SendFailedText, 1000);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.window.statusCaption(), QStringLiteral("Ready to connect, HamRadioDeluxe needs to be running."), 1000);
     QCOMPARE(rig.window.indicatorColour(), Rig::IndicatorRed);
     QTRY_COMPARE(rig.peer.open(), 0);
 }
@@ -166,7 +166,7 @@ void TestFaults::killedPeerProcessRestarted()
 
     first.kill();
     first.waitForFinished();
-    QTRY_COMPARE_WITH_TIMEOUT(window.statusCaption(), Rig::SendFailedText, 1000);
+    QTRY_COMPARE_WITH_TIMEOUT(window.statusCaption(), QStringLiteral("Ready to connect, HamRadioDeluxe needs to be running."), 1000);
     QCOMPARE(window.indicatorColour(), Rig::IndicatorRed);
     QVERIFY(window.isTimer1Enabled());
 
@@ -198,7 +198,7 @@ void TestFaults::pendingAttemptAbandonedByTheNextTick()
     // The first tick finds the attempt pending: its send fails, and the recovery abandons it.
     window.controls().Command1->click();
     QTRY_COMPARE(sent.size(), 1);
-    QCOMPARE(window.statusCaption(), Rig::SendFailedText);
+    QCOMPARE(window.statusCaption(), QStringLiteral("Ready to connect, HamRadioDeluxe needs to be running."));
     QCOMPARE(window.indicatorColour(), Rig::IndicatorRed);
     QTRY_VERIFY(sent.size() >= 5); // the ticks went on
     QVERIFY(!window.Winsock().isConnected());
@@ -217,12 +217,12 @@ void TestFaults::peerThatNeverReads()
     // Hours of ticks, driven as fast as the handler runs.
     const qint64 before = residentKiB();
     int ticks = 0;
-    while (window.statusCaption() != Rig::SendFailedText && ticks < 2'000'000) {
+    while (window.statusCaption() != QStringLiteral("Ready to connect, HamRadioDeluxe needs to be running.") && ticks < 2'000'000) {
         window.tickCycle().onTimer1Tick();
         if (++ticks % 64 == 0)
             QCoreApplication::processEvents();
     }
-    QCOMPARE(window.statusCaption(), Rig::SendFailedText);
+    QCOMPARE(window.statusCaption(), QStringLiteral("Ready to connect, HamRadioDeluxe needs to be running."));
     QCOMPARE(window.indicatorColour(), Rig::IndicatorRed);
     const qint64 grown = residentKiB() - before;
     qInfo("recovery after %d ticks; resident memory grew by %lld KiB", ticks, grown);
@@ -250,7 +250,7 @@ void TestFaults::floodingPeerKeepsTheRhythm()
     window.controls().Command1->click();
     QTRY_VERIFY_WITH_TIMEOUT(flood.isFinished(), 10'000);
     // The flood ended with the connection: the next tick's send fails.
-    QTRY_COMPARE(window.statusCaption(), Rig::SendFailedText);
+    QTRY_COMPARE(window.statusCaption(), QStringLiteral("Ready to connect, HamRadioDeluxe needs to be running."));
     window.controls().Command1->click();
 
     QVERIFY(tickNs.size() >= 25);
@@ -440,7 +440,7 @@ void TestFaults::hostileInput()
     QCOMPARE(rig.window.indicatorColour(), Rig::IndicatorRed);
     // None of these reaches a rig-control program: the first tick's send fails.
     ui.Command1->click();
-    QTRY_COMPARE(rig.window.statusCaption(), Rig::SendFailedText);
+    QTRY_COMPARE(rig.window.statusCaption(), QStringLiteral("Ready to connect, HamRadioDeluxe needs to be running."));
     QCOMPARE(rig.window.indicatorColour(), Rig::IndicatorRed);
     QCOMPARE(rig.peer.accepted(), 0);
 }

@@ -150,27 +150,49 @@ void TestLink::connectProblem_data()
     QTest::addColumn<QString>("host");
     QTest::addColumn<QString>("portText");
     QTest::addColumn<std::optional<qint32>>("port");
-    QTest::addColumn<QString>("problem");
+    QTest::addColumn<QString>("caption"); // in the status line; empty: the attempt is made
+    QTest::addColumn<QString>("whole");   // in its tooltip
 
     const auto row = [](const char *name, const char *host, const char *text,
-                        std::optional<qint32> port, const char *problem) {
+                        std::optional<qint32> port, const char *caption, const char *whole = "") {
         QTest::newRow(name) << QString::fromUtf8(host) << QString::fromUtf8(text) << port
-                            << QString::fromUtf8(problem);
+                            << QString::fromUtf8(caption)
+                            << QString::fromUtf8(*whole ? whole : caption);
     };
     row("fine", "127.0.0.1", "7809", 7809, "");
     row("host with blanks is fine", " localhost ", "1", 1, "");
+    row("IPv6", "::1", "1", 1, "");
+    row("name with hyphens and digits", "shack-pc2.example.org.", "1", 1, "");
+    row("name that is a word", "nan", "1", 1, "");
     row("highest port", "127.0.0.1", "65535", 65535, "");
     row("empty host", "", "7809", 7809, "Cannot connect: the host is empty.");
-    row("blank host", "   ", "7809", 7809, "Cannot connect: the host is empty.");
-    row("port 0", "127.0.0.1", "abc", 0, "Cannot connect: port 0 is not between 1 and 65535.");
-    row("port 65536", "127.0.0.1", "65536", 65536,
-        "Cannot connect: port 65536 is not between 1 and 65535.");
+    row("blank host", " \t ", "7809", 7809, "Cannot connect: the host is empty.");
+    const char *notHost = "Cannot connect: not a valid host name or address.";
+    row("blank inside", "radio pc", "1", 1, notHost,
+        "Cannot connect: \"radio pc\" is not a valid host name or address.");
+    row("leading hyphen", "-inf", "1", 1, notHost,
+        "Cannot connect: \"-inf\" is not a valid host name or address.");
+    row("all digits, read as a number", "2147483648", "1", 1, notHost,
+        "Cannot connect: \"2147483648\" is not a valid host name or address.");
+    row("last label all digits", "10.1", "1", 1, notHost,
+        "Cannot connect: \"10.1\" is not a valid host name or address.");
+    row("comma", "1,200", "1", 1, notHost,
+        "Cannot connect: \"1,200\" is not a valid host name or address.");
+    row("empty label", "radio..local", "1", 1, notHost,
+        "Cannot connect: \"radio..local\" is not a valid host name or address.");
+    row("label of 64", "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa.org", "1", 1,
+        notHost,
+        "Cannot connect: \"aaaaaaaaaaaaaaaaaaaaaaaa\u2026\" is not a valid host name or address.");
+    row("port 0", "127.0.0.1", "abc", 0, "Cannot connect: port 0 is not 1 to 65535.");
+    row("port 65536", "127.0.0.1", "65536", 65536, "Cannot connect: port 65536 is not 1 to 65535.");
     row("negative port", "127.0.0.1", "-7809", -7809,
-        "Cannot connect: port -7809 is not between 1 and 65535.");
+        "Cannot connect: port -7809 is not 1 to 65535.");
     row("port beyond 32 bits", "127.0.0.1", "99999999999", std::nullopt,
+        "Cannot connect: the port is too large.",
         "Cannot connect: port \"99999999999\" is too large.");
     row("long text is cut", "127.0.0.1", "9999999999999999999999999999999", std::nullopt,
-        "Cannot connect: port \"999999999999999999999999\" is too large.");
+        "Cannot connect: the port is too large.",
+        "Cannot connect: port \"999999999999999999999999\u2026\" is too large.");
 }
 
 void TestLink::connectProblem()
@@ -178,8 +200,14 @@ void TestLink::connectProblem()
     QFETCH(QString, host);
     QFETCH(QString, portText);
     QFETCH(std::optional<qint32>, port);
-    QFETCH(QString, problem);
-    QCOMPARE(ConnectProblem(host, portText, port).value_or(QString()), problem);
+    QFETCH(QString, caption);
+    QFETCH(QString, whole);
+    const std::optional<StatusText> problem = ConnectProblem(host, portText, port);
+    QCOMPARE(problem.has_value(), !caption.isEmpty());
+    if (problem) {
+        QCOMPARE(problem->caption, caption);
+        QCOMPARE(problem->whole.isEmpty() ? problem->caption : problem->whole, whole);
+    }
 }
 
 void TestLink::decodeReply_data()
@@ -193,7 +221,7 @@ void TestLink::decodeReply_data()
     QTest::newRow("invalid bytes replaced") << QByteArray("A\xff\xfe" "B")
                                             << QStringLiteral("A\uFFFD\uFFFDB");
     QTest::newRow("NUL kept") << QByteArray("A\0B", 3) << QString(QStringLiteral("A") + QChar(0) + u'B');
-    QTest::newRow("cut multi-byte sequence") << QByteArray("\xe2\x82") << QStringLiteral("\uFFFD\uFFFD");
+    QTest::newRow("cut multi-byte sequence waits") << QByteArray("\xe2\x82") << QString();
     QTest::newRow("cut sequence before ASCII") << QByteArray("\xe2\x82OK")
                                                << QStringLiteral("\uFFFD\uFFFDOK");
     QTest::newRow("lone continuation byte") << QByteArray("\x80" "A") << QStringLiteral("\uFFFDA");
@@ -203,7 +231,7 @@ void TestLink::decodeReply()
 {
     QFETCH(QByteArray, bytes);
     QFETCH(QString, text);
-    QCOMPARE(DecodeReply(bytes), text);
+    QCOMPARE(ReplyDecoder().decode(bytes), text);
 }
 
 void TestLink::replyDecoderJoinsPieces_data()
@@ -485,11 +513,11 @@ void TestLink::unusableTargetIsNotAttempted_data()
     QTest::addColumn<QString>("status");
 
     QTest::newRow("empty host") << "" << "<port>" << "Cannot connect: the host is empty.";
-    QTest::newRow("port 0") << "127.0.0.1" << "" << "Cannot connect: port 0 is not between 1 and 65535.";
+    QTest::newRow("port 0") << "127.0.0.1" << "" << "Cannot connect: port 0 is not 1 to 65535.";
     QTest::newRow("port 70000") << "127.0.0.1" << "70000"
-                                << "Cannot connect: port 70000 is not between 1 and 65535.";
+                                << "Cannot connect: port 70000 is not 1 to 65535.";
     QTest::newRow("port beyond 32 bits") << "127.0.0.1" << "99999999999"
-                                         << "Cannot connect: port \"99999999999\" is too large.";
+                                         << "Cannot connect: the port is too large.";
 }
 
 void TestLink::unusableTargetIsNotAttempted()

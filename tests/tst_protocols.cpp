@@ -4,7 +4,7 @@
 // paced conversation, and the real rigctld and flrig.
 
 #include "fakelinkcontrols.h"
-#include "mainwindow.h"
+#include "windowundertest.h"
 #include "protocol.h"
 #include "flrig.h"
 #include "hrdframes.h"
@@ -186,6 +186,8 @@ private Q_SLOTS:
 
     void conversation_data();
     void conversation();
+    void newestStepAfterAnOutage_data();
+    void newestStepAfterAnOutage();
 
     void realRigctldTunesTheDummyRadio_data();
     void realRigctldTunesTheDummyRadio();
@@ -210,9 +212,9 @@ void TestProtocols::options()
     QCOMPARE(sendFailedText(Protocol::Rigctld),
              QStringLiteral("Ready to connect, rigctld needs to be running."));
 
-    Window::Main window({}, Protocol::Rigctld);
+    WindowUnderTest window({}, Protocol::Rigctld);
     QCOMPARE(window.portText(), QStringLiteral("4532"));
-    QCOMPARE(Window::Main().portText(), QStringLiteral("7809"));
+    QCOMPARE(WindowUnderTest().portText(), QStringLiteral("7809"));
 }
 
 void TestProtocols::titles_data()
@@ -229,7 +231,7 @@ void TestProtocols::titles()
 {
     QFETCH(Protocol, protocol);
     QFETCH(QString, title);
-    QCOMPARE(Window::Main({}, protocol).windowTitle(), title);
+    QCOMPARE(WindowUnderTest({}, protocol).windowTitle(), title);
 }
 
 void TestProtocols::hrdFrames_data()
@@ -364,7 +366,7 @@ void TestProtocols::commandsIgnoreTheLocale()
     Peer::RigPeer peer(dialectOf(protocol));
     QVERIFY(peer.listen());
     const QDateTime noon(QDate(2026, 12, 7), QTime(12, 34, 56, 789));
-    Window::Main window([&] { return noon; }, protocol);
+    WindowUnderTest window([&] { return noon; }, protocol);
     window.controls().port->setText(QString::number(peer.port()));
     window.controls().connect->click();
     QTRY_COMPARE(window.indicatorColour(), IndicatorGreen);
@@ -418,7 +420,7 @@ void TestProtocols::rigctldReplies()
     const Reply *reply = std::get_if<Reply>(&parse);
     QVERIFY(reply);
     QCOMPARE(reply->tuned, tuned);
-    QCOMPARE(reply->text, text);
+    QCOMPARE(reply->whole.isEmpty() ? reply->text : reply->whole, text);
 }
 
 void TestProtocols::flrigRequest()
@@ -491,7 +493,7 @@ void TestProtocols::flrigReplies()
         const Reply *reply = std::get_if<Reply>(&parse);
         QVERIFY(reply);
         QCOMPARE(reply->tuned, tuned);
-        QCOMPARE(reply->text, text);
+        QCOMPARE(reply->whole.isEmpty() ? reply->text : reply->whole, text);
     }
     QVERIFY(buffer.isEmpty());
 }
@@ -660,13 +662,54 @@ void TestProtocols::conversation()
             QFAIL(qPrintable(QStringLiteral("unknown action ") + action));
         }
     }
-    QTRY_COMPARE_WITH_TIMEOUT(rig.controls.status, status, 4000);
+    // The whole text: the status line's tooltip.
+    QTRY_COMPARE_WITH_TIMEOUT(rig.controls.statusToolTip, status, 4000);
     QVERIFY2(clock.elapsed() >= atLeastMs, qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(peer.commandTexts(), commands);
     QCOMPARE(rig.controls.colour, connected ? IndicatorGreen : IndicatorRed);
     QCOMPARE(rig.client.isConnected(), connected);
     QCOMPARE(peer.problems(), QStringList());
     QCOMPARE(peer.accepted(), script.contains(QStringLiteral("reconnect")) ? 2 : 1);
+}
+
+void TestProtocols::newestStepAfterAnOutage_data()
+{
+    QTest::addColumn<Protocol>("protocol");
+    QTest::addColumn<QStringList>("commands");
+    const QString chk = QStringLiteral("\\chk_vfo");
+    QTest::newRow("rigctld") << Protocol::Rigctld
+                             << QStringList{chk, "F 7000000", chk, "F 8000000"};
+    QTest::newRow("flrig") << Protocol::Flrig
+                           << QStringList{"rig.set_frequency 7000000", "rig.set_frequency 8000000"};
+    QTest::newRow("HamRadioDeluxe 5")
+        << Protocol::Hrd
+        << QStringList{"get context", "get radios", "get radio", "[2] set frequency-hz 7000000",
+                       "get context", "get radios", "get radio", "[2] set frequency-hz 8000000"};
+}
+
+void TestProtocols::newestStepAfterAnOutage()
+{
+    QFETCH(Protocol, protocol);
+    QFETCH(QStringList, commands);
+    Peer::RigPeer peer(protocol);
+    QVERIFY(peer.listen());
+    const quint16 port = peer.port();
+    FakeLinkControls controls;
+    controls.port = QString::number(port);
+    RigClient client;
+    RigLink link(controls, client, protocol, ReconnectPolicy(1));
+    link.onConnectClicked();
+    QTRY_COMPARE(controls.colour, 65280);
+    link.SendStep(7'000'000);
+    QTRY_COMPARE(peer.commandTexts().size(), commands.size() / 2);
+
+    // The program goes away; the ticks go on while the link waits to try again.
+    peer.stopListening();
+    peer.closeAll();
+    QTRY_COMPARE(link.state(), RigLink::State::WaitingRetry);
+    link.SendStep(8'000'000);
+    QVERIFY(peer.listen(port));
+    QTRY_COMPARE_WITH_TIMEOUT(peer.commandTexts(), commands, 3000);
 }
 
 void TestProtocols::realRigctldTunesTheDummyRadio_data()
@@ -688,7 +731,7 @@ void TestProtocols::realRigctldTunesTheDummyRadio()
     QVERIFY2(port != 0, "rigctld (Debian's libhamlib-utils) did not start and answer");
 
     QDateTime now(QDate(2026, 12, 7), QTime(12, 34, 56, 789)); // 21.9 MHz
-    Window::Main window([&] { return now; }, Protocol::Rigctld);
+    WindowUnderTest window([&] { return now; }, Protocol::Rigctld);
     window.controls().port->setText(QString::number(port));
     window.controls().connect->click();
     QTRY_COMPARE(window.indicatorColour(), IndicatorGreen);
@@ -791,7 +834,7 @@ void TestProtocols::realFlrigTunes()
     QVERIFY2(port != 0, "flrig did not answer on its XML-RPC port");
 
     QDateTime now(QDate(2026, 12, 7), QTime(12, 34, 56, 789)); // 21.9 MHz
-    Window::Main window([&] { return now; }, Protocol::Flrig);
+    WindowUnderTest window([&] { return now; }, Protocol::Flrig);
     window.controls().port->setText(QString::number(port));
     window.controls().connect->click();
     QTRY_COMPARE(window.indicatorColour(), IndicatorGreen);

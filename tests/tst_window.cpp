@@ -1,9 +1,11 @@
 // SPDX-FileCopyrightText: 2026 The Zarvotel developers
 // SPDX-License-Identifier: GPL-3.0-or-later
 
+#include "chirpschedule.h"
+#include "fakelinkcontrols.h"
 #include "lockablecombobox.h"
-#include "mainwindow.h"
 #include "testenvironment.h"
+#include "windowundertest.h"
 
 #include <QAbstractItemView>
 #include <QFontDatabase>
@@ -14,10 +16,13 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSlider>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
-using Window::Main;
+#include <limits>
+
+using Main = WindowUnderTest;
 
 namespace {
 
@@ -39,6 +44,59 @@ QString captionOf(QWidget *widget)
 QDateTime at(int h, int m, int s)
 {
     return QDateTime(QDate(2026, 12, 7), QTime(h, m, s, 0));
+}
+
+// Every status line caption Zarvotel writes of its own, as the link and the tick cycle make
+// them, with the widest numbers they can hold and the settings a user types.
+QStringList ownStatusCaptions()
+{
+    using namespace Rig;
+    QStringList captions;
+    for (const RigProgram &program : rigPrograms()) {
+        // HamRadioDeluxe's is the text the window was designed around, kept as it is.
+        if (program.name != QLatin1StringView("HamRadioDeluxe"))
+            captions << sendFailedText(program.protocol);
+        // Waiting to try again, at the longest wait.
+        FakeLinkControls controls;
+        controls.port = QString::number(closedPort());
+        RigClient client;
+        RigLink link(controls, client, program.protocol, ReconnectPolicy(3600));
+        link.onConnectClicked();
+        if (!QTest::qWaitFor([&] { return link.state() == RigLink::State::WaitingRetry; }))
+            return {};
+        captions << controls.status;
+    }
+    const auto problem = [](const char *host, const char *port) {
+        const QString portText = QString::fromLatin1(port);
+        return ConnectProblem(QString::fromLatin1(host), portText, PortFromText(portText))
+            .value_or(StatusText{})
+            .caption;
+    };
+    captions << problem("", "1") << problem("a b", "1") << problem("localhost", "99999999999")
+             << problem("localhost", "-2147483648");
+
+    // The programs' answers: every rigctld code, flrig without a radio, HamRadioDeluxe 5
+    // without one.
+    const auto answer = [](Protocol protocol, QByteArray opening, QByteArray reply) {
+        auto conversation = newConversation(protocol, QStringLiteral("localhost"), 12345);
+        conversation->opening();
+        conversation->takeAnswer(opening);
+        const Answer taken = conversation->takeAnswer(reply);
+        if (const auto *unusable = std::get_if<Unusable>(&taken))
+            return unusable->caption;
+        return std::get<Reply>(taken).text;
+    };
+    for (const int code : {-22, -21, -20, -19, -18, -17, -16, -15, -14, -13, -12, -11, -10, -9,
+                           -8,  -7,  -6,  -5,  -4,  -3,  -2,  -1,  23,  -2147483647 - 1}) {
+        captions << answer(Protocol::Rigctld,
+                           "0\n",
+                           "RPRT " + QByteArray::number(code) + '\n');
+    }
+    const QByteArray zero = "HTTP/1.1 200 OK\r\nContent-Length: 77\r\n\r\n<?xml version=\"1.0\"?>"
+                            "<methodResponse><params><param><value><i4>0</i4></value></param>"
+                            "</params></methodResponse>";
+    captions << answer(Protocol::Flrig, {}, zero.left(zero.indexOf("\r\n\r\n") + 4 + 77));
+    return captions;
 }
 
 } // namespace
@@ -69,6 +127,9 @@ private Q_SLOTS:
     void lockedChirptimeChangesNothing();
     void typedPeriodStaysAsTyped();
     void fieldsAreNamedAfterTheirLabels();
+    void ownTextsFitTheStatusLine();
+    void unfitClockTurnsTheTimeRed_data();
+    void unfitClockTurnsTheTimeRed();
 };
 
 void TestWindow::controls_data()
@@ -453,6 +514,83 @@ void TestWindow::fieldsAreNamedAfterTheirLabels()
     for (const auto &[field, name] : named)
         QCOMPARE(field->accessibleName(), QString::fromLatin1(name));
     QCOMPARE(ui->Label8->buddy(), ui->host);
+}
+
+void TestWindow::ownTextsFitTheStatusLine()
+{
+    Main window;
+    const QLabel *status = window.controls().status;
+    const QFontMetrics metrics(status->font());
+    const int room = status->contentsRect().width();
+    const QStringList captions = ownStatusCaptions();
+    QCOMPARE(captions.size(), 2 + 4 + 4 + 24 + 1);
+    for (const QString &caption : captions) {
+        QVERIFY2(!caption.isEmpty(), "a caption is missing");
+        QVERIFY2(metrics.horizontalAdvance(caption) <= room,
+                 qPrintable(QStringLiteral("%1 of %2 px: %3")
+                                .arg(metrics.horizontalAdvance(caption))
+                                .arg(room)
+                                .arg(caption)));
+    }
+    // A caption that quotes the user at length is cut to fit, and whole in the tooltip.
+    const QString typed(40, u'W');
+    window.showProblem(QStringLiteral("Period \"%1\" is not a number.").arg(typed));
+    QVERIFY(metrics.horizontalAdvance(status->text()) <= room);
+    QVERIFY(status->text().endsWith(QChar(0x2026)));
+    QCOMPARE(status->toolTip(), QStringLiteral("Period \"%1\" is not a number.").arg(typed));
+}
+
+void TestWindow::unfitClockTurnsTheTimeRed_data()
+{
+    QTest::addColumn<std::optional<Tracking::KernelClock>>("kernel");
+    QTest::addColumn<QByteArray>("chronyc"); // what the stand-in chronyc prints; empty: none
+    QTest::addColumn<QString>("toolTip");
+    QTest::addColumn<bool>("red");
+
+    using K = std::optional<Tracking::KernelClock>;
+    const QByteArray synchronised = "A9FEA9FE,169.254.169.254,3,1765112345.1,0.000012,-0.00001,"
+                                    "0.00002,-12.3,0.001,0.02,0.004,0.001,64.2,Normal\n";
+    QTest::newRow("kernel unsynchronised") << K({true, 16'000'000}) << QByteArray()
+                                           << "Clock not synchronised: the radio may miss the chirp"
+                                           << true;
+    QTest::newRow("kernel off by 80 ms") << K({false, 80'000}) << QByteArray()
+                                         << "Clock synchronised, within 80 ms" << true;
+    QTest::newRow("nothing known") << K() << QByteArray() << "Clock state unknown" << false;
+    // chrony's figures win over the kernel's flag: 0.000012 + 0.004 / 2 + 0.001 s.
+    QTest::newRow("chrony synchronised") << K({true, 16'000'000}) << synchronised
+                                         << "Clock synchronised, within 4 ms" << false;
+    QTest::newRow("chrony hangs: the kernel decides")
+        << K({false, 2'000}) << QByteArray("hang") << "Clock synchronised, within 2 ms" << false;
+}
+
+void TestWindow::unfitClockTurnsTheTimeRed()
+{
+    QFETCH(std::optional<Tracking::KernelClock>, kernel);
+    QFETCH(QByteArray, chronyc);
+    QFETCH(QString, toolTip);
+    QFETCH(bool, red);
+
+    QTest::failOnWarning(QRegularExpression(QStringLiteral("Destroyed while process")));
+    QTemporaryDir dir;
+    auto sources = std::make_unique<FakeClockSources>();
+    sources->kernelClock = kernel;
+    if (!chronyc.isEmpty()) {
+        QFile script(dir.filePath(QStringLiteral("chronyc")));
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write(chronyc == "hang" ? "#!/bin/sh\nexec sleep 60\n"
+                                       : "#!/bin/sh\nprintf '" + chronyc.trimmed() + "\\n'\n");
+        script.close();
+        script.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
+        sources->chronycProgram = script.fileName();
+    }
+    Main window({}, {}, std::move(sources));
+    const QLineEdit *time = window.controls().Text1;
+    QTRY_COMPARE_WITH_TIMEOUT(time->toolTip(), toolTip, 5000);
+    const QColor plain = QLineEdit().palette().color(QPalette::Text);
+    QCOMPARE(time->palette().color(QPalette::Text), red ? QColor(255, 0, 0) : plain);
+    // The status line is left to the link, also when Start is pressed with a bad clock.
+    window.controls().Command1->click();
+    QCOMPARE(window.statusCaption(), QStringLiteral("Status"));
 }
 
 QTEST_MAIN(TestWindow)

@@ -4,15 +4,8 @@
 #include "clockhealth.h"
 
 #include <QByteArrayList>
-#include <QProcess>
-#include <QStandardPaths>
-#include <QTimer>
 
 #include <cmath>
-
-#if defined(Q_OS_LINUX)
-#include <sys/timex.h>
-#endif
 
 namespace Tracking {
 namespace {
@@ -46,10 +39,10 @@ std::optional<ClockHealth> fromChrony(const QByteArray &line)
 } // namespace
 
 ClockHealth judgeClock(const std::optional<KernelClock> &kernel,
-                       const std::optional<QByteArray> &chronyTracking)
+                       const std::optional<QByteArray> &chronycOutput)
 {
-    if (chronyTracking) {
-        if (const auto chrony = fromChrony(*chronyTracking))
+    if (chronycOutput) {
+        if (const auto chrony = fromChrony(chronycOutput->split('\n').value(0)))
             return *chrony;
     }
     if (!kernel)
@@ -87,113 +80,6 @@ bool clockIsBad(const ClockHealth &health)
 bool clockIsGood(const ClockHealth &health)
 {
     return health.state == ClockState::Synchronised && !clockIsBad(health);
-}
-
-namespace {
-
-class SystemClockSources final : public ClockSources
-{
-public:
-    std::optional<KernelClock> kernel() const override
-    {
-#if defined(Q_OS_LINUX)
-        timex tx{}; // modes 0: read only, no privileges needed
-        const int state = ::ntp_adjtime(&tx);
-        if (state < 0)
-            return std::nullopt;
-        return KernelClock{(tx.status & STA_UNSYNC) != 0 || state == TIME_ERROR,
-                           qint64(tx.maxerror),
-                           qint64(tx.esterror)};
-#else
-        return std::nullopt;
-#endif
-    }
-    QString chronyc() const override
-    {
-        return QStandardPaths::findExecutable(QStringLiteral("chronyc"));
-    }
-};
-
-const QStringList ChronycArguments{QStringLiteral("-c"), QStringLiteral("tracking")};
-constexpr int ChronycTimeoutMs = 2000;
-
-} // namespace
-
-std::unique_ptr<ClockSources> systemClockSources()
-{
-    return std::make_unique<SystemClockSources>();
-}
-
-ClockWatcher::ClockWatcher(std::unique_ptr<ClockSources> sources, QObject *parent)
-    : QObject(parent)
-    , m_sources(std::move(sources))
-    , m_timer(new QTimer(this))
-{
-    m_timer->setInterval(IntervalMs);
-    connect(m_timer, &QTimer::timeout, this, &ClockWatcher::ask);
-}
-
-ClockWatcher::~ClockWatcher()
-{
-    if (m_chronyc) {
-        m_chronyc->disconnect(this);
-        m_chronyc->kill();
-        m_chronyc->waitForFinished(100);
-    }
-}
-
-void ClockWatcher::start()
-{
-    m_timer->start();
-    ask();
-}
-
-void ClockWatcher::ask()
-{
-    m_kernel = m_sources->kernel();
-    const QString chronyc = m_sources->chronyc();
-    if (chronyc.isEmpty())
-        return settle(std::nullopt);
-    if (m_chronyc)
-        return; // the last one is still running
-    m_chronyc = new QProcess(this);
-    connect(m_chronyc, &QProcess::finished, this, [this](int code, QProcess::ExitStatus status) {
-        QProcess *process = std::exchange(m_chronyc, nullptr);
-        const QByteArray line = process->readAllStandardOutput().split('\n').value(0);
-        process->deleteLater();
-        settle(code == 0 && status == QProcess::NormalExit ? std::optional(line) : std::nullopt);
-    });
-    connect(m_chronyc, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
-        if (error != QProcess::FailedToStart)
-            return;
-        std::exchange(m_chronyc, nullptr)->deleteLater();
-        settle(std::nullopt);
-    });
-    QTimer::singleShot(ChronycTimeoutMs, m_chronyc, [process = m_chronyc] { process->kill(); });
-    m_chronyc->start(chronyc, ChronycArguments);
-}
-
-void ClockWatcher::settle(const std::optional<QByteArray> &chronyTracking)
-{
-    const ClockHealth health = judgeClock(m_kernel, chronyTracking);
-    const bool changed = !(health == m_health);
-    m_health = health;
-    if (changed)
-        Q_EMIT healthChanged(health);
-}
-
-ClockHealth ClockWatcher::askNow(const ClockSources &sources)
-{
-    std::optional<QByteArray> chronyTracking;
-    if (const QString chronyc = sources.chronyc(); !chronyc.isEmpty()) {
-        QProcess process;
-        process.start(chronyc, ChronycArguments);
-        if (process.waitForFinished(ChronycTimeoutMs) && process.exitCode() == 0)
-            chronyTracking = process.readAllStandardOutput().split('\n').value(0);
-        else
-            process.kill();
-    }
-    return judgeClock(sources.kernel(), chronyTracking);
 }
 
 } // namespace Tracking

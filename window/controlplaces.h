@@ -3,9 +3,13 @@
 
 #pragma once
 
+#include "maincontrols.h"
+
 #include <QRect>
 
 #include <span>
+
+class QWidget;
 
 namespace Window {
 
@@ -13,6 +17,7 @@ namespace Window {
 struct ControlPlace
 {
     const char *name;
+    QWidget *(*control)(const MainControls &controls);
     QRect pixels;
 };
 

@@ -90,24 +90,9 @@ qint32 rgbIntFromColour(const QColor &colour)
     return colour.red() | (colour.green() << 8) | (colour.blue() << 16);
 }
 
-namespace {
-
-LaunchOptions withProtocol(Rig::Protocol protocol)
-{
-    LaunchOptions options;
-    options.protocol = protocol;
-    return options;
-}
-
-} // namespace
-
-Main::Main(Tracking::Clock clock, Rig::Protocol protocol, QWidget *parent)
-    : Main(withProtocol(protocol), std::move(clock), {}, parent)
-{}
-
-Main::Main(const LaunchOptions &options,
-           Tracking::Clock clock,
-           std::unique_ptr<Tracking::ClockSources> clockSources,
+Main::Main(Tracking::Clock clock,
+           std::unique_ptr<ClockSources> clockSources,
+           const LaunchOptions &options,
            QWidget *parent)
     : QWidget(parent)
     , m_clock([base = options.utc ? Tracking::TimeBase::Utc : Tracking::TimeBase::Local,
@@ -115,18 +100,17 @@ Main::Main(const LaunchOptions &options,
         return Tracking::inTimeBase(reading(), base);
     })
     , m_tickCycle(*this, m_clock, {})
-    , m_rigLink(*this, m_winsock, options.protocol)
-    , m_options(options)
+    , m_rigLink(*this, m_winsock, options.protocol, Rig::ReconnectPolicy(options.reconnectSeconds))
+    , m_launch(options.connect, options.start)
 {
-    const Rig::Protocol protocol = options.protocol;
     setObjectName(QStringLiteral("Main"));
     // "Zarvotel for HamRadioDeluxe" by default; another --rig names its program.
-    setWindowTitle(QStringLiteral("Zarvotel for ") + Rig::programName(protocol));
+    setWindowTitle(QStringLiteral("Zarvotel for ") + Rig::programName(options.protocol));
     m_winsock.setObjectName(QStringLiteral("Winsock"));
 
     createControls();
     placeControls();
-    setTabOrder();
+    orderTabs();
     labelFields();
     routeEvents();
     resize(MainClientSize);
@@ -143,24 +127,23 @@ Main::Main(const LaunchOptions &options,
         m_ui.host->setText(*options.host);
     if (options.port)
         m_ui.port->setText(QString::number(*options.port));
-    m_rigLink.setReconnectSeconds(options.reconnectSeconds);
 
     m_ui.Timer2->start();
-    m_ui.Text1->setToolTip(Tracking::clockHealthText(m_clockHealth));
-    auto *clockWatcher = new Tracking::ClockWatcher(
-        clockSources ? std::move(clockSources) : Tracking::systemClockSources(), this);
-    QObject::connect(
-        clockWatcher, &Tracking::ClockWatcher::healthChanged, this, &Main::showClockHealth);
+    showClockHealth(m_clockHealth);
+    auto *clockWatcher = new ClockWatcher(std::move(clockSources), this);
+    QObject::connect(clockWatcher, &ClockWatcher::healthChanged, this, &Main::showClockHealth);
     clockWatcher->start();
 }
 
 void Main::pressLaunchButtons()
 {
-    if (m_options.connect) {
-        m_startWhenConnected = m_options.start;
-        m_ui.connect->click();
-    } else if (m_options.start) {
-        m_ui.Command1->click();
+    switch (m_launch.atShow()) {
+    case LaunchIntent::Press::Connect:
+        return m_rigLink.onConnectClicked();
+    case LaunchIntent::Press::Start:
+        return m_tickCycle.onCommand1Click();
+    case LaunchIntent::Press::Nothing:
+        break;
     }
 }
 
@@ -168,14 +151,29 @@ void Main::showClockHealth(const Tracking::ClockHealth &health)
 {
     m_clockHealth = health;
     m_ui.Text1->setToolTip(Tracking::clockHealthText(health));
+    // Known to be unfit: the time shows in red. Otherwise the field keeps its own look.
+    QPalette palette; // sets no colour: the field's own look
+    if (Tracking::clockIsBad(health))
+        palette.setColor(QPalette::Text, colourFromRgbInt(Rig::IndicatorRed));
+    m_ui.Text1->setPalette(palette);
 }
 
 void Main::onCommand1Clicked()
 {
-    const bool starting = command1Caption() == Tracking::StartCaption;
+    m_launch.userPressed();
     m_tickCycle.onCommand1Click();
-    if (starting && isTimer1Enabled() && Tracking::clockIsBad(m_clockHealth))
-        setStatusCaption(Tracking::clockHealthText(m_clockHealth));
+}
+
+void Main::onConnectClicked()
+{
+    m_launch.userPressed();
+    m_rigLink.onConnectClicked();
+}
+
+void Main::onDisconnectClicked()
+{
+    m_launch.userPressed();
+    m_rigLink.onDisconnectClicked();
 }
 
 void Main::labelFields()
@@ -287,13 +285,11 @@ void Main::createControls()
 
 void Main::placeControls()
 {
-    for (const ControlPlace &place : controlPlaces()) {
-        if (auto *widget = findChild<QWidget *>(QLatin1StringView(place.name)))
-            widget->setGeometry(place.pixels);
-    }
+    for (const ControlPlace &place : controlPlaces())
+        place.control(m_ui)->setGeometry(place.pixels);
 }
 
-void Main::setTabOrder()
+void Main::orderTabs()
 {
     const QList<QWidget *> order{m_ui.Text5,
                                  m_ui.Text3,
@@ -319,37 +315,25 @@ void Main::routeEvents()
 {
     QObject::connect(m_ui.Command1, &QPushButton::clicked, this, &Main::onCommand1Clicked);
     QObject::connect(&m_rigLink, &Rig::RigLink::linkEstablished, this, [this] {
-        if (std::exchange(m_startWhenConnected, false) && command1Caption() == Tracking::StartCaption)
-            m_ui.Command1->click();
+        if (m_launch.startNow() && command1Caption() == Tracking::StartCaption)
+            m_tickCycle.onCommand1Click();
     });
     QObject::connect(m_ui.Timer1, &QTimer::timeout, this, [this] { m_tickCycle.onTimer1Tick(); });
     QObject::connect(m_ui.Timer2, &QTimer::timeout, this, &Main::onTimer2Tick);
-    QObject::connect(m_ui.connect, &QPushButton::clicked, this, [this] {
-        m_rigLink.onConnectClicked();
-    });
-    QObject::connect(m_ui.disconnect, &QPushButton::clicked, this, [this] {
-        m_rigLink.onDisconnectClicked();
-    });
+    QObject::connect(m_ui.connect, &QPushButton::clicked, this, &Main::onConnectClicked);
+    QObject::connect(m_ui.disconnect, &QPushButton::clicked, this, &Main::onDisconnectClicked);
     m_tickCycle.setSendStep([this](qint32 stepHz) { m_rigLink.SendStep(stepHz); });
 }
 
 void Main::onLoad()
 {
     for (const char *period : {"300", "600", "900", "1200", "1800"})
-        appendPeriod(QString::fromLatin1(period));
+        m_ui.Combo_period->addItem(QString::fromLatin1(period));
 }
 
 void Main::onTimer2Tick()
 {
     m_ui.Text1->setText(ClockText(m_clock().time()));
-}
-
-void Main::appendPeriod(const QString &period)
-{
-    m_ui.Combo_period->addItem(period);
-    // Adding the first entry would otherwise put it into the field.
-    if (m_ui.Combo_period->count() == 1)
-        m_ui.Combo_period->setEditText(period);
 }
 
 bool Main::isTimer1Enabled() const
@@ -417,7 +401,7 @@ void Main::showStep(const Tracking::StepResult &step)
 
 void Main::showProblem(const QString &text)
 {
-    setStatusCaption(text);
+    setStatusText({text, {}});
 }
 
 QString Main::hostText() const
@@ -433,8 +417,17 @@ QString Main::portText() const
 void Main::setStatusCaption(const QString &text)
 {
     m_ui.status->setText(text);
-    // The line is as wide as the window was designed; a longer text is whole in its tooltip.
     m_ui.status->setToolTip(text);
+}
+
+void Main::setStatusText(const Rig::StatusText &text)
+{
+    // The caption fits the line; where it quotes the user or the rig-control program at
+    // length, it is cut, and the tooltip holds the whole.
+    const QString whole = text.whole.isEmpty() ? text.caption : text.whole;
+    m_ui.status->setText(m_ui.status->fontMetrics().elidedText(
+        text.caption, Qt::ElideRight, m_ui.status->contentsRect().width()));
+    m_ui.status->setToolTip(whole);
 }
 
 void Main::setIndicatorColour(qint32 colour)

@@ -3,24 +3,16 @@
 
 #pragma once
 
-#include "clockhealth.h"
+#include "clockwatcher.h"
+#include "launchintent.h"
 #include "launchoptions.h"
+#include "maincontrols.h"
 #include "riglink.h"
 #include "tickcycle.h"
 
 #include <QWidget>
 
-class QFrame;
-class QGroupBox;
-class QLabel;
-class QLineEdit;
-class QPushButton;
-class QSlider;
-class QTimer;
-
 namespace Window {
-
-class LockableComboBox;
 
 // The clock display text: hour, minute and second without leading zeros ("9:5:3").
 QString ClockText(const QTime &time);
@@ -29,21 +21,6 @@ QString ClockText(const QTime &time);
 QColor colourFromRgbInt(qint32 colour);
 qint32 rgbIntFromColour(const QColor &colour);
 
-// The window's controls, named as on the screen.
-struct MainControls
-{
-    QLabel *Label4, *Label2, *Label3, *Label6, *Label10, *Label7, *Label8, *Label9, *Label5,
-        *Label1;
-    QLabel *status;
-    QLineEdit *text2, *chirptime, *Text1, *host, *port, *Text3, *Text5;
-    LockableComboBox *Combo_period;
-    QSlider *Slider1;
-    QPushButton *Command1, *connect, *disconnect;
-    QGroupBox *Frame1;
-    QFrame *hrdstatus;
-    QTimer *Timer1, *Timer2;
-};
-
 // The one window. It holds every control, the two timers and the TCP client, offers the
 // tick cycle and the link the operations they need, and routes the events to them.
 class Main : public QWidget, public Tracking::TrackingControls, public Rig::LinkControls
@@ -51,17 +28,12 @@ class Main : public QWidget, public Tracking::TrackingControls, public Rig::Link
     Q_OBJECT
 
 public:
-    // clock gives "now" in local time; tests set it. protocol is the rig-control program's
-    // language; the port field starts with its default port.
-    explicit Main(Tracking::Clock clock = {},
-                  Rig::Protocol protocol = Rig::Protocol::HrdText,
-                  QWidget *parent = nullptr);
-    // The window as the command line starts it; clock as above (read in the options' time
-    // base), clockSources where the clock's health is read from (the system's when empty).
-    explicit Main(const LaunchOptions &options,
-                  Tracking::Clock clock = {},
-                  std::unique_ptr<Tracking::ClockSources> clockSources = {},
-                  QWidget *parent = nullptr);
+    // clock gives "now" (read in the options' time base; the system clock when empty),
+    // clockSources where the clock's health is read from; options as the command line says.
+    Main(Tracking::Clock clock,
+         std::unique_ptr<ClockSources> clockSources,
+         const LaunchOptions &options = {},
+         QWidget *parent = nullptr);
     ~Main() override;
 
     const MainControls &controls() const { return m_ui; }
@@ -73,13 +45,16 @@ public:
     void onLoad();
     // Presses Connect and Start as the launch options say; call once the window is shown.
     void pressLaunchButtons();
-    // Tells the clock's health in Text1's tooltip; Start warns of a bad clock once.
+    // Tells the clock's health in Text1's tooltip; a clock known to be unfit turns the time red.
     void showClockHealth(const Tracking::ClockHealth &health);
     // Writes the time of day into Text1.
     void onTimer2Tick();
+    // The user's clicks on the four buttons.
+    void onCommand1Clicked();
+    void onConnectClicked();
+    void onDisconnectClicked();
 
     // Operations on the controls.
-    void appendPeriod(const QString &period);
     bool isTimer1Enabled() const;
     qint32 indicatorColour() const;
     QString statusCaption() const;
@@ -97,15 +72,15 @@ public:
     QString hostText() const override;
     QString portText() const override;
     void setStatusCaption(const QString &text) override;
+    void setStatusText(const Rig::StatusText &text) override;
     void setIndicatorColour(qint32 colour) override;
     void setIndicatorToolTip(const QString &text) override;
 
 private:
     void createControls();
     void placeControls();
-    void setTabOrder();
+    void orderTabs();
     void routeEvents();
-    void onCommand1Clicked();
     void labelFields();
 
     Tracking::Clock m_clock;
@@ -113,8 +88,7 @@ private:
     Rig::RigClient m_winsock;
     Tracking::TickCycle m_tickCycle;
     Rig::RigLink m_rigLink;
-    LaunchOptions m_options;
-    bool m_startWhenConnected = false;
+    LaunchIntent m_launch;
     Tracking::ClockHealth m_clockHealth;
 };
 

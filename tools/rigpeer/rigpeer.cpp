@@ -3,9 +3,11 @@
 
 #include "rigpeer.h"
 
+#include "flrig.h"
+#include "hrdframes.h"
+
 #include <QTcpSocket>
 #include <QXmlStreamReader>
-#include <QtEndian>
 
 #if defined(Q_OS_WIN)
 #include <winsock2.h>
@@ -13,43 +15,11 @@
 #include <sys/socket.h>
 #endif
 
-#include <array>
 
 namespace Peer {
 namespace {
 
-struct DialectFacts
-{
-    Dialect dialect;
-    const char *name;
-    quint16 port;
-};
-
-constexpr std::array<DialectFacts, 4> Facts{{
-    {Dialect::HrdText, "hrd-text", 7809},
-    {Dialect::Hrd, "hrd", 7809},
-    {Dialect::Rigctld, "rigctld", 4532},
-    {Dialect::Flrig, "flrig", 12345},
-}};
-
 constexpr qsizetype MaxCommandBytes = 64 * 1024; // a command that never ends is not kept
-constexpr qsizetype FrameHeaderBytes = 16;
-constexpr quint32 FrameMagic1 = 0x1234ABCD;
-constexpr quint32 FrameMagic2 = 0xABCD1234;
-
-QByteArray frame(const QString &text)
-{
-    QByteArray bytes(FrameHeaderBytes, '\0');
-    for (const QChar c : text) {
-        bytes += char(c.unicode() & 0xff);
-        bytes += char(c.unicode() >> 8);
-    }
-    bytes.append(2, '\0');
-    qToLittleEndian<quint32>(quint32(bytes.size()), bytes.data());
-    qToLittleEndian<quint32>(FrameMagic1, bytes.data() + 4);
-    qToLittleEndian<quint32>(FrameMagic2, bytes.data() + 8);
-    return bytes;
-}
 
 QByteArray httpResponse(const QByteArray &xml)
 {
@@ -103,25 +73,6 @@ std::optional<MethodCall> readMethodCall(const QByteArray &body)
 
 } // namespace
 
-QString dialectName(Dialect dialect)
-{
-    return QString::fromLatin1(Facts[std::size_t(dialect)].name);
-}
-
-std::optional<Dialect> dialectFromName(const QString &name)
-{
-    for (const DialectFacts &facts : Facts) {
-        if (name == QLatin1StringView(facts.name))
-            return facts.dialect;
-    }
-    return std::nullopt;
-}
-
-quint16 defaultPort(Dialect dialect)
-{
-    return Facts[std::size_t(dialect)].port;
-}
-
 // One accepted connection: takes the commands from its stream and hands them to the peer.
 class RigPeer::Conversation : public QObject
 {
@@ -155,13 +106,12 @@ private:
     // Takes one whole command from the front of the buffer; false when none is there.
     bool takeOne()
     {
-        switch (m_peer.m_dialect) {
-        case Dialect::HrdText:
-        case Dialect::Rigctld:
+        switch (Rig::rigProgram(m_peer.m_dialect).framing) {
+        case Rig::Framing::Lines:
             return takeLine();
-        case Dialect::Hrd:
+        case Rig::Framing::Frames:
             return takeFrame();
-        case Dialect::Flrig:
+        case Rig::Framing::Http:
             return takeRequest();
         }
         return false;
@@ -169,12 +119,16 @@ private:
 
     bool takeLine()
     {
-        const qsizetype end = m_buffer.indexOf('\n');
-        if (end < 0)
+        const QByteArray before = m_buffer;
+        const auto taken = Rig::takeLine(m_buffer);
+        if (std::holds_alternative<Rig::Incomplete>(taken))
             return false;
-        Command command{
-            QString::fromUtf8(m_buffer.left(end)).trimmed(), m_buffer.left(end + 1), {}};
-        m_buffer.remove(0, end + 1);
+        if (std::holds_alternative<Rig::Malformed>(taken)) {
+            drop(QStringLiteral("a line longer than 1 KiB"));
+            return false;
+        }
+        const QByteArray raw = before.left(before.size() - m_buffer.size());
+        Command command{QString::fromUtf8(std::get<QByteArray>(taken)), raw, {}};
         const QByteArray line = command.raw.simplified();
         static const QByteArray set("set frequency-hz ");
         if (line.startsWith(set)) {
@@ -202,26 +156,16 @@ private:
 
     bool takeFrame()
     {
-        if (m_buffer.size() < FrameHeaderBytes)
+        const QByteArray before = m_buffer;
+        const auto taken = Rig::takeHrdFrame(m_buffer);
+        if (std::holds_alternative<Rig::Incomplete>(taken))
             return false;
-        const quint32 size = qFromLittleEndian<quint32>(m_buffer.constData());
-        if (qFromLittleEndian<quint32>(m_buffer.constData() + 4) != FrameMagic1
-            || qFromLittleEndian<quint32>(m_buffer.constData() + 8) != FrameMagic2
-            || size < quint32(FrameHeaderBytes) || size > quint32(MaxCommandBytes)) {
+        if (std::holds_alternative<Rig::Malformed>(taken)) {
             drop(QStringLiteral("a frame with a bad header"));
             return false;
         }
-        if (m_buffer.size() < qsizetype(size))
-            return false;
-        QString text;
-        for (qsizetype i = FrameHeaderBytes; i + 1 < qsizetype(size); i += 2) {
-            const char16_t unit = qFromLittleEndian<quint16>(m_buffer.constData() + i);
-            if (unit == 0)
-                break;
-            text += QChar(unit);
-        }
-        Command command{text, m_buffer.left(size), {}};
-        m_buffer.remove(0, size);
+        const QString text = std::get<QString>(taken);
+        Command command{text, before.left(before.size() - m_buffer.size()), {}};
         // "[1] set frequency-hz 7100000": the context, then the command and its argument.
         QString words = text;
         if (words.startsWith(u'[') && words.contains(u']'))
@@ -236,31 +180,22 @@ private:
 
     bool takeRequest()
     {
-        const qsizetype headerEnd = m_buffer.indexOf("\r\n\r\n");
-        if (headerEnd < 0)
+        const QByteArray before = m_buffer;
+        const auto taken = Rig::takeHttpMessage(m_buffer);
+        if (std::holds_alternative<Rig::Incomplete>(taken))
             return false;
-        const QList<QByteArray> lines = m_buffer.left(headerEnd).split('\n');
-        qsizetype length = -1;
-        for (qsizetype i = 1; i < lines.size(); ++i) {
-            const qsizetype colon = lines[i].indexOf(':');
-            if (colon > 0 && lines[i].left(colon).trimmed().toLower() == "content-length")
-                length = lines[i].mid(colon + 1).trimmed().toLongLong();
-        }
-        if (length < 0 || length > MaxCommandBytes) {
+        if (std::holds_alternative<Rig::Malformed>(taken)) {
             m_peer.m_problems << QStringLiteral("no usable Content-Length");
             drop(QStringLiteral("a request without a usable Content-Length"));
             return false;
         }
-        if (m_buffer.size() < headerEnd + 4 + length)
-            return false;
-        const QByteArray raw = m_buffer.left(headerEnd + 4 + length);
-        const QByteArray body = raw.mid(headerEnd + 4);
-        m_buffer.remove(0, raw.size());
-
-        if (lines.value(0).trimmed() != "POST /RPC2 HTTP/1.1")
+        const Rig::HttpMessage &request = std::get<Rig::HttpMessage>(taken);
+        const QByteArray raw = before.left(before.size() - m_buffer.size());
+        const QByteArray &body = request.body;
+        if (request.startLine != "POST /RPC2 HTTP/1.1")
             m_peer.m_problems << QStringLiteral("request line ")
-                                     + QString::fromLatin1(lines.value(0).trimmed());
-        if (!lines.value(0).endsWith('\r'))
+                                     + QString::fromLatin1(request.startLine);
+        if (!raw.left(raw.indexOf('\n')).endsWith('\r'))
             m_peer.m_problems << QStringLiteral("header lines must end in CR LF");
         const std::optional<MethodCall> call = readMethodCall(body);
         if (!call) {
@@ -369,14 +304,14 @@ QByteArray RigPeer::answerFor(const QByteArray &name, const QByteArray &argument
                + "\r\n";
     case Dialect::Hrd:
         if (name == "get context")
-            return frame(QStringLiteral("1"));
+            return Rig::hrdFrame(QStringLiteral("1"));
         if (name == "get radios")
-            return frame(m_radios);
+            return Rig::hrdFrame(m_radios);
         if (name == "get radio")
-            return frame(m_currentRadio);
+            return Rig::hrdFrame(m_currentRadio);
         if (name != "set frequency-hz")
-            return frame(QStringLiteral("Unknown command"));
-        return frame(refuse ? QStringLiteral("Unknown command")
+            return Rig::hrdFrame(QStringLiteral("Unknown command"));
+        return Rig::hrdFrame(refuse ? QStringLiteral("Unknown command")
                             : QString::fromUtf8(m_answer.isEmpty() ? QByteArray("OK") : m_answer));
     case Dialect::Rigctld:
         if (name == "F" && !argument.isEmpty()) {

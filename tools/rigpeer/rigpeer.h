@@ -3,6 +3,8 @@
 
 #pragma once
 
+#include "rigprogram.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QList>
@@ -17,18 +19,8 @@ class QTcpSocket;
 
 namespace Peer {
 
-// The wire languages of the rig-control programs, seen from the program's side.
-enum class Dialect {
-    HrdText, // HamRadioDeluxe's plain text lines
-    Hrd,     // HamRadioDeluxe 5 frames: a 16-byte header, then UTF-16LE text
-    Rigctld, // Hamlib's rigctld lines
-    Flrig,   // flrig's XML-RPC over HTTP/1.1
-};
-
-// "hrd-text", "hrd", "rigctld", "flrig", and back.
-QString dialectName(Dialect dialect);
-std::optional<Dialect> dialectFromName(const QString &name);
-quint16 defaultPort(Dialect dialect);
+// The rig-control program the peer stands in for, seen from the program's side.
+using Dialect = Rig::Protocol;
 
 // What the peer does with each command it takes.
 enum class Behaviour {
@@ -49,8 +41,9 @@ struct Command
 };
 
 // A rig-control program's stand-in on 127.0.0.1: takes the commands of one dialect from
-// every connection it accepts, keeps them, and answers as the script says. Its framing is
-// written here, apart from the client's, so that the two check each other.
+// every connection it accepts, keeps them, and answers as the script says. It cuts the
+// stream with the client's own framing; hand-written bytes in the tests and the real
+// rigctld and flrig check that framing.
 class RigPeer : public QObject
 {
     Q_OBJECT

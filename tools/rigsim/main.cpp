@@ -34,9 +34,10 @@ int main(int argc, char *argv[])
     parser.addHelpOption();
     const QCommandLineOption rigOption(
         QStringLiteral("rig"),
-        QStringLiteral("Protocol: hrd-text (default), hrd, rigctld or flrig."),
+        QStringLiteral("Protocol: %1 (default: %2).")
+            .arg(Rig::protocolOptions(), Rig::protocolOption(Rig::Protocol::HrdText)),
         QStringLiteral("protocol"),
-        QStringLiteral("hrd-text"));
+        Rig::protocolOption(Rig::Protocol::HrdText));
     const QCommandLineOption portOption(
         QStringLiteral("port"),
         QStringLiteral("Port to listen on (default: the protocol's; 0: any free port)."),
@@ -54,14 +55,14 @@ int main(int argc, char *argv[])
     parser.addOptions({rigOption, portOption, replyOption, silentOption, refuseOption, vfoModeOption});
     parser.process(app);
 
-    const auto dialect = Peer::dialectFromName(parser.value(rigOption));
+    const auto dialect = Rig::protocolFromOption(parser.value(rigOption));
     if (!dialect) {
-        std::fprintf(stderr, "rigsim: --rig takes hrd-text, hrd, rigctld or flrig\n");
+        std::fprintf(stderr, "rigsim: --rig takes %s\n", qPrintable(Rig::protocolOptions()));
         return 2;
     }
     bool ok = true;
     const uint port = parser.isSet(portOption) ? parser.value(portOption).toUInt(&ok)
-                                               : Peer::defaultPort(*dialect);
+                                               : Rig::defaultPort(*dialect);
     if (!ok || port > 65535) {
         std::fprintf(stderr, "rigsim: --port takes a number from 0 to 65535\n");
         return 2;
@@ -82,7 +83,7 @@ int main(int argc, char *argv[])
     }
     std::printf("rigsim listening on 127.0.0.1:%u as %s\n",
                 unsigned(peer.port()),
-                qPrintable(Peer::dialectName(*dialect)));
+                qPrintable(Rig::protocolOption(*dialect)));
     std::fflush(stdout);
 
     QObject::connect(&peer, &Peer::RigPeer::connectionAccepted, &peer, [](const QString &from) {
