@@ -1,9 +1,8 @@
 // SPDX-FileCopyrightText: 2026 The Zarvotel developers
 // SPDX-License-Identifier: GPL-3.0-or-later
 
+#include "fixtures.h"
 #include "lockablecombobox.h"
-#include "mainwindow.h"
-#include "testenvironment.h"
 
 #include <QAbstractItemView>
 #include <QFontDatabase>
@@ -16,8 +15,6 @@
 #include <QSlider>
 #include <QTest>
 #include <QTimer>
-
-using Window::Main;
 
 namespace {
 
@@ -115,7 +112,7 @@ void TestWindow::controls()
     QFETCH(QRect, twips);
     QFETCH(QString, caption);
 
-    Main window([] { return at(12, 0, 0); });
+    WindowUnderTest window([] { return at(12, 0, 0); });
     auto *widget = window.findChild<QWidget *>(name);
     QVERIFY(widget);
     QCOMPARE(widget->parentWidget()->objectName(), parentName);
@@ -150,7 +147,7 @@ void TestWindow::fonts()
     QFETCH(bool, bold);
     QFETCH(QString, face);
 
-    Main window;
+    WindowUnderTest window;
     auto *widget = window.findChild<QWidget *>(name);
     QVERIFY(widget);
     QCOMPARE(widget->font().pointSizeF(), points);
@@ -168,9 +165,8 @@ void TestWindow::fonts()
 
 void TestWindow::windowAtDesignSize()
 {
-    Main window;
+    WindowUnderTest window;
     QCOMPARE(window.objectName(), QStringLiteral("Main"));
-    QCOMPARE(window.windowTitle(), QStringLiteral("Zarvotel for HamRadioDeluxe"));
     QCOMPARE(window.size(), QSize(384, 202));
     QVERIFY(window.windowFlags() & Qt::WindowMaximizeButtonHint);
     QVERIFY(window.windowFlags() & Qt::WindowMinimizeButtonHint);
@@ -186,7 +182,7 @@ void TestWindow::windowAtDesignSize()
 
 void TestWindow::lowerRowsShowWhenEnlarged()
 {
-    Main window;
+    WindowUnderTest window;
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     const auto *ui = &window.controls();
@@ -208,7 +204,7 @@ void TestWindow::lowerRowsShowWhenEnlarged()
 
 void TestWindow::buttonsLieInFrontOfTheFrame()
 {
-    Main window;
+    WindowUnderTest window;
     const auto *ui = &window.controls();
     for (QWidget *front : {static_cast<QWidget *>(ui->connect),
                            static_cast<QWidget *>(ui->disconnect),
@@ -221,7 +217,7 @@ void TestWindow::buttonsLieInFrontOfTheFrame()
 
 void TestWindow::tabOrder()
 {
-    Main window;
+    WindowUnderTest window;
     window.show();
     QVERIFY(QTest::qWaitForWindowActive(&window));
     const auto *ui = &window.controls();
@@ -245,7 +241,7 @@ void TestWindow::tabOrder()
 
 void TestWindow::periodListAfterLoad()
 {
-    Main window;
+    WindowUnderTest window;
     auto *combo = window.controls().Combo_period;
     const QStringList expected{"300", "600", "900", "1200", "1800"};
     const auto entries = [combo] {
@@ -270,7 +266,7 @@ void TestWindow::periodListAfterLoad()
 
 void TestWindow::slider()
 {
-    Main window;
+    WindowUnderTest window;
     QSlider *slider = window.controls().Slider1;
     QCOMPARE(slider->orientation(), Qt::Horizontal);
     QCOMPARE(slider->value(), 0);
@@ -295,7 +291,7 @@ void TestWindow::slider()
 
 void TestWindow::timers()
 {
-    Main window;
+    WindowUnderTest window;
     const auto *ui = &window.controls();
     QCOMPARE(ui->Timer1->interval(), 100);
     QVERIFY(!ui->Timer1->isActive());
@@ -314,7 +310,7 @@ void TestWindow::timers()
 
 void TestWindow::indicatorColour()
 {
-    Main window;
+    WindowUnderTest window;
     const QFrame *indicator = window.controls().hrdstatus;
     QCOMPARE(window.indicatorColour(), 255);
     QCOMPARE(indicator->palette().color(QPalette::Window), QColor(255, 0, 0));
@@ -343,7 +339,7 @@ void TestWindow::clockText()
     QFETCH(QDateTime, now);
     QFETCH(QString, text);
 
-    Main window([&] { return now; });
+    WindowUnderTest window([&] { return now; });
     QCOMPARE(window.controls().Text1->text(), QString()); // empty until the first tick
     window.onTimer2Tick();
     QCOMPARE(window.controls().Text1->text(), text);
@@ -357,7 +353,7 @@ void TestWindow::clockText()
 void TestWindow::clockRunsWhileStopped()
 {
     int readings = 0;
-    Main window([&] {
+    WindowUnderTest window([&] {
         ++readings;
         return at(9, 5, 3);
     });
@@ -368,7 +364,7 @@ void TestWindow::clockRunsWhileStopped()
 
 void TestWindow::lockedComboBoxChangesNothing()
 {
-    Main window;
+    WindowUnderTest window;
     window.show();
     QVERIFY(QTest::qWaitForWindowActive(&window));
     auto *combo = window.controls().Combo_period;
@@ -405,7 +401,7 @@ void TestWindow::lockedComboBoxChangesNothing()
 
 void TestWindow::lockedChirptimeChangesNothing()
 {
-    Main window;
+    WindowUnderTest window;
     window.show();
     QVERIFY(QTest::qWaitForWindowActive(&window));
     QLineEdit *chirptime = window.controls().chirptime;
@@ -428,7 +424,7 @@ void TestWindow::lockedChirptimeChangesNothing()
 
 void TestWindow::typedPeriodStaysAsTyped()
 {
-    Main window;
+    WindowUnderTest window;
     window.show();
     QVERIFY(QTest::qWaitForWindowActive(&window));
     auto *combo = window.controls().Combo_period;
@@ -444,7 +440,7 @@ void TestWindow::typedPeriodStaysAsTyped()
 
 void TestWindow::fieldsAreNamedAfterTheirLabels()
 {
-    Main window;
+    WindowUnderTest window;
     const auto *ui = &window.controls();
     const std::pair<QWidget *, const char *> named[] = {
         {ui->text2, "Frequency"}, {ui->Combo_period, "Period"}, {ui->chirptime, "Chirptime"},
