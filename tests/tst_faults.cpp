@@ -2,46 +2,41 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Faults of the network and of the user's input, against the real window and timers.
 
+#include "fixtures.h"
 #include "lockablecombobox.h"
-#include "windowundertest.h"
 #include "processprobe.h"
 #include "protocol.h"
-#include "testenvironment.h"
 
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QRandomGenerator>
+#include <QTcpSocket>
 #include <QTest>
 #include <QThread>
 
 #include <algorithm>
 
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-using Main = WindowUnderTest;
-
 namespace {
-
-QDateTime fixedNoon()
-{
-    return QDateTime(QDate(2026, 12, 7), QTime(12, 34, 56, 789));
-}
 
 // A listener whose accept queue is full, so that a further connection attempt stays
 // pending. Linux only: it relies on the kernel dropping the handshake of a full queue.
 struct FullBacklogListener
 {
     quint16 port = 0;
-    sockaddr_in address{};
     int listener = -1;
-    QList<int> fillers;
+    int filler = -1;
 
     FullBacklogListener()
     {
+        sockaddr_in address{};
         listener = ::socket(AF_INET, SOCK_STREAM, 0);
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -50,18 +45,22 @@ struct FullBacklogListener
         socklen_t length = sizeof address;
         ::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length);
         port = ntohs(address.sin_port);
-        for (int i = 0; i < 3; ++i) {
-            const int filler = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-            ::connect(filler, reinterpret_cast<sockaddr *>(&address), sizeof address);
-            fillers << filler;
-        }
-        QThread::msleep(50); // let the handshakes that can complete, complete
+        filler = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        ::connect(filler, reinterpret_cast<sockaddr *>(&address), sizeof address);
     }
     ~FullBacklogListener()
     {
-        for (int filler : std::as_const(fillers))
-            ::close(filler);
+        ::close(filler);
         ::close(listener);
+    }
+    // For a listener, Linux's TCP_INFO tells the accept queue's length (unacked) and its
+    // limit (sacked).
+    bool full() const
+    {
+        tcp_info info{};
+        socklen_t length = sizeof info;
+        return ::getsockopt(listener, IPPROTO_TCP, TCP_INFO, &info, &length) == 0
+               && info.tcpi_unacked > info.tcpi_sacked;
     }
 };
 
@@ -106,19 +105,6 @@ private:
     QAtomicInteger<qint64> m_sent{0};
 };
 
-struct Station
-{
-    Peer::RigPeer peer{Peer::Dialect::HrdText, Peer::Behaviour::Silent};
-    Main window{fixedNoon};
-
-    bool connectTo(quint16 port)
-    {
-        window.controls().port->setText(QString::number(port));
-        window.controls().connect->click();
-        return QTest::qWaitFor([&] { return window.indicatorColour() == Rig::IndicatorGreen; });
-    }
-};
-
 } // namespace
 
 class TestFaults : public QObject
@@ -128,7 +114,6 @@ class TestFaults : public QObject
 private Q_SLOTS:
     void initTestCase() { setUpTestEnvironment(); }
 
-    void halfClosingPeer();
     void killedPeerProcessRestarted();
     void pendingAttemptAbandonedByTheNextTick();
     void peerThatNeverReads();
@@ -138,43 +123,30 @@ private Q_SLOTS:
     void hostileInput();
 };
 
-void TestFaults::halfClosingPeer()
-{
-    Station rig;
-    QVERIFY(rig.peer.listen());
-    QVERIFY(rig.connectTo(rig.peer.port()));
-    rig.window.controls().Command1->click();
-    QTRY_VERIFY(!rig.peer.lines().isEmpty());
-    rig.peer.halfCloseAll();
-    QTRY_COMPARE_WITH_TIMEOUT(rig.window.statusCaption(), QStringLiteral("Ready to connect, HamRadioDeluxe needs to be running."), 1000);
-    QCOMPARE(rig.window.indicatorColour(), Rig::IndicatorRed);
-    QTRY_COMPARE(rig.peer.open(), 0);
-}
-
 void TestFaults::killedPeerProcessRestarted()
 {
     QProcess first;
     const quint16 port = startRigsim(first, {});
     QVERIFY(port != 0);
 
-    Main window(fixedNoon);
+    WindowUnderTest window(fixedNoon);
     window.controls().port->setText(QString::number(port));
     window.controls().connect->click();
-    QTRY_COMPARE(window.indicatorColour(), Rig::IndicatorGreen);
+    QTRY_COMPARE(window.indicatorColour(), Green);
     window.controls().Command1->click();
-    QTRY_VERIFY(window.statusCaption().startsWith(Rig::ReplyPrefix));
+    QTRY_COMPARE(window.statusCaption(), Sending + QStringLiteral("OK\r\n"));
 
     first.kill();
     first.waitForFinished();
-    QTRY_COMPARE_WITH_TIMEOUT(window.statusCaption(), QStringLiteral("Ready to connect, HamRadioDeluxe needs to be running."), 1000);
-    QCOMPARE(window.indicatorColour(), Rig::IndicatorRed);
+    QTRY_COMPARE_WITH_TIMEOUT(window.statusCaption(), ReadyToConnect, 1000);
+    QCOMPARE(window.indicatorColour(), Red);
     QVERIFY(window.isTimer1Enabled());
 
     QProcess second;
     QCOMPARE(startRigsim(second, {}, port), port); // the program comes back on its port
     window.controls().connect->click();
-    QTRY_COMPARE(window.indicatorColour(), Rig::IndicatorGreen);
-    QTRY_COMPARE(window.statusCaption(), Rig::ReplyPrefix + QStringLiteral("OK\r\n"));
+    QTRY_COMPARE(window.indicatorColour(), Green);
+    QTRY_COMPARE(window.statusCaption(), Sending + QStringLiteral("OK\r\n"));
     second.kill();
     second.waitForFinished();
 }
@@ -182,7 +154,8 @@ void TestFaults::killedPeerProcessRestarted()
 void TestFaults::pendingAttemptAbandonedByTheNextTick()
 {
     FullBacklogListener listener;
-    Main window(fixedNoon);
+    QTRY_VERIFY(listener.full());
+    WindowUnderTest window(fixedNoon);
     QList<qint32> sent;
     window.tickCycle().setSendStep([&](qint32 hz) {
         sent << hz;
@@ -198,44 +171,40 @@ void TestFaults::pendingAttemptAbandonedByTheNextTick()
     // The first tick finds the attempt pending: its send fails, and the recovery abandons it.
     window.controls().Command1->click();
     QTRY_COMPARE(sent.size(), 1);
-    QCOMPARE(window.statusCaption(), QStringLiteral("Ready to connect, HamRadioDeluxe needs to be running."));
-    QCOMPARE(window.indicatorColour(), Rig::IndicatorRed);
+    QCOMPARE(window.statusCaption(), ReadyToConnect);
+    QCOMPARE(window.indicatorColour(), Red);
     QTRY_VERIFY(sent.size() >= 5); // the ticks went on
     QVERIFY(!window.Winsock().isConnected());
 }
 
 void TestFaults::peerThatNeverReads()
 {
-    Peer::RigPeer stalled(Peer::Dialect::HrdText, Peer::Behaviour::Stall);
-    QVERIFY(stalled.listen());
-
-    Main window(fixedNoon);
-    window.controls().port->setText(QString::number(stalled.port()));
-    window.controls().connect->click();
-    QTRY_COMPARE(window.indicatorColour(), Rig::IndicatorGreen);
+    Station rig({.behaviour = Peer::Behaviour::Stall});
+    QVERIFY(rig.connectWindow());
 
     // Hours of ticks, driven as fast as the handler runs.
     const qint64 before = residentKiB();
     int ticks = 0;
-    while (window.statusCaption() != QStringLiteral("Ready to connect, HamRadioDeluxe needs to be running.") && ticks < 2'000'000) {
-        window.tickCycle().onTimer1Tick();
+    while (rig.window.statusCaption() != ReadyToConnect && ticks < 2'000'000) {
+        rig.window.tickCycle().onTimer1Tick();
         if (++ticks % 64 == 0)
             QCoreApplication::processEvents();
     }
-    QCOMPARE(window.statusCaption(), QStringLiteral("Ready to connect, HamRadioDeluxe needs to be running."));
-    QCOMPARE(window.indicatorColour(), Rig::IndicatorRed);
+    QCOMPARE(rig.window.statusCaption(), ReadyToConnect);
+    QCOMPARE(rig.window.indicatorColour(), Red);
     const qint64 grown = residentKiB() - before;
     qInfo("recovery after %d ticks; resident memory grew by %lld KiB", ticks, grown);
-    QVERIFY2(!residentMemoryIsMeaningful || grown < 8 * 1024, qPrintable(QString::number(grown)));
+    if (soakRun() && residentMemoryIsMeaningful)
+        QVERIFY2(grown < 8 * 1024, qPrintable(QString::number(grown)));
 }
 
 void TestFaults::floodingPeerKeepsTheRhythm()
 {
-    FloodPeer flood(3000);
+    FloodPeer flood(soakRun() ? 3000 : 2000);
     flood.start();
     QTRY_VERIFY(flood.port() != 0);
 
-    Main window(fixedNoon);
+    WindowUnderTest window(fixedNoon);
     QList<qint64> tickNs;
     QElapsedTimer clock;
     clock.start();
@@ -245,15 +214,14 @@ void TestFaults::floodingPeerKeepsTheRhythm()
     });
     window.controls().port->setText(QString::number(flood.port()));
     window.controls().connect->click();
-    QTRY_COMPARE(window.indicatorColour(), Rig::IndicatorGreen);
+    QTRY_COMPARE(window.indicatorColour(), Green);
     const qint64 before = residentKiB();
     window.controls().Command1->click();
     QTRY_VERIFY_WITH_TIMEOUT(flood.isFinished(), 10'000);
     // The flood ended with the connection: the next tick's send fails.
-    QTRY_COMPARE(window.statusCaption(), QStringLiteral("Ready to connect, HamRadioDeluxe needs to be running."));
+    QTRY_COMPARE(window.statusCaption(), ReadyToConnect);
     window.controls().Command1->click();
 
-    QVERIFY(tickNs.size() >= 25);
     qint64 worstMs = 0;
     for (qsizetype i = 1; i < tickNs.size(); ++i)
         worstMs = std::max(worstMs, (tickNs[i] - tickNs[i - 1]) / 1'000'000 - 100);
@@ -261,45 +229,50 @@ void TestFaults::floodingPeerKeepsTheRhythm()
     qInfo("%lld MiB of replies; %lld ticks, the latest %lld ms late; memory grew %lld KiB",
           flood.sent() >> 20, qint64(tickNs.size()), worstMs, grown);
     QVERIFY(flood.sent() > 1 << 20);
-    // A stall would be seconds; a loaded two-core machine, under a sanitizer and with the
-    // flooding thread on the other core, may delay a tick by one or two ticks' time.
-    QVERIFY2(worstMs <= 200, qPrintable(QString::number(worstMs)));
-    QVERIFY2(!residentMemoryIsMeaningful || grown < 32 * 1024, qPrintable(QString::number(grown)));
+    // A stall would last as long as the flood. The soak holds the figures: a loaded
+    // two-core machine, under a sanitizer and with the flooding thread on the other core,
+    // may delay a tick by one or two ticks' time.
+    QVERIFY2(tickNs.size() >= (soakRun() ? 25 : 10), qPrintable(QString::number(tickNs.size())));
+    QVERIFY2(worstMs <= (soakRun() ? 200 : 1000), qPrintable(QString::number(worstMs)));
+    if (soakRun() && residentMemoryIsMeaningful)
+        QVERIFY2(grown < 32 * 1024, qPrintable(QString::number(grown)));
 }
 
 void TestFaults::connectDisconnectCycles()
 {
-    Peer::RigPeer peer(Peer::Dialect::HrdText, Peer::Behaviour::Silent);
-    QVERIFY(peer.listen());
-    Main window(fixedNoon);
-    window.controls().port->setText(QString::number(peer.port()));
+    Station rig;
     const auto cycle = [&] {
-        window.controls().connect->click();
-        if (!QTest::qWaitFor([&] { return window.Winsock().isConnected(); }, 5000))
+        rig.window.controls().connect->click();
+        if (!QTest::qWaitFor([&] { return rig.window.Winsock().isConnected(); }, 5000))
             return false;
-        window.controls().disconnect->click();
+        rig.window.controls().disconnect->click();
         QCoreApplication::processEvents();
         return true;
     };
-    for (int i = 0; i < 200; ++i)
+    const auto settled = [&] {
+        if (!QTest::qWaitFor([&] { return rig.peer.open() == 0; }))
+            return false;
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        return true;
+    };
+    for (int i = 0; i < 100; ++i)
         QVERIFY(cycle());
-    QTRY_COMPARE(peer.open(), 0);
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(settled());
     const int fdsBefore = openFileDescriptors();
     const qint64 rssBefore = residentKiB();
 
-    const int cycles = 10'000 * soakFactor();
+    const int cycles = soakRun() ? 10'000 : 300;
     for (int i = 0; i < cycles; ++i)
         QVERIFY(cycle());
-    QTRY_COMPARE(peer.open(), 0);
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(settled());
     const int fdsAfter = openFileDescriptors();
     const qint64 grown = residentKiB() - rssBefore;
     qInfo("%d cycles: %d -> %d descriptors, resident memory grew %lld KiB",
           cycles, fdsBefore, fdsAfter, grown);
     QCOMPARE(fdsAfter, fdsBefore);
-    QVERIFY2(!residentMemoryIsMeaningful || grown < 4 * 1024, qPrintable(QString::number(grown)));
-    QCOMPARE(window.statusCaption(), Rig::DisconnectedText);
+    if (soakRun() && residentMemoryIsMeaningful)
+        QVERIFY2(grown < 4 * 1024, qPrintable(QString::number(grown)));
+    QCOMPARE(rig.window.statusCaption(), QStringLiteral("Disconnected"));
 }
 
 void TestFaults::hostileInput_data()
@@ -311,8 +284,9 @@ void TestFaults::hostileInput_data()
     QTest::addColumn<QString>("expected");
 
     const QString attempt = QStringLiteral("Status"); // an attempt shows nothing
-    const QString noPort = QStringLiteral("Cannot connect: port 0 is not between 1 and 65535.");
+    const QString noPort = QStringLiteral("Cannot connect: port 0 is not 1 to 65535.");
     const QString noHost = QStringLiteral("Cannot connect: the host is empty.");
+    const QString notHost = QStringLiteral("Cannot connect: not a valid host name or address.");
     const QString sevens(10'000, u'7');
     const QString exes(10'000, u'x');
     const QString marks(3, QChar::ReplacementCharacter);
@@ -320,7 +294,7 @@ void TestFaults::hostileInput_data()
     {
         const char *name;
         QString text;
-        QString period, chirptime, host, port; // empty host: not tried as a host
+        QString period, chirptime, host, port; // empty host: a usable name, not tried
     };
     const auto period = [](const QString &shown, const char *why) {
         return QStringLiteral("Period \"%1\" %2").arg(shown, QLatin1StringView(why));
@@ -333,65 +307,66 @@ void TestFaults::hostileInput_data()
             .arg(QLatin1StringView(chirp));
     };
     const auto line = [](const char *hz) { return QStringLiteral("set frequency-hz %1\r\n").arg(QLatin1StringView(hz)); };
-    const auto tooLarge = [](const char *shown) {
-        return QStringLiteral("Cannot connect: port \"%1\" is too large.").arg(QLatin1StringView(shown));
-    };
-    // Texts that a resolver reads as an IPv4 number ("0x12C" is 0.0.1.44, "2147483648" is
-    // 128.0.0.0, full-width digits fold to ASCII) are not tried as hosts: the attempt would
-    // leave this machine.
+    const QString tooLarge = QStringLiteral("Cannot connect: the port is too large.");
+    // A host is refused before any lookup unless it is an address, or a name whose ASCII
+    // form has labels of letters, digits and inner hyphens, the last not all digits. The
+    // texts that make such a name ("nan", "0x12C", and what an emoji or Arabic-Indic digits
+    // become) are not tried as hosts: the lookup would leave this machine.
+    // clang-format off
     const QList<Row> rows{
         {"empty", {}, period({}, "is not a number."), chirptime({}, "is not a number."), noHost, noPort},
         {"blanks", QStringLiteral("   "), period(QStringLiteral("   "), "is not a number."),
          chirptime(QStringLiteral("   "), "is not a number."), noHost, noPort},
         {"10,000 sevens", sevens, period(sevens.left(24) + QChar(0x2026), "is out of range."),
-         chirptime(sevens.left(24) + QChar(0x2026), "is out of range."), {},
-         tooLarge("777777777777777777777777")},
+         chirptime(sevens.left(24) + QChar(0x2026), "is out of range."), notHost,
+         tooLarge},
         {"10,000 letters", exes, period(exes.left(24) + QChar(0x2026), "is not a number."),
-         chirptime(exes.left(24) + QChar(0x2026), "is not a number."), attempt, noPort},
+         chirptime(exes.left(24) + QChar(0x2026), "is not a number."), notHost, noPort},
         {"control characters", QStringLiteral("3\u00000\u00010"),
          period(QStringLiteral("3\uFFFD0\uFFFD0"), "is not a number."),
-         chirptime(QStringLiteral("3\uFFFD0\uFFFD0"), "is not a number."), attempt, attempt},
+         chirptime(QStringLiteral("3\uFFFD0\uFFFD0"), "is not a number."), notHost, attempt},
         {"tab and line ends", QStringLiteral("\t\r\n"), period(marks, "is not a number."),
          chirptime(marks, "is not a number."), noHost, noPort},
         {"Arabic-Indic digits", QStringLiteral("\u0663\u0660\u0660"),
          period(QStringLiteral("\u0663\u0660\u0660"), "is not a number."),
-         chirptime(QStringLiteral("\u0663\u0660\u0660"), "is not a number."), attempt, noPort},
+         chirptime(QStringLiteral("\u0663\u0660\u0660"), "is not a number."), {}, noPort},
         {"full-width digits", QStringLiteral("\uff13\uff10\uff10"),
          period(QStringLiteral("\uff13\uff10\uff10"), "is not a number."),
-         chirptime(QStringLiteral("\uff13\uff10\uff10"), "is not a number."), {}, noPort},
+         chirptime(QStringLiteral("\uff13\uff10\uff10"), "is not a number."), notHost, noPort},
         {"1e400", QStringLiteral("1e400"), period(QStringLiteral("1e400"), "is out of range."),
-         chirptime(QStringLiteral("1e400"), "is out of range."), attempt, attempt},
+         chirptime(QStringLiteral("1e400"), "is out of range."), {}, attempt},
         {"-1e400", QStringLiteral("-1e400"), period(QStringLiteral("-1e400"), "is out of range."),
-         chirptime(QStringLiteral("-1e400"), "is out of range."), attempt,
-         QStringLiteral("Cannot connect: port -1 is not between 1 and 65535.")},
+         chirptime(QStringLiteral("-1e400"), "is out of range."), notHost,
+         QStringLiteral("Cannot connect: port -1 is not 1 to 65535.")},
         {"nan", QStringLiteral("nan"), period(QStringLiteral("nan"), "is not a number."),
-         chirptime(QStringLiteral("nan"), "is not a number."), attempt, noPort},
+         chirptime(QStringLiteral("nan"), "is not a number."), {}, noPort},
         {"inf", QStringLiteral("inf"), period(QStringLiteral("inf"), "is not a number."),
-         chirptime(QStringLiteral("inf"), "is not a number."), attempt, noPort},
+         chirptime(QStringLiteral("inf"), "is not a number."), {}, noPort},
         {"-inf", QStringLiteral("-inf"), period(QStringLiteral("-inf"), "is not a number."),
-         chirptime(QStringLiteral("-inf"), "is not a number."), attempt, noPort},
+         chirptime(QStringLiteral("-inf"), "is not a number."), notHost, noPort},
         // Chirptime -0 is 0: at 297,389 ms into the period the sweep is at 29.74 MHz.
         {"-0", QStringLiteral("-0"), period(QStringLiteral("-0"), "is too short."), line("29700000"),
-         attempt, noPort},
+         notHost, noPort},
         // Period 1200: 897,389 ms in, 819.4 s of sweep is past 30 MHz. Chirptime 1200 s: the
         // sweep under way began before the period did, a negative position.
-        {"1,200", QStringLiteral("1,200"), line("2000000"), line("2000000"), attempt, attempt},
+        {"1,200", QStringLiteral("1,200"), line("2000000"), line("2000000"), notHost, attempt},
         {"1.200,5", QStringLiteral("1.200,5"), period(QStringLiteral("1.200,5"), "is not a number."),
-         chirptime(QStringLiteral("1.200,5"), "is not a number."), attempt, attempt},
+         chirptime(QStringLiteral("1.200,5"), "is not a number."), notHost, attempt},
         {"no-break space", QStringLiteral("1\u00a0200"),
          period(QStringLiteral("1\u00a0200"), "is not a number."),
-         chirptime(QStringLiteral("1\u00a0200"), "is not a number."), attempt, attempt},
+         chirptime(QStringLiteral("1\u00a0200"), "is not a number."), notHost, attempt},
         {"0x12C", QStringLiteral("0x12C"), period(QStringLiteral("0x12C"), "is not a number."),
          chirptime(QStringLiteral("0x12C"), "is not a number."), {}, noPort},
         {"2147483648", QStringLiteral("2147483648"),
-         period(QStringLiteral("2147483648"), "is out of range."), sweep("2147483648"), {},
-         tooLarge("2147483648")},
+         period(QStringLiteral("2147483648"), "is out of range."), sweep("2147483648"), notHost,
+         tooLarge},
         {"-2147483649", QStringLiteral("-2147483649"),
-         period(QStringLiteral("-2147483649"), "is out of range."), sweep("-2147483649"), attempt,
-         tooLarge("-2147483649")},
+         period(QStringLiteral("-2147483649"), "is out of range."), sweep("-2147483649"), notHost,
+         tooLarge},
         {"emoji", QStringLiteral("\U0001F4FB"), period(QStringLiteral("\U0001F4FB"), "is not a number."),
-         chirptime(QStringLiteral("\U0001F4FB"), "is not a number."), attempt, noPort},
+         chirptime(QStringLiteral("\U0001F4FB"), "is not a number."), {}, noPort},
     };
+    // clang-format on
     for (const Row &row : rows) {
         QTest::addRow("period, %s", row.name) << "period" << row.text << row.period;
         QTest::addRow("chirptime, %s", row.name) << "chirptime" << row.text << row.chirptime;
@@ -408,10 +383,9 @@ void TestFaults::hostileInput()
     QFETCH(QString, expected);
 
     Station rig;
-    QVERIFY(rig.peer.listen());
     const Window::MainControls &ui = rig.window.controls();
     if (field == u"period" || field == u"chirptime") {
-        QVERIFY(rig.connectTo(rig.peer.port()));
+        QVERIFY(rig.connectWindow());
         if (field == u"period")
             ui.Combo_period->setEditText(text);
         else
@@ -426,23 +400,28 @@ void TestFaults::hostileInput()
             // Refused: nothing starts, nothing is sent, and the status line says why.
             QCOMPARE(ui.Command1->text(), QStringLiteral("Start"));
             QVERIFY(!rig.window.isTimer1Enabled());
-            QCOMPARE(rig.window.statusCaption(), expected);
+            // The whole text is in the tooltip; the line cuts a long quote.
+            QCOMPARE(ui.status->toolTip(), expected);
             QCOMPARE(ui.text2->text(), QStringLiteral("Stopped"));
             QCOMPARE(rig.peer.received(), QByteArray());
         }
         return;
     }
 
-    ui.port->setText(QString::number(rig.peer.port()));
     (field == u"host" ? ui.host : ui.port)->setText(text);
+    // A host the link would look up is not given to it: the lookup would leave this machine.
+    if (field == u"host")
+        QVERIFY2(Rig::ConnectProblem(text, ui.port->text(), rig.peer.port()),
+                 "the link would look this host up");
     ui.connect->click();
     QCOMPARE(rig.window.statusCaption(), expected);
-    QCOMPARE(rig.window.indicatorColour(), Rig::IndicatorRed);
-    // None of these reaches a rig-control program: the first tick's send fails.
-    ui.Command1->click();
-    QTRY_COMPARE(rig.window.statusCaption(), QStringLiteral("Ready to connect, HamRadioDeluxe needs to be running."));
-    QCOMPARE(rig.window.indicatorColour(), Rig::IndicatorRed);
-    QCOMPARE(rig.peer.accepted(), 0);
+    QCOMPARE(rig.window.indicatorColour(), Red);
+    // An attempt shows in the client's socket at once: it looks the host up or connects.
+    const QList<QTcpSocket *> sockets = rig.window.Winsock().findChildren<QTcpSocket *>();
+    const bool attempting = std::any_of(sockets.begin(), sockets.end(), [](QTcpSocket *socket) {
+        return socket->state() != QAbstractSocket::UnconnectedState;
+    });
+    QCOMPARE(attempting, expected == u"Status");
 }
 
 QTEST_MAIN(TestFaults)

