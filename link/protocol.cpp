@@ -64,7 +64,8 @@ bool isHostName(const QString &host)
     const QByteArray ascii = QUrl::toAce(name, QUrl::AceProcessingOption::IgnoreIDNWhitelist);
     if (ascii.isEmpty() || ascii.size() > 253)
         return false;
-    const QByteArrayList labels = ascii.endsWith('.') ? ascii.chopped(1).split('.') : ascii.split('.');
+    const QByteArrayList labels
+        = ascii.endsWith('.') ? ascii.chopped(1).split('.') : ascii.split('.');
     for (const QByteArray &label : labels) {
         if (label.isEmpty() || label.size() > 63 || label.startsWith('-') || label.endsWith('-'))
             return false;
@@ -73,6 +74,16 @@ bool isHostName(const QString &host)
                 return false;
         }
     }
+    // A resolver reads one to four numbers (decimal, octal or 0x hex) as an IPv4 address.
+    const auto isNumber = [](const QByteArray &label) {
+        const bool hex
+            = label.size() > 1 && label[0] == '0' && (label[1] == 'x' || label[1] == 'X');
+        return std::all_of(label.begin() + (hex ? 2 : 0), label.end(), [hex](char c) {
+            return hex ? std::isxdigit(uchar(c)) != 0 : std::isdigit(uchar(c)) != 0;
+        });
+    };
+    if (labels.size() <= 4 && std::all_of(labels.begin(), labels.end(), isNumber))
+        return false;
     const QByteArray &last = labels.last();
     return !std::all_of(last.begin(), last.end(), [](char c) { return std::isdigit(uchar(c)); });
 }
@@ -91,9 +102,9 @@ ConnectProblem(const QString &host, const QString &portText, std::optional<qint3
                                          "address.")
                               .arg(shown(host.trimmed()))};
     if (!port)
-        return StatusText{QStringLiteral("Cannot connect: the port is too large."),
-                          QStringLiteral("Cannot connect: port \"%1\" is too large.")
-                              .arg(shown(portText))};
+        return StatusText{
+            QStringLiteral("Cannot connect: the port is too large."),
+            QStringLiteral("Cannot connect: port \"%1\" is too large.").arg(shown(portText))};
     if (*port < 1 || *port > 65535)
         return StatusText{QStringLiteral("Cannot connect: port %1 is not 1 to 65535.").arg(*port),
                           {}};

@@ -36,8 +36,8 @@ std::optional<qint32> PortFromText(const QString &text);
 
 // Whether host, without its surrounding blanks, can be tried: an IPv6 address, an IPv4
 // address as four decimal numbers, or a DNS name whose ASCII form has labels of letters,
-// digits and inner hyphens, and a last label that is not all digits (a resolver would read
-// "10.1" or "2147483648" as an IPv4 address).
+// digits and inner hyphens, and a last label that is not all digits; no more than four
+// numbers either ("10.1", "2147483648" and "0x12C" are IPv4 addresses to a resolver).
 bool isHostName(const QString &host);
 
 // Why a connection to host and port cannot be attempted, or empty when it can: nothing that

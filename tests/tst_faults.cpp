@@ -86,7 +86,8 @@ protected:
         QByteArray chunk(64 * 1024, Qt::Uninitialized);
         QElapsedTimer clock;
         clock.start();
-        while (clock.elapsed() < m_milliseconds && socket->state() == QAbstractSocket::ConnectedState) {
+        while (clock.elapsed() < m_milliseconds
+               && socket->state() == QAbstractSocket::ConnectedState) {
             QRandomGenerator::global()->fillRange(reinterpret_cast<quint32 *>(chunk.data()),
                                                   chunk.size() / 4);
             socket->write(chunk);
@@ -227,7 +228,10 @@ void TestFaults::floodingPeerKeepsTheRhythm()
         worstMs = std::max(worstMs, (tickNs[i] - tickNs[i - 1]) / 1'000'000 - 100);
     const qint64 grown = residentKiB() - before;
     qInfo("%lld MiB of replies; %lld ticks, the latest %lld ms late; memory grew %lld KiB",
-          flood.sent() >> 20, qint64(tickNs.size()), worstMs, grown);
+          flood.sent() >> 20,
+          qint64(tickNs.size()),
+          worstMs,
+          grown);
     QVERIFY(flood.sent() > 1 << 20);
     // A stall would last as long as the flood. The soak holds the figures: a loaded
     // two-core machine, under a sanitizer and with the flooding thread on the other core,
@@ -268,7 +272,10 @@ void TestFaults::connectDisconnectCycles()
     const int fdsAfter = openFileDescriptors();
     const qint64 grown = residentKiB() - rssBefore;
     qInfo("%d cycles: %d -> %d descriptors, resident memory grew %lld KiB",
-          cycles, fdsBefore, fdsAfter, grown);
+          cycles,
+          fdsBefore,
+          fdsAfter,
+          grown);
     QCOMPARE(fdsAfter, fdsBefore);
     if (soakRun() && residentMemoryIsMeaningful)
         QVERIFY2(grown < 4 * 1024, qPrintable(QString::number(grown)));
@@ -306,15 +313,18 @@ void TestFaults::hostileInput_data()
         return QStringLiteral("Period \"300\" and chirptime \"%1\" put the sweep out of range.")
             .arg(QLatin1StringView(chirp));
     };
-    const auto line = [](const char *hz) { return QStringLiteral("set frequency-hz %1\r\n").arg(QLatin1StringView(hz)); };
+    const auto line = [](const char *hz) {
+        return QStringLiteral("set frequency-hz %1\r\n").arg(QLatin1StringView(hz));
+    };
     const QString tooLarge = QStringLiteral("Cannot connect: the port is too large.");
     // A host is refused before any lookup unless it is an address, or a name whose ASCII
     // form has labels of letters, digits and inner hyphens, the last not all digits. The
-    // texts that make such a name ("nan", "0x12C", and what an emoji or Arabic-Indic digits
+    // texts that make such a name ("nan", and what an emoji or Arabic-Indic digits
     // become) are not tried as hosts: the lookup would leave this machine.
     // clang-format off
     const QList<Row> rows{
-        {"empty", {}, period({}, "is not a number."), chirptime({}, "is not a number."), noHost, noPort},
+        {"empty", {}, period({}, "is not a number."), chirptime({}, "is not a number."), noHost,
+         noPort},
         {"blanks", QStringLiteral("   "), period(QStringLiteral("   "), "is not a number."),
          chirptime(QStringLiteral("   "), "is not a number."), noHost, noPort},
         {"10,000 sevens", sevens, period(sevens.left(24) + QChar(0x2026), "is out of range."),
@@ -345,25 +355,27 @@ void TestFaults::hostileInput_data()
         {"-inf", QStringLiteral("-inf"), period(QStringLiteral("-inf"), "is not a number."),
          chirptime(QStringLiteral("-inf"), "is not a number."), notHost, noPort},
         // Chirptime -0 is 0: at 297,389 ms into the period the sweep is at 29.74 MHz.
-        {"-0", QStringLiteral("-0"), period(QStringLiteral("-0"), "is too short."), line("29700000"),
-         notHost, noPort},
+        {"-0", QStringLiteral("-0"), period(QStringLiteral("-0"), "is too short."),
+         line("29700000"), notHost, noPort},
         // Period 1200: 897,389 ms in, 819.4 s of sweep is past 30 MHz. Chirptime 1200 s: the
         // sweep under way began before the period did, a negative position.
         {"1,200", QStringLiteral("1,200"), line("2000000"), line("2000000"), notHost, attempt},
-        {"1.200,5", QStringLiteral("1.200,5"), period(QStringLiteral("1.200,5"), "is not a number."),
+        {"1.200,5", QStringLiteral("1.200,5"),
+         period(QStringLiteral("1.200,5"), "is not a number."),
          chirptime(QStringLiteral("1.200,5"), "is not a number."), notHost, attempt},
         {"no-break space", QStringLiteral("1\u00a0200"),
          period(QStringLiteral("1\u00a0200"), "is not a number."),
          chirptime(QStringLiteral("1\u00a0200"), "is not a number."), notHost, attempt},
         {"0x12C", QStringLiteral("0x12C"), period(QStringLiteral("0x12C"), "is not a number."),
-         chirptime(QStringLiteral("0x12C"), "is not a number."), {}, noPort},
+         chirptime(QStringLiteral("0x12C"), "is not a number."), notHost, noPort},
         {"2147483648", QStringLiteral("2147483648"),
          period(QStringLiteral("2147483648"), "is out of range."), sweep("2147483648"), notHost,
          tooLarge},
         {"-2147483649", QStringLiteral("-2147483649"),
          period(QStringLiteral("-2147483649"), "is out of range."), sweep("-2147483649"), notHost,
          tooLarge},
-        {"emoji", QStringLiteral("\U0001F4FB"), period(QStringLiteral("\U0001F4FB"), "is not a number."),
+        {"emoji", QStringLiteral("\U0001F4FB"),
+         period(QStringLiteral("\U0001F4FB"), "is not a number."),
          chirptime(QStringLiteral("\U0001F4FB"), "is not a number."), {}, noPort},
     };
     // clang-format on

@@ -16,7 +16,9 @@ using Peer::RigPeer;
 namespace {
 
 // Points the client at 127.0.0.1 (or host) and port, connects, and waits until it is.
-bool connectClient(RigClient &client, quint16 port, const QString &host = QStringLiteral("127.0.0.1"))
+bool connectClient(RigClient &client,
+                   quint16 port,
+                   const QString &host = QStringLiteral("127.0.0.1"))
 {
     client.setRemoteHost(host);
     client.setRemotePort(port);
@@ -128,8 +130,11 @@ void TestLink::connectProblem_data()
     QTest::addColumn<QString>("caption"); // in the status line; empty: the attempt is made
     QTest::addColumn<QString>("whole");   // in its tooltip, where the row gives it
 
-    const auto row = [](const char *name, const QByteArray &host, const char *text,
-                        std::optional<qint32> port, const char *caption,
+    const auto row = [](const char *name,
+                        const QByteArray &host,
+                        const char *text,
+                        std::optional<qint32> port,
+                        const char *caption,
                         const char *whole = "") {
         QTest::newRow(name) << QString::fromUtf8(host) << QString::fromUtf8(text) << port
                             << QString::fromUtf8(caption) << QString::fromUtf8(whole);
@@ -143,12 +148,21 @@ void TestLink::connectProblem_data()
     row("blank host", " \t ", "7809", 7809, "Cannot connect: the host is empty.");
     row("port 0", "127.0.0.1", "abc", 0, "Cannot connect: port 0 is not 1 to 65535.");
     row("port 65536", "127.0.0.1", "65536", 65536, "Cannot connect: port 65536 is not 1 to 65535.");
-    row("negative port", "127.0.0.1", "-7809", -7809,
+    row("negative port",
+        "127.0.0.1",
+        "-7809",
+        -7809,
         "Cannot connect: port -7809 is not 1 to 65535.");
-    row("port beyond 32 bits", "127.0.0.1", "99999999999", std::nullopt,
+    row("port beyond 32 bits",
+        "127.0.0.1",
+        "99999999999",
+        std::nullopt,
         "Cannot connect: the port is too large.",
         "Cannot connect: port \"99999999999\" is too large.");
-    row("long text is cut", "127.0.0.1", "9999999999999999999999999999999", std::nullopt,
+    row("long text is cut",
+        "127.0.0.1",
+        "9999999999999999999999999999999",
+        std::nullopt,
         "Cannot connect: the port is too large.",
         "Cannot connect: port \"999999999999999999999999\u2026\" is too large.");
 
@@ -161,11 +175,19 @@ void TestLink::connectProblem_data()
     row("name with a hyphen", "rig-pc.example", "7809", 7809, "");
     row("name with a letter outside ASCII", "b\u00fccher.example", "7809", 7809, "");
     row("label of 63", label63 + ".example", "7809", 7809, "");
-    row("label of 64", label63 + "a.example", "7809", 7809, notHost,
+    row("label of 64",
+        label63 + "a.example",
+        "7809",
+        7809,
+        notHost,
         "Cannot connect: \"aaaaaaaaaaaaaaaaaaaaaaaa\u2026\" is not a valid host name or address.");
     row("name of 253", name253, "7809", 7809, "");
     row("name of 254", name253 + 'b', "7809", 7809, notHost);
-    row("blank inside", "radio pc", "1", 1, notHost,
+    row("blank inside",
+        "radio pc",
+        "1",
+        1,
+        notHost,
         "Cannot connect: \"radio pc\" is not a valid host name or address.");
     row("label begins with a hyphen", "-rig.example", "7809", 7809, notHost);
     row("label ends with a hyphen", "rig-.example", "7809", 7809, notHost);
@@ -174,7 +196,11 @@ void TestLink::connectProblem_data()
     row("comma", "1,200", "1", 1, notHost);
     row("last label all digits", "rig.300", "7809", 7809, notHost);
     row("all digits, read as a number", "2147483648", "1", 1, notHost);
-    row("not a dotted quad", "127.1", "7809", 7809, notHost,
+    row("not a dotted quad",
+        "127.1",
+        "7809",
+        7809,
+        notHost,
         "Cannot connect: \"127.1\" is not a valid host name or address.");
 }
 
@@ -266,7 +292,8 @@ void TestLink::sendReachesPeer()
     RigPeer peer(Peer::Dialect::HrdText, Behaviour::Silent);
     QVERIFY(peer.listen());
     RigClient client;
-    QVERIFY(connectClient(client, peer.port(), QStringLiteral("localhost"))); // a name, looked up without blocking
+    QVERIFY(connectClient(
+        client, peer.port(), QStringLiteral("localhost"))); // a name, looked up without blocking
     for (const qint32 hz : {9'900'000, 10'000'000})
         QCOMPARE(client.SendData(CommandLine(hz)), RigClient::SendResult::Sent);
     QTRY_COMPARE(peer.received(),
@@ -446,7 +473,8 @@ void TestLink::connectedTextShowsTheRoundedPort()
     RigLink link(controls, client);
     link.onConnectClicked();
     QTRY_COMPARE(controls.colour, Green);
-    QCOMPARE(controls.status, QStringLiteral("Succeeded connection to: 127.0.0.1:") + QString::number(peer.port()));
+    QCOMPARE(controls.status,
+             QStringLiteral("Succeeded connection to: 127.0.0.1:") + QString::number(peer.port()));
 }
 
 void TestLink::hostIsGivenWithItsBlanks()
@@ -457,7 +485,8 @@ void TestLink::hostIsGivenWithItsBlanks()
     QCOMPARE(rig.client.remoteHost(), QStringLiteral(" 127.0.0.1 "));
     QTRY_COMPARE(rig.controls.colour, Green);
     QCOMPARE(rig.controls.status,
-             QStringLiteral("Succeeded connection to:  127.0.0.1 :") + QString::number(rig.peer.port()));
+             QStringLiteral("Succeeded connection to:  127.0.0.1 :")
+                 + QString::number(rig.peer.port()));
 }
 
 void TestLink::unusableTargetIsNotAttempted_data()
@@ -467,8 +496,11 @@ void TestLink::unusableTargetIsNotAttempted_data()
     QTest::addColumn<QString>("status");
 
     // Each text of ConnectProblem's: one with a port, one without.
-    QTest::newRow("empty host") << "" << "<port>" << "Cannot connect: the host is empty.";
-    QTest::newRow("port beyond 32 bits") << "127.0.0.1" << "99999999999"
+    QTest::newRow("empty host") << ""
+                                << "<port>"
+                                << "Cannot connect: the host is empty.";
+    QTest::newRow("port beyond 32 bits") << "127.0.0.1"
+                                         << "99999999999"
                                          << "Cannot connect: the port is too large.";
 }
 

@@ -5,9 +5,8 @@
 
 #include "maincontrols.h"
 
+#include <QList>
 #include <QRect>
-
-#include <span>
 
 class QWidget;
 
@@ -16,14 +15,13 @@ namespace Window {
 // Where a control sits, in pixels at 96 dpi (15 twips each), relative to its parent.
 struct ControlPlace
 {
-    const char *name;
-    QWidget *(*control)(const MainControls &controls);
+    QWidget *control;
     QRect pixels;
 };
 
 // Every placed control of the main window. host, port, Label8 and Label9 lie in Frame1;
 // all others, connect, disconnect and hrdstatus included, in the window.
-std::span<const ControlPlace> controlPlaces();
+QList<ControlPlace> controlPlaces(const MainControls &controls);
 
 inline constexpr QSize MainClientSize{384, 202};
 

@@ -49,8 +49,7 @@ QFont controlFont(Face face, qreal points, bool bold)
     return font;
 }
 
-template<typename W, typename Parent>
-W *make(Parent *parent, const char *name)
+template<typename W, typename Parent> W *make(Parent *parent, const char *name)
 {
     auto *widget = new W(parent);
     widget->setObjectName(QLatin1StringView(name));
@@ -180,9 +179,15 @@ void Main::labelFields()
 {
     // Screen readers name each field after its label.
     const std::pair<QLabel *, QWidget *> pairs[] = {
-        {m_ui.Label4, m_ui.text2},   {m_ui.Label2, m_ui.Combo_period}, {m_ui.Label3, m_ui.chirptime},
-        {m_ui.Label6, m_ui.Slider1}, {m_ui.Label7, m_ui.Text1},        {m_ui.Label8, m_ui.host},
-        {m_ui.Label9, m_ui.port},    {m_ui.Label5, m_ui.Text3},        {m_ui.Label1, m_ui.Text5},
+        {m_ui.Label4, m_ui.text2},
+        {m_ui.Label2, m_ui.Combo_period},
+        {m_ui.Label3, m_ui.chirptime},
+        {m_ui.Label6, m_ui.Slider1},
+        {m_ui.Label7, m_ui.Text1},
+        {m_ui.Label8, m_ui.host},
+        {m_ui.Label9, m_ui.port},
+        {m_ui.Label5, m_ui.Text3},
+        {m_ui.Label1, m_ui.Text5},
     };
     for (const auto &[label, field] : pairs) {
         label->setBuddy(field);
@@ -212,7 +217,8 @@ void Main::createControls()
     m_ui.Label8 = makeLabel(m_ui.Frame1, "Label8", QStringLiteral("Host"));
     m_ui.host = makeTextBox(m_ui.Frame1, "host", QStringLiteral("127.0.0.1"));
     m_ui.Label9 = makeLabel(m_ui.Frame1, "Label9", QStringLiteral("Port"));
-    m_ui.port = makeTextBox(m_ui.Frame1, "port", QString::number(Rig::defaultPort(m_rigLink.protocol())));
+    m_ui.port
+        = makeTextBox(m_ui.Frame1, "port", QString::number(Rig::defaultPort(m_rigLink.protocol())));
 
     m_ui.Label4 = makeLabel(this, "Label4", QStringLiteral("Frequency"));
     m_ui.Label4->setFont(verdanaBold);
@@ -268,9 +274,8 @@ void Main::createControls()
     m_ui.hrdstatus->setFocusPolicy(Qt::StrongFocus);
     setIndicatorColour(Rig::IndicatorRed);
 
-    m_ui.Label5 = makeLabel(this,
-                            "Label5",
-                            QStringLiteral("ctime (current sounder position in period)"));
+    m_ui.Label5
+        = makeLabel(this, "Label5", QStringLiteral("ctime (current sounder position in period)"));
     m_ui.Text3 = makeTextBox(this, "Text3", QStringLiteral("Text3"));
     m_ui.Label1 = makeLabel(this, "Label1", QStringLiteral("ctime1 (Current position for Period"));
     m_ui.Text5 = makeTextBox(this, "Text5", QStringLiteral("Text5"));
@@ -285,8 +290,8 @@ void Main::createControls()
 
 void Main::placeControls()
 {
-    for (const ControlPlace &place : controlPlaces())
-        place.control(m_ui)->setGeometry(place.pixels);
+    for (const ControlPlace &place : controlPlaces(m_ui))
+        place.control->setGeometry(place.pixels);
 }
 
 void Main::orderTabs()
