@@ -8,14 +8,14 @@
 
 # What building and running need; what the tests and proofs need besides.
 RUN_PACKAGES := cmake g++ make pkg-config qt6-base-dev fonts-dejavu-core fonts-liberation
-TEST_PACKAGES := $(RUN_PACKAGES) libbenchmark-dev clang libclang-rt-14-dev valgrind \
+TEST_PACKAGES := $(RUN_PACKAGES) libbenchmark-dev clang clang-format libclang-rt-14-dev valgrind \
                  libhamlib-utils flrig xvfb desktop-file-utils appstream lintian dpkg-dev man-db
 DEBIAN_PACKAGES ?= $(RUN_PACKAGES)
 SHELL := /bin/bash
 SUDO := $(if $(filter 0,$(shell id -u)),,sudo)
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps test-deps configure build run demo test test-plain test-asan test-install fuzz fuzz-smoke \
+.PHONY: all deps test-deps configure build run demo test format-check test-plain test-asan test-install fuzz fuzz-smoke \
         soak memcheck bench install package windows windows-package windows-test clean
 
 all: build
@@ -54,8 +54,16 @@ demo: build
 	echo "Zarvotel connects and starts by itself. Close its window, or press Ctrl+C, to stop both."; \
 	./build/dev/app/zarvotel --rig $(RIG) --port $$port --connect --start --reconnect 2
 
-# A short fuzzing run and the install checks first, so that the last lines are CTest's summary.
-test: test-deps fuzz-smoke test-install test-plain test-asan
+# The layout check, a short fuzzing run and the install checks first, so that the last lines
+# are CTest's summary.
+test: test-deps format-check fuzz-smoke test-install test-plain test-asan
+
+# Every source file as .clang-format lays it out, and no line beyond 100 columns.
+format-check: test-deps
+	@files=$$(git ls-files '*.cpp' '*.h'); \
+	clang-format --dry-run --Werror $$files && \
+	! awk 'length > 100 { print FILENAME ":" FNR ": longer than 100 columns"; bad = 1 } \
+	       END { exit !bad }' $$files
 
 fuzz-smoke:
 	$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=30

@@ -13,13 +13,13 @@ namespace {
 struct Parser
 {
     QCommandLineParser parser;
-    const QCommandLineOption rig{QStringLiteral("rig"),
-                                 QStringLiteral("The rig-control program's protocol: %1; "
-                                                "the default is %2.")
-                                     .arg(Rig::protocolOptions(true),
-                                          Rig::protocolOption(Rig::Protocol::HrdText)),
-                                 QStringLiteral("protocol"),
-                                 Rig::protocolOption(Rig::Protocol::HrdText)};
+    const QCommandLineOption rig{
+        QStringLiteral("rig"),
+        QStringLiteral("The rig-control program's protocol: %1; "
+                       "the default is %2.")
+            .arg(Rig::protocolOptions(true), Rig::protocolOption(Rig::Protocol::HrdText)),
+        QStringLiteral("protocol"),
+        Rig::protocolOption(Rig::Protocol::HrdText)};
     const QCommandLineOption period{QStringLiteral("period"),
                                     QStringLiteral("Period starts as S seconds."),
                                     QStringLiteral("S")};

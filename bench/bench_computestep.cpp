@@ -21,9 +21,9 @@ void ComputeStepOverADay(benchmark::State &state)
         }
     }
     state.SetItemsProcessed(state.iterations() * TicksPerDay);
-    state.counters["ns_per_call"] = benchmark::Counter(double(state.iterations()) * TicksPerDay,
-                                                       benchmark::Counter::kIsRate
-                                                           | benchmark::Counter::kInvert);
+    state.counters["ns_per_call"]
+        = benchmark::Counter(double(state.iterations()) * TicksPerDay,
+                             benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(ComputeStepOverADay)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 

@@ -39,7 +39,8 @@ int main(int argc, char *argv[])
         text3.setText(number);
         text5.setText(number);
         const QTime now = QTime::currentTime();
-        text1.setText(QStringLiteral("%1:%2:%3").arg(now.hour()).arg(now.minute()).arg(now.second()));
+        text1.setText(
+            QStringLiteral("%1:%2:%3").arg(now.hour()).arg(now.minute()).arg(now.second()));
         socket.write("set frequency-hz 21900000\r\n");
     });
     timer.start();

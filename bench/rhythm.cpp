@@ -39,7 +39,8 @@ double cpuSecondsOf(qint64 pid)
     const QByteArray text = stat.readAll();
     const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
     // utime and stime are fields 14 and 15 of the whole line, 12 and 13 after the name.
-    return (fields.value(11).toDouble() + fields.value(12).toDouble()) / double(sysconf(_SC_CLK_TCK));
+    return (fields.value(11).toDouble() + fields.value(12).toDouble())
+           / double(sysconf(_SC_CLK_TCK));
 }
 
 qint64 peakRssOf(qint64 pid)
@@ -152,7 +153,8 @@ QList<double> deviations(const QList<double> &intervals)
 void row(const char *name, double floorValue, double ours, const char *unit, const char *target)
 {
     const double ratio = floorValue > 0 ? ours / floorValue : 0;
-    std::printf("%-28s %12.3f %12.3f %8.2f  %-4s %s\n", name, floorValue, ours, ratio, unit, target);
+    std::printf(
+        "%-28s %12.3f %12.3f %8.2f  %-4s %s\n", name, floorValue, ours, ratio, unit, target);
 }
 
 } // namespace
@@ -179,8 +181,11 @@ int main(int argc, char *argv[])
         }
     }
     for (int round = 0; round < rounds; ++round) {
-        std::fprintf(stderr, "round %d of %d: floor, then Zarvotel, %d s each\n", round + 1,
-                     rounds, seconds / rounds);
+        std::fprintf(stderr,
+                     "round %d of %d: floor, then Zarvotel, %d s each\n",
+                     round + 1,
+                     rounds,
+                     seconds / rounds);
         if (!runOnce(floorProgram, seconds / rounds, floorFigures)
             || !runOnce(ourProgram, seconds / rounds, ours)) {
             std::fprintf(stderr, "rhythm: a program did not start, show or connect\n");
@@ -188,23 +193,50 @@ int main(int argc, char *argv[])
         }
     }
 
-    const auto perMinute = [](const Figures &f) { return f.cpuSeconds / f.runSeconds * 60; };
-    const auto median = [](const Figures &f) { return percentile(f.startupMs, 0.5); };
+    const auto perMinute = [](const Figures &f) {
+        return f.cpuSeconds / f.runSeconds * 60;
+    };
+    const auto median = [](const Figures &f) {
+        return percentile(f.startupMs, 0.5);
+    };
     const double floorP99 = percentile(deviations(floorFigures.intervalsMs), 0.99);
     const double ourP99 = percentile(deviations(ours.intervalsMs), 0.99);
 
     std::printf("%-28s %12s %12s %8s\n", "figure", "floor", "zarvotel", "ratio");
-    row("median interval", percentile(floorFigures.intervalsMs, 0.5), percentile(ours.intervalsMs, 0.5), "ms", "");
-    row("p99 deviation from 100 ms", floorP99, ourP99, "ms", "target: within 1.5x floor and under 2 ms");
-    row("max deviation from 100 ms", percentile(deviations(floorFigures.intervalsMs), 1.0),
-        percentile(deviations(ours.intervalsMs), 1.0), "ms", "");
+    row("median interval",
+        percentile(floorFigures.intervalsMs, 0.5),
+        percentile(ours.intervalsMs, 0.5),
+        "ms",
+        "");
+    row("p99 deviation from 100 ms",
+        floorP99,
+        ourP99,
+        "ms",
+        "target: within 1.5x floor and under 2 ms");
+    row("max deviation from 100 ms",
+        percentile(deviations(floorFigures.intervalsMs), 1.0),
+        percentile(deviations(ours.intervalsMs), 1.0),
+        "ms",
+        "");
     row("lines received", double(floorFigures.lines), double(ours.lines), "", "");
     row("lines missing", double(floorFigures.missing), double(ours.missing), "", "target: 0");
     row("lines extra", double(floorFigures.extra), double(ours.extra), "", "target: 0");
     row("drift over the run", floorFigures.driftMs / rounds, ours.driftMs / rounds, "ms", "");
-    row("CPU per minute running", perMinute(floorFigures), perMinute(ours), "s", "target: within 2x");
-    row("peak RSS", double(floorFigures.peakRssKiB), double(ours.peakRssKiB), "KiB", "target: within 1.25x");
-    row("start to window shown, median", median(floorFigures), median(ours), "ms", "target: within 1.25x");
+    row("CPU per minute running",
+        perMinute(floorFigures),
+        perMinute(ours),
+        "s",
+        "target: within 2x");
+    row("peak RSS",
+        double(floorFigures.peakRssKiB),
+        double(ours.peakRssKiB),
+        "KiB",
+        "target: within 1.25x");
+    row("start to window shown, median",
+        median(floorFigures),
+        median(ours),
+        "ms",
+        "target: within 1.25x");
 
     QStringList missed;
     if (!(ourP99 <= 1.5 * floorP99 && ourP99 < 2.0))
@@ -218,6 +250,8 @@ int main(int argc, char *argv[])
     if (median(ours) > 1.25 * median(floorFigures))
         missed << QStringLiteral("start-up");
     std::printf("targets %s\n",
-                missed.isEmpty() ? "met" : qPrintable(QStringLiteral("missed: ") + missed.join(QStringLiteral(", "))));
+                missed.isEmpty()
+                    ? "met"
+                    : qPrintable(QStringLiteral("missed: ") + missed.join(QStringLiteral(", "))));
     return 0;
 }

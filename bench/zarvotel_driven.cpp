@@ -18,7 +18,8 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
 
-    const auto protocol = Rig::protocolFromOption(QString::fromLatin1(argc > 2 ? argv[2] : "hrd-text"));
+    const auto protocol
+        = Rig::protocolFromOption(QString::fromLatin1(argc > 2 ? argv[2] : "hrd-text"));
     Window::LaunchOptions options;
     options.protocol = protocol.value_or(Rig::Protocol::HrdText);
     Window::Main window({}, App::systemClockSources(), options);

@@ -25,9 +25,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     const QByteArray texts(reinterpret_cast<const char *>(data + 7), qsizetype(size - 7));
     const qsizetype split = texts.indexOf('\n');
-    const Tracking::StepInputs inputs{QString::fromUtf8(texts.left(split < 0 ? texts.size() : split)),
-                                      QString::fromUtf8(split < 0 ? QByteArray() : texts.mid(split + 1)),
-                                      offsetUnits};
+    const Tracking::StepInputs inputs{
+        QString::fromUtf8(texts.left(split < 0 ? texts.size() : split)),
+        QString::fromUtf8(split < 0 ? QByteArray() : texts.mid(split + 1)),
+        offsetUnits};
 
     const Tracking::StepOutcome outcome = Tracking::ComputeStep(dayTime, inputs, locale);
     if (const auto *failure = std::get_if<Tracking::StepFailure>(&outcome)) {

@@ -37,8 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (program.awaitsAnswers)
             awaiting << &program;
     }
-    const auto conversation = awaiting[data[0] % awaiting.size()]->newConversation(
-        QStringLiteral("::1"), 12345);
+    const auto conversation
+        = awaiting[data[0] % awaiting.size()]->newConversation(QStringLiteral("::1"), 12345);
     conversation->opening();
     QByteArray stream = bytes.mid(1);
     for (;;) {

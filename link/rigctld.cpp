@@ -82,7 +82,8 @@ public:
             if (code == 0)
                 return Reply{true, raw, {}};
             const QString caption = QStringLiteral("rigctld did not tune: ") + raw;
-            return Reply{false, caption, caption + QStringLiteral(" (%1)").arg(hamlibErrorText(code))};
+            return Reply{
+                false, caption, caption + QStringLiteral(" (%1)").arg(hamlibErrorText(code))};
         }
     }
 

@@ -117,8 +117,9 @@ void RigLink::takeAnswers()
         if (std::holds_alternative<Incomplete>(answer))
             return;
         if (std::holds_alternative<Malformed>(answer)) {
-            m_controls.setIndicatorToolTip(QStringLiteral("%1 sent something that is not an answer.")
-                                               .arg(programName(protocol())));
+            m_controls.setIndicatorToolTip(
+                QStringLiteral("%1 sent something that is not an answer.")
+                    .arg(programName(protocol())));
             return sendFailed();
         }
         m_replyTimer.stop();

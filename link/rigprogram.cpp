@@ -17,12 +17,36 @@ namespace {
 
 // In the order of the enum.
 const std::array<RigProgram, 4> Programs{{
-    {Protocol::HrdText, "hrd-text", "HamRadioDeluxe", "HamRadioDeluxe's text lines", 7809, false,
-     Framing::Lines, [](const QString &, quint16) { return newHrdTextConversation(); }},
-    {Protocol::Hrd, "hrd", "HamRadioDeluxe", "HamRadioDeluxe 5 and later", 7809, true,
-     Framing::Frames, [](const QString &, quint16) { return newHrdConversation(); }},
-    {Protocol::Rigctld, "rigctld", "rigctld", "Hamlib", 4532, true, Framing::Lines,
-     [](const QString &, quint16) { return newRigctldConversation(); }},
+    {Protocol::HrdText,
+     "hrd-text",
+     "HamRadioDeluxe",
+     "HamRadioDeluxe's text lines",
+     7809,
+     false,
+     Framing::Lines,
+     [](const QString &, quint16) {
+         return newHrdTextConversation();
+     }},
+    {Protocol::Hrd,
+     "hrd",
+     "HamRadioDeluxe",
+     "HamRadioDeluxe 5 and later",
+     7809,
+     true,
+     Framing::Frames,
+     [](const QString &, quint16) {
+         return newHrdConversation();
+     }},
+    {Protocol::Rigctld,
+     "rigctld",
+     "rigctld",
+     "Hamlib",
+     4532,
+     true,
+     Framing::Lines,
+     [](const QString &, quint16) {
+         return newRigctldConversation();
+     }},
     {Protocol::Flrig, "flrig", "flrig", "", 12345, true, Framing::Http, &newFlrigConversation},
 }};
 

@@ -48,7 +48,8 @@ public:
     {}
     WindowUnderTest(const Window::LaunchOptions &options,
                     Tracking::Clock clock,
-                    std::unique_ptr<FakeClockSources> sources = std::make_unique<FakeClockSources>())
+                    std::unique_ptr<FakeClockSources> sources
+                    = std::make_unique<FakeClockSources>())
         : Main(std::move(clock), std::move(sources), options)
     {}
 

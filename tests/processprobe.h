@@ -9,7 +9,9 @@
 // What this process holds: open file descriptors and resident memory.
 inline int openFileDescriptors()
 {
-    return int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::System).size());
+    return int(QDir(QStringLiteral("/proc/self/fd"))
+                   .entryList(QDir::NoDotAndDotDot | QDir::System)
+                   .size());
 }
 
 // Resident set size in KiB (VmRSS of /proc/self/status).

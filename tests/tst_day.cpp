@@ -72,7 +72,8 @@ void TestDay::wholeDay_data()
     }
     for (const char *period : {"300", "600", "900", "1200", "1800"}) {
         for (int slider : sliders)
-            QTest::addRow("period %s, offset %d", period, slider) << QString::fromLatin1(period) << slider;
+            QTest::addRow("period %s, offset %d", period, slider)
+                << QString::fromLatin1(period) << slider;
     }
 }
 
@@ -86,8 +87,10 @@ void TestDay::wholeDay()
     controls.slider = slider;
     QTime now(0, 0);
     QString sentStep;
-    TickCycle cycle(controls, [&] { return QDateTime(QDate(2026, 12, 7), now); },
-                    [&](qint32 hz) { sentStep = QString::number(hz); });
+    TickCycle cycle(
+        controls,
+        [&] { return QDateTime(QDate(2026, 12, 7), now); },
+        [&](qint32 hz) { sentStep = QString::number(hz); });
 
     const qint32 periodMs = period.toInt() * 1000;
     const qint32 chirpStartMs = 78'000;
@@ -104,16 +107,18 @@ void TestDay::wholeDay()
         cycle.onTimer1Tick();
         if (!wellFormedStep(sentStep) || sentStep != controls.last.stepText
             || !controls.problem.isEmpty())
-            QFAIL(qPrintable(QStringLiteral("%1: step \"%2\" %3").arg(now.toString(u"HH:mm:ss.zzz"), sentStep, controls.problem)));
+            QFAIL(qPrintable(QStringLiteral("%1: step \"%2\" %3")
+                                 .arg(now.toString(u"HH:mm:ss.zzz"), sentStep, controls.problem)));
         const StepResult &step = controls.last;
         if (!first) {
             // The period position runs on with the clock, across midnight too.
             if (step.periodPositionMs != (previous.periodPositionMs + 100 * stride) % periodMs)
-                QFAIL(qPrintable(QStringLiteral("position jumps at %1").arg(now.toString(u"HH:mm:ss.zzz"))));
+                QFAIL(qPrintable(
+                    QStringLiteral("position jumps at %1").arg(now.toString(u"HH:mm:ss.zzz"))));
             // Within a chirp the frequency only rises; it falls only to 2 MHz, past 30 MHz or
             // when the next chirp starts.
-            const bool newChirp = step.periodPositionMs >= chirpStartMs
-                                  && previous.periodPositionMs < chirpStartMs;
+            const bool newChirp
+                = step.periodPositionMs >= chirpStartMs && previous.periodPositionMs < chirpStartMs;
             if (step.sweepHz < previous.sweepHz
                 && !(step.sweepHz == 2'000'000
                      && (newChirp || previous.sweepHz > 30'000'000 - riseHz)))

@@ -295,8 +295,8 @@ void TestEndToEnd::reconnectsWhenTheProgramComesBack()
     QCOMPARE(window.indicatorColour(), Red);
     QVERIFY(window.isTimer1Enabled());
     // Attempts on the closed port are refused and tried again; the window keeps waiting.
-    QTRY_COMPARE_WITH_TIMEOUT(window.controls().hrdstatus->toolTip(),
-                              QStringLiteral("Connection refused"), 3000);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        window.controls().hrdstatus->toolTip(), QStringLiteral("Connection refused"), 3000);
     QCOMPARE(window.statusCaption(), waiting);
 
     // Back on its port: lines resume within SECONDS + 1 with no click.

@@ -215,14 +215,22 @@ void TestProtocols::hrdRadioIds_data()
     QTest::addColumn<QString>("radios");
     QTest::addColumn<QString>("current");
     QTest::addColumn<std::optional<quint32>>("id");
-    QTest::newRow("second of two") << "1:IC-7300,2:FT-991A" << "FT-991A" << std::optional<quint32>(2);
-    QTest::newRow("blanks around") << " 1 : IC-7300 , 12 : FT-991A " << " FT-991A" << std::optional<quint32>(12);
-    QTest::newRow("not listed") << "1:IC-7300" << "FT-991A" << std::optional<quint32>();
-    QTest::newRow("no radio") << "" << "" << std::optional<quint32>();
-    QTest::newRow("id not a number") << "x:IC-7300" << "IC-7300" << std::optional<quint32>();
-    QTest::newRow("negative id") << "-1:IC-7300" << "IC-7300" << std::optional<quint32>();
-    QTest::newRow("id beyond 32 bits") << "99999999999:IC-7300" << "IC-7300" << std::optional<quint32>();
-    QTest::newRow("words instead") << "Unknown command" << "Unknown command" << std::optional<quint32>();
+    QTest::newRow("second of two") << "1:IC-7300,2:FT-991A"
+                                   << "FT-991A" << std::optional<quint32>(2);
+    QTest::newRow("blanks around") << " 1 : IC-7300 , 12 : FT-991A "
+                                   << " FT-991A" << std::optional<quint32>(12);
+    QTest::newRow("not listed") << "1:IC-7300"
+                                << "FT-991A" << std::optional<quint32>();
+    QTest::newRow("no radio") << ""
+                              << "" << std::optional<quint32>();
+    QTest::newRow("id not a number") << "x:IC-7300"
+                                     << "IC-7300" << std::optional<quint32>();
+    QTest::newRow("negative id") << "-1:IC-7300"
+                                 << "IC-7300" << std::optional<quint32>();
+    QTest::newRow("id beyond 32 bits") << "99999999999:IC-7300"
+                                       << "IC-7300" << std::optional<quint32>();
+    QTest::newRow("words instead") << "Unknown command"
+                                   << "Unknown command" << std::optional<quint32>();
 }
 
 void TestProtocols::hrdRadioIds()
@@ -338,10 +346,10 @@ void TestProtocols::rigctldReplies_data()
                                     << "rigctld did not tune: RPRT 11 (function not available)";
     QTest::newRow("not powered on") << QByteArray("RPRT -20\n") << false
                                     << "rigctld did not tune: RPRT -20 (the rig is not powered on)";
-    QTest::newRow("access denied") << QByteArray("RPRT -22\n") << false
-                                   << "rigctld did not tune: RPRT -22 (access denied)";
-    QTest::newRow("beyond Hamlib's codes") << QByteArray("RPRT -23\n") << false
-                                           << "rigctld did not tune: RPRT -23 (error -23)";
+    QTest::newRow("access denied")
+        << QByteArray("RPRT -22\n") << false << "rigctld did not tune: RPRT -22 (access denied)";
+    QTest::newRow("beyond Hamlib's codes")
+        << QByteArray("RPRT -23\n") << false << "rigctld did not tune: RPRT -23 (error -23)";
     QTest::newRow("other lines passed over")
         << QByteArray("F: 2600000\nRPRT 0\n") << true << "RPRT 0";
     QTest::newRow("smallest 32-bit code")
@@ -373,8 +381,9 @@ void TestProtocols::flrigRequest()
 {
     QCOMPARE(httpHost(QStringLiteral("::1"), 12345), QByteArray("[::1]:12345"));
     QCOMPARE(httpHost(QStringLiteral("localhost"), 80), QByteArray("localhost:80"));
-    const QByteArray request = newConversation(Protocol::Flrig, QStringLiteral(" 127.0.0.1 "), 12345)
-                                   ->stepCommand(21'900'000);
+    const QByteArray request
+        = newConversation(Protocol::Flrig, QStringLiteral(" 127.0.0.1 "), 12345)
+              ->stepCommand(21'900'000);
     const qsizetype headerEnd = request.indexOf("\r\n\r\n");
     QVERIFY(headerEnd > 0);
     QList<QByteArray> lines = request.left(headerEnd + 2).split('\n');
@@ -408,15 +417,18 @@ void TestProtocols::flrigReplies_data()
                                       "<methodResponse><params><param><value><i4>1</i4></value></"
                                       "param></params></methodResponse>")
                               << true << "1";
-    QTest::newRow("0: not tuned")
-        << http("200 OK", "<methodResponse><params><param><value><i4>0</i4></value></param>"
-                          "</params></methodResponse>")
-        << false
-        << "flrig did not tune: no transceiver is online in flrig, or its XML-RPC control is turned off.";
+    QTest::newRow("0: not tuned") << http(
+        "200 OK",
+        "<methodResponse><params><param><value><i4>0</i4></value></param>"
+        "</params></methodResponse>")
+                                  << false
+                                  << "flrig did not tune: no transceiver is online in flrig, or "
+                                     "its XML-RPC control is turned off.";
     QTest::newRow("fault, entities decoded")
-        << http("200 OK", "<methodResponse><fault><value><struct><member><name>faultString</name>"
-                          "<value><string>no rig &amp; no &lt;port&gt;</string></value></member>"
-                          "</struct></value></fault></methodResponse>")
+        << http("200 OK",
+                "<methodResponse><fault><value><struct><member><name>faultString</name>"
+                "<value><string>no rig &amp; no &lt;port&gt;</string></value></member>"
+                "</struct></value></fault></methodResponse>")
         << false << "flrig did not tune: no rig & no <port>";
     QTest::newRow("not XML-RPC") << http("200 OK", "<html>hello</html>") << false
                                  << "flrig sent an answer that is not understood.";
@@ -457,16 +469,16 @@ void TestProtocols::xmlRpcResponses_data()
     QTest::newRow("int") << value("<int>0</int>") << "int 0";
     QTest::newRow("boolean") << value("<boolean>1</boolean>") << "boolean 1";
     QTest::newRow("double") << value("<double>14100000.0</double>") << "double 14100000.0";
-    QTest::newRow("string with entities") << value("<string>a &lt;b&gt; &amp; c</string>")
-                                          << "string a <b> & c";
+    QTest::newRow("string with entities")
+        << value("<string>a &lt;b&gt; &amp; c</string>") << "string a <b> & c";
     QTest::newRow("untyped is a string") << value("14100000") << "string 14100000";
     QTest::newRow("an array is not understood") << value("<array><data/></array>") << "malformed";
     QTest::newRow("no params") << QByteArray("<methodResponse></methodResponse>") << "malformed";
     QTest::newRow("not XML") << QByteArray("OK") << "malformed";
     QTest::newRow("cut short") << value("<i4>1</i4>").left(40) << "malformed";
-    QTest::newRow("fault without words")
-        << QByteArray("<methodResponse><fault><value><struct></struct></value></fault></methodResponse>")
-        << "malformed";
+    QTest::newRow("fault without words") << QByteArray(
+        "<methodResponse><fault><value><struct></struct></value></fault></methodResponse>")
+                                         << "malformed";
 }
 
 void TestProtocols::xmlRpcResponses()
@@ -515,8 +527,16 @@ void TestProtocols::conversation_data()
         << true << 0;
     QTest::newRow("sends only when the step changes, and again after connecting")
         << Protocol::Rigctld << B::Answer << QByteArray() << QString()
-        << QStringList{"step 21900000", "taken 2", "replied", "step 21900000", "step 21900000",
-                       "step 22000000", "taken 3", "replied", "step 22000000", "reconnect",
+        << QStringList{"step 21900000",
+                       "taken 2",
+                       "replied",
+                       "step 21900000",
+                       "step 21900000",
+                       "step 22000000",
+                       "taken 3",
+                       "replied",
+                       "step 22000000",
+                       "reconnect",
                        "taken 5"}
         << QStringList{chk, "F 21900000", "F 22000000", chk, "F 22000000"} << reply + "RPRT 0"
         << true << 0;
@@ -526,8 +546,14 @@ void TestProtocols::conversation_data()
         << reply + "RPRT 0" << true << 0;
     QTest::newRow("one at a time, the newest step winning")
         << Protocol::Rigctld << B::Answer << QByteArray() << QString()
-        << QStringList{"hold", "step 2000000", "taken 2", "step 2100000", "step 2200000",
-                       "step 2300000", "release", "taken 3"}
+        << QStringList{"hold",
+                       "step 2000000",
+                       "taken 2",
+                       "step 2100000",
+                       "step 2200000",
+                       "step 2300000",
+                       "release",
+                       "taken 3"}
         << QStringList{chk, "F 2000000", "F 2300000"} << reply + "RPRT 0" << true << 0;
     QTest::newRow("a refusal is shown and the link stays")
         << Protocol::Rigctld << B::Refuse << QByteArray() << QString()
@@ -542,16 +568,18 @@ void TestProtocols::conversation_data()
     const QStringList set141{QStringLiteral("rig.set_frequency 14100000")};
     QTest::newRow("flrig answers 1") << Protocol::Flrig << B::Answer << QByteArray() << QString()
                                      << step141 << set141 << reply + "1" << true << 0;
-    QTest::newRow("flrig answers 0")
-        << Protocol::Flrig << B::Answer << QByteArray("<i4>0</i4>") << QString() << step141 << set141
-        << "flrig did not tune: no transceiver is online in flrig, or its XML-RPC control is turned off."
-        << true << 0;
+    QTest::newRow("flrig answers 0") << Protocol::Flrig << B::Answer << QByteArray("<i4>0</i4>")
+                                     << QString() << step141 << set141
+                                     << "flrig did not tune: no transceiver is online in flrig, or "
+                                        "its XML-RPC control is turned off."
+                                     << true << 0;
     QTest::newRow("flrig answers a fault")
         << Protocol::Flrig << B::Refuse << QByteArray() << QString() << step141 << set141
         << "flrig did not tune: radio not connected" << true << 0;
     QTest::newRow("flrig silent") << Protocol::Flrig << B::Silent << QByteArray() << QString()
                                   << step141 << set141
-                                  << "Ready to connect, flrig needs to be running." << false << 1950;
+                                  << "Ready to connect, flrig needs to be running." << false
+                                  << 1950;
     QTest::newRow("flrig keeps the connection open")
         << Protocol::Flrig << B::Answer << QByteArray() << QString()
         << QStringList{"step 14100000", "taken 1", "replied", "step 14200000", "taken 2"}
@@ -560,8 +588,8 @@ void TestProtocols::conversation_data()
     QTest::newRow("plain text lines go out at every tick")
         << Protocol::HrdText << B::Silent << QByteArray() << QString()
         << QStringList{"step 21900000", "step 21900000", "step 21900000", "taken 3", "send OK\r\n"}
-        << QStringList(3, QStringLiteral("set frequency-hz 21900000")) << reply + "OK\r\n" << true
-        << 0;
+        << QStringList(3, QStringLiteral("set frequency-hz 21900000")) << reply + "OK\r\n"
+        << true << 0;
 }
 
 void TestProtocols::conversation()
@@ -626,10 +654,15 @@ void TestProtocols::newestStepAfterAnOutage_data()
                              << QStringList{chk, "F 7000000", chk, "F 8000000"};
     QTest::newRow("flrig") << Protocol::Flrig
                            << QStringList{"rig.set_frequency 7000000", "rig.set_frequency 8000000"};
-    QTest::newRow("HamRadioDeluxe 5")
-        << Protocol::Hrd
-        << QStringList{"get context", "get radios", "get radio", "[2] set frequency-hz 7000000",
-                       "get context", "get radios", "get radio", "[2] set frequency-hz 8000000"};
+    QTest::newRow("HamRadioDeluxe 5") << Protocol::Hrd
+                                      << QStringList{"get context",
+                                                     "get radios",
+                                                     "get radio",
+                                                     "[2] set frequency-hz 7000000",
+                                                     "get context",
+                                                     "get radios",
+                                                     "get radio",
+                                                     "[2] set frequency-hz 8000000"};
 }
 
 void TestProtocols::newestStepAfterAnOutage()
@@ -662,7 +695,8 @@ void TestProtocols::realRigctldTunesTheDummyRadio_data()
     QTest::addColumn<QStringList>("options");
     QTest::addColumn<QByteArray>("question");
     QTest::newRow("plain") << QStringList() << QByteArray("f\n");
-    QTest::newRow("VFO mode (-o)") << QStringList{QStringLiteral("-o")} << QByteArray("f currVFO\n");
+    QTest::newRow("VFO mode (-o)")
+        << QStringList{QStringLiteral("-o")} << QByteArray("f currVFO\n");
 }
 
 void TestProtocols::realRigctldTunesTheDummyRadio()
@@ -697,10 +731,14 @@ namespace {
 // An X server of its own for a program that needs one; its display number, or -1.
 int startXvfb(QProcess &xvfb)
 {
-    xvfb.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"),
-                                        QStringLiteral("-screen"), QStringLiteral("0"),
-                                        QStringLiteral("800x600x24"), QStringLiteral("-nolisten"),
-                                        QStringLiteral("tcp")});
+    xvfb.start(QStringLiteral("Xvfb"),
+               {QStringLiteral("-displayfd"),
+                QStringLiteral("1"),
+                QStringLiteral("-screen"),
+                QStringLiteral("0"),
+                QStringLiteral("800x600x24"),
+                QStringLiteral("-nolisten"),
+                QStringLiteral("tcp")});
     if (!xvfb.waitForStarted(5000) || !xvfb.waitForReadyRead(10'000))
         return -1;
     bool ok = false;
@@ -713,8 +751,8 @@ QByteArray askFlrig(quint16 port, const QByteArray &method)
 {
     QTcpSocket socket;
     socket.connectToHost(QStringLiteral("127.0.0.1"), port);
-    const QByteArray body = "<?xml version=\"1.0\"?><methodCall><methodName>" + method
-                            + "</methodName></methodCall>";
+    const QByteArray body
+        = "<?xml version=\"1.0\"?><methodCall><methodName>" + method + "</methodName></methodCall>";
     socket.write("POST /RPC2 HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: text/xml\r\n"
                  "Content-Length: "
                  + QByteArray::number(body.size()) + "\r\n\r\n" + body);
@@ -764,10 +802,12 @@ void TestProtocols::realFlrigTunes()
         QFile prefs(config.filePath(QStringLiteral("NONE.prefs")));
         QVERIFY(prefs.open(QIODevice::WriteOnly));
         prefs.write("; FLTK preferences file format 1.0\n; vendor: w1hkj.com\n; application: NONE\n"
-                    "\n[.]\n\nversion:" + flrigVersion + "\nxmlport:" + QByteArray::number(candidate) + "\n");
+                    "\n[.]\n\nversion:"
+                    + flrigVersion + "\nxmlport:" + QByteArray::number(candidate) + "\n");
         prefs.close();
-        flrig.start(QStringLiteral("flrig"), {QStringLiteral("--test"), QStringLiteral("--config-dir"),
-                                              config.path() + u'/'});
+        flrig.start(
+            QStringLiteral("flrig"),
+            {QStringLiteral("--test"), QStringLiteral("--config-dir"), config.path() + u'/'});
         QVERIFY2(flrig.waitForStarted(5000), "flrig (Debian's flrig) did not start");
         if (QTest::qWaitFor([&] { return !askFlrig(candidate, "rig.get_xcvr").isEmpty(); }, 15'000))
             port = candidate;
@@ -846,7 +886,8 @@ void TestProtocols::commandLine()
     QVERIFY(run({QStringLiteral("--rig"), QStringLiteral("bogus")}));
     QCOMPARE(zarvotel.exitCode(), 2);
     QCOMPARE(zarvotel.readAllStandardError(),
-             QByteArray("zarvotel: unknown protocol \"bogus\" for --rig; use hrd-text, hrd, rigctld or flrig\n"));
+             QByteArray("zarvotel: unknown protocol \"bogus\" for --rig; use hrd-text, hrd, "
+                        "rigctld or flrig\n"));
 
     QVERIFY(run({QStringLiteral("--version")}));
     QCOMPARE(zarvotel.exitCode(), 0);
@@ -855,9 +896,17 @@ void TestProtocols::commandLine()
     QVERIFY(run({QStringLiteral("--help")}));
     QCOMPARE(zarvotel.exitCode(), 0);
     const QByteArray help = zarvotel.readAllStandardOutput();
-    for (const char *option : {"--rig <protocol>", "--period <S>", "--chirptime <S>", "--offset <UNITS>",
-                               "--host <HOST>", "--port <PORT>", "--connect", "--start",
-                               "--reconnect <SECONDS>", "--utc", "--check-clock"})
+    for (const char *option : {"--rig <protocol>",
+                               "--period <S>",
+                               "--chirptime <S>",
+                               "--offset <UNITS>",
+                               "--host <HOST>",
+                               "--port <PORT>",
+                               "--connect",
+                               "--start",
+                               "--reconnect <SECONDS>",
+                               "--utc",
+                               "--check-clock"})
         QVERIFY2(help.contains(option), option);
 
     // This machine's own clock: one of the three lines, and the exit status that goes with

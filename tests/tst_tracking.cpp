@@ -41,7 +41,8 @@ struct FakeControls : TrackingControls
     QString chirptimeText() const override { return chirptime; }
     void showStep(const StepResult &step) override
     {
-        log << QStringLiteral("Text3 ") + step.chirpPositionText << QStringLiteral("Text5 ") + step.periodPositionText
+        log << QStringLiteral("Text3 ") + step.chirpPositionText
+            << QStringLiteral("Text5 ") + step.periodPositionText
             << QStringLiteral("text2 ") + step.frequencyText;
     }
     void showProblem(const QString &text) override { log << QStringLiteral("status ") + text; }
@@ -140,75 +141,141 @@ void TestTracking::computeStep_data()
     QTest::addColumn<QString>("text5");
     QTest::addColumn<QString>("text2");
 
-    QTest::newRow("12:34:56.789") << 45'297'389 << "300" << "78" << 0 << 297'389 << 219'389
-                                  << 21'938'900 << "21900000" << "219.4" << "297.4"
+    QTest::newRow("12:34:56.789") << 45'297'389 << "300"
+                                  << "78" << 0 << 297'389 << 219'389 << 21'938'900 << "21900000"
+                                  << "219.4"
+                                  << "297.4"
                                   << "21.94 MHz";
     QTest::newRow("before the chirp: previous period's sweep")
-        << 30'600 << "300" << "78" << 0 << 30'600 << 252'600 << 25'260'000 << "25200000"
-        << "252.6" << "30.6" << "25.26 MHz";
+        << 30'600 << "300"
+        << "78" << 0 << 30'600 << 252'600 << 25'260'000 << "25200000"
+        << "252.6"
+        << "30.6"
+        << "25.26 MHz";
     QTest::newRow("offset -10 at the chirp's start")
-        << 79'000 << "300" << "78" << -10 << 79'000 << 0 << 2'000'000 << "2000000" << "0.0"
-        << "79.0" << "2.00 MHz";
+        << 79'000 << "300"
+        << "78" << -10 << 79'000 << 0 << 2'000'000 << "2000000"
+        << "0.0"
+        << "79.0"
+        << "2.00 MHz";
     QTest::newRow("past 30 MHz waits at 2 MHz")
-        << 428'000 << "600" << "78" << 0 << 428'000 << 350'000 << 2'000'000 << "2000000"
-        << "350.0" << "428.0" << "2.00 MHz";
+        << 428'000 << "600"
+        << "78" << 0 << 428'000 << 350'000 << 2'000'000 << "2000000"
+        << "350.0"
+        << "428.0"
+        << "2.00 MHz";
     QTest::newRow("chirp start equals period position")
-        << 78'000 << "300" << "78" << 0 << 78'000 << 0 << 2'000'000 << "2000000" << "0.0"
-        << "78.0" << "2.00 MHz";
+        << 78'000 << "300"
+        << "78" << 0 << 78'000 << 0 << 2'000'000 << "2000000"
+        << "0.0"
+        << "78.0"
+        << "2.00 MHz";
     QTest::newRow("negative offset at the chirp's start")
-        << 78'000 << "300" << "78" << -5 << 78'000 << -500 << 2'000'000 << "2000000" << "-0.5"
-        << "78.0" << "2.00 MHz";
-    QTest::newRow("exactly 30 MHz stays") << 378'000 << "600" << "78" << 0 << 378'000 << 300'000
-                                          << 30'000'000 << "30000000" << "300.0" << "378.0"
-                                          << "30.00 MHz";
-    QTest::newRow("30,000,100 Hz resets") << 378'001 << "600" << "78" << 0 << 378'001 << 300'001
-                                          << 2'000'000 << "2000000" << "300.0" << "378.0"
-                                          << "2.00 MHz";
+        << 78'000 << "300"
+        << "78" << -5 << 78'000 << -500 << 2'000'000 << "2000000"
+        << "-0.5"
+        << "78.0"
+        << "2.00 MHz";
+    QTest::newRow("exactly 30 MHz stays")
+        << 378'000 << "600"
+        << "78" << 0 << 378'000 << 300'000 << 30'000'000 << "30000000"
+        << "300.0"
+        << "378.0"
+        << "30.00 MHz";
+    QTest::newRow("30,000,100 Hz resets")
+        << 378'001 << "600"
+        << "78" << 0 << 378'001 << 300'001 << 2'000'000 << "2000000"
+        << "300.0"
+        << "378.0"
+        << "2.00 MHz";
     QTest::newRow("9,999,900 Hz steps to 9.9 MHz")
-        << 177'999 << "300" << "78" << 0 << 177'999 << 99'999 << 9'999'900 << "9900000"
-        << "100.0" << "178.0" << "10.00 MHz";
-    QTest::newRow("10 MHz") << 178'000 << "300" << "78" << 0 << 178'000 << 100'000 << 10'000'000
-                            << "10000000" << "100.0" << "178.0" << "10.00 MHz";
+        << 177'999 << "300"
+        << "78" << 0 << 177'999 << 99'999 << 9'999'900 << "9900000"
+        << "100.0"
+        << "178.0"
+        << "10.00 MHz";
+    QTest::newRow("10 MHz") << 178'000 << "300"
+                            << "78" << 0 << 178'000 << 100'000 << 10'000'000 << "10000000"
+                            << "100.0"
+                            << "178.0"
+                            << "10.00 MHz";
     QTest::newRow("fractional chirptime used unrounded")
-        << 78'400 << "300" << "78.5" << 0 << 78'400 << 299'900 << 29'990'000 << "29900000"
-        << "299.9" << "78.4" << "29.99 MHz";
+        << 78'400 << "300"
+        << "78.5" << 0 << 78'400 << 299'900 << 29'990'000 << "29900000"
+        << "299.9"
+        << "78.4"
+        << "29.99 MHz";
     QTest::newRow("last millisecond of the day")
-        << 86'400'599 << "300" << "78" << 0 << 599 << 222'599 << 22'259'900 << "22200000"
-        << "222.6" << "0.6" << "22.26 MHz";
+        << 86'400'599 << "300"
+        << "78" << 0 << 599 << 222'599 << 22'259'900 << "22200000"
+        << "222.6"
+        << "0.6"
+        << "22.26 MHz";
     QTest::newRow("first tick of the day")
-        << 600 << "300" << "78" << 0 << 600 << 222'600 << 22'260'000 << "22200000" << "222.6"
-        << "0.6" << "22.26 MHz";
+        << 600 << "300"
+        << "78" << 0 << 600 << 222'600 << 22'260'000 << "22200000"
+        << "222.6"
+        << "0.6"
+        << "22.26 MHz";
     // Rounding the period first would give 300001 + 30600 - 78000.4 = 252600.6 -> 252601.
     QTest::newRow("wrap re-reads the period unrounded")
-        << 30'600 << "300.0006" << "78.0004" << 0 << 30'600 << 252'600 << 25'260'000
-        << "25200000" << "252.6" << "30.6" << "25.26 MHz";
+        << 30'600 << "300.0006"
+        << "78.0004" << 0 << 30'600 << 252'600 << 25'260'000 << "25200000"
+        << "252.6"
+        << "30.6"
+        << "25.26 MHz";
     QTest::newRow("period 300000.5 ms rounds to even")
-        << 300'000 << "300.0005" << "0" << 0 << 0 << 0 << 2'000'000 << "2000000" << "0.0"
-        << "0.0" << "2.00 MHz";
+        << 300'000 << "300.0005"
+        << "0" << 0 << 0 << 0 << 2'000'000 << "2000000"
+        << "0.0"
+        << "0.0"
+        << "2.00 MHz";
     QTest::newRow("period 300001.5 ms rounds to even")
-        << 300'002 << "300.0015" << "0" << 0 << 0 << 0 << 2'000'000 << "2000000" << "0.0"
-        << "0.0" << "2.00 MHz";
-    QTest::newRow("wrap 1.5 ms rounds to 2") << 78'002 << "300" << "78.0005" << 0 << 78'002 << 2
-                                             << 2'000'000 << "2000000" << "0.0" << "78.0"
-                                             << "2.00 MHz";
-    QTest::newRow("wrap 2.5 ms rounds to 2") << 78'005 << "300" << "78.0025" << 0 << 78'005 << 2
-                                             << 2'000'000 << "2000000" << "0.0" << "78.0"
-                                             << "2.00 MHz";
-    QTest::newRow("250 ms shows as 0.3") << 78'250 << "300" << "78" << 0 << 78'250 << 250
-                                         << 2'000'000 << "2000000" << "0.3" << "78.3"
+        << 300'002 << "300.0015"
+        << "0" << 0 << 0 << 0 << 2'000'000 << "2000000"
+        << "0.0"
+        << "0.0"
+        << "2.00 MHz";
+    QTest::newRow("wrap 1.5 ms rounds to 2")
+        << 78'002 << "300"
+        << "78.0005" << 0 << 78'002 << 2 << 2'000'000 << "2000000"
+        << "0.0"
+        << "78.0"
+        << "2.00 MHz";
+    QTest::newRow("wrap 2.5 ms rounds to 2")
+        << 78'005 << "300"
+        << "78.0025" << 0 << 78'005 << 2 << 2'000'000 << "2000000"
+        << "0.0"
+        << "78.0"
+        << "2.00 MHz";
+    QTest::newRow("250 ms shows as 0.3") << 78'250 << "300"
+                                         << "78" << 0 << 78'250 << 250 << 2'000'000 << "2000000"
+                                         << "0.3"
+                                         << "78.3"
                                          << "2.00 MHz";
     QTest::newRow("-49 ms shows no minus sign")
-        << 78'051 << "300" << "78" << -1 << 78'051 << -49 << 2'000'000 << "2000000" << "0.0"
-        << "78.1" << "2.00 MHz";
+        << 78'051 << "300"
+        << "78" << -1 << 78'051 << -49 << 2'000'000 << "2000000"
+        << "0.0"
+        << "78.1"
+        << "2.00 MHz";
     QTest::newRow("blanks and a sign around the numbers")
-        << 45'297'389 << " 300 " << " +78 " << 0 << 297'389 << 219'389 << 21'938'900
-        << "21900000" << "219.4" << "297.4" << "21.94 MHz";
-    QTest::newRow("period 1800") << 45'297'389 << "1800" << "78" << 0 << 297'389 << 219'389
-                                 << 21'938'900 << "21900000" << "219.4" << "297.4"
+        << 45'297'389 << " 300 "
+        << " +78 " << 0 << 297'389 << 219'389 << 21'938'900 << "21900000"
+        << "219.4"
+        << "297.4"
+        << "21.94 MHz";
+    QTest::newRow("period 1800") << 45'297'389 << "1800"
+                                 << "78" << 0 << 297'389 << 219'389 << 21'938'900 << "21900000"
+                                 << "219.4"
+                                 << "297.4"
                                  << "21.94 MHz";
     QTest::newRow("largest sweep that fits 32 bits")
-        << 21'474'836 << "86400" << "0" << 0 << 21'474'836 << 21'474'836 << 2'000'000
-        << "2000000" << "21474.8" << "21474.8" << "2.00 MHz";
+        << 21'474'836 << "86400"
+        << "0" << 0 << 21'474'836 << 21'474'836 << 2'000'000 << "2000000"
+        << "21474.8"
+        << "21474.8"
+        << "2.00 MHz";
 }
 
 void TestTracking::computeStep()
@@ -234,7 +301,8 @@ void TestTracking::computeStep()
 void TestTracking::computeStepInCommaLocale()
 {
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
-    const StepOutcome outcome = ComputeStep(78'400, {QStringLiteral("300"), QStringLiteral("78,5"), 0});
+    const StepOutcome outcome
+        = ComputeStep(78'400, {QStringLiteral("300"), QStringLiteral("78,5"), 0});
     const auto *result = std::get_if<StepResult>(&outcome);
     QVERIFY(result);
     const StepResult &step = *result;
@@ -245,7 +313,8 @@ void TestTracking::computeStepInCommaLocale()
     QCOMPARE(step.frequencyText, QStringLiteral("29,99 MHz"));
 
     // "78.5" is no number with a decimal comma.
-    const StepOutcome dotted = ComputeStep(78'400, {QStringLiteral("300"), QStringLiteral("78.5"), 0});
+    const StepOutcome dotted
+        = ComputeStep(78'400, {QStringLiteral("300"), QStringLiteral("78.5"), 0});
     const auto *failure = std::get_if<StepFailure>(&dotted);
     QVERIFY(failure);
     QCOMPARE(*failure, (StepFailure{StepError::NotANumber, StepField::Chirptime}));
@@ -294,7 +363,8 @@ void TestTracking::numbersReadAsTheLocaleReadsThem_data()
         const QList<QByteArray> perLocale = QByteArray(expected).split(' ');
         for (int i = 0; i < 5; ++i) {
             QTest::addRow("%s %s", locales[i], qPrintable(text))
-                << QLocale(QString::fromLatin1(locales[i])) << text << QString::fromLatin1(perLocale.value(i));
+                << QLocale(QString::fromLatin1(locales[i])) << text
+                << QString::fromLatin1(perLocale.value(i));
         }
     }
 }
@@ -330,49 +400,60 @@ void TestTracking::failures_data()
     QTest::addColumn<StepField>("field");
 
     const qint32 noon = 43'200'600;
-    QTest::newRow("offset 32800 ms") << noon << "300" << "78" << 328 << StepError::IntegerOverflow
-                                     << StepField::Offset;
-    QTest::newRow("offset -32800 ms") << noon << "300" << "78" << -328
-                                      << StepError::IntegerOverflow << StepField::Offset;
-    QTest::newRow("period letters") << noon << "abc" << "78" << 0 << StepError::NotANumber
-                                    << StepField::Period;
-    QTest::newRow("period empty") << noon << "" << "78" << 0 << StepError::NotANumber
-                                  << StepField::Period;
-    QTest::newRow("period nan") << noon << "nan" << "78" << 0 << StepError::NotANumber
-                                << StepField::Period;
-    QTest::newRow("period inf") << noon << "inf" << "78" << 0 << StepError::NotANumber
-                                << StepField::Period;
-    QTest::newRow("period 1e400") << noon << "1e400" << "78" << 0 << StepError::FloatingPoint
-                                  << StepField::Period;
-    QTest::newRow("period beyond 32 bits") << noon << "2147484" << "78" << 0
-                                           << StepError::IntegerOverflow << StepField::Period;
-    QTest::newRow("period 0") << noon << "0" << "78" << 0 << StepError::DivisionByZero
-                              << StepField::Period;
-    QTest::newRow("period -0") << noon << "-0" << "78" << 0 << StepError::DivisionByZero
-                               << StepField::Period;
-    QTest::newRow("period rounds to 0") << noon << "0.0004" << "78" << 0
-                                        << StepError::DivisionByZero << StepField::Period;
-    QTest::newRow("period -0.0004 rounds to 0") << noon << "-0.0004" << "78" << 0
-                                                << StepError::DivisionByZero << StepField::Period;
-    QTest::newRow("period -300") << noon << "-300" << "78" << 0 << StepError::NotPositive
-                                 << StepField::Period;
+    QTest::newRow("offset 32800 ms")
+        << noon << "300"
+        << "78" << 328 << StepError::IntegerOverflow << StepField::Offset;
+    QTest::newRow("offset -32800 ms")
+        << noon << "300"
+        << "78" << -328 << StepError::IntegerOverflow << StepField::Offset;
+    QTest::newRow("period letters") << noon << "abc"
+                                    << "78" << 0 << StepError::NotANumber << StepField::Period;
+    QTest::newRow("period empty") << noon << ""
+                                  << "78" << 0 << StepError::NotANumber << StepField::Period;
+    QTest::newRow("period nan") << noon << "nan"
+                                << "78" << 0 << StepError::NotANumber << StepField::Period;
+    QTest::newRow("period inf") << noon << "inf"
+                                << "78" << 0 << StepError::NotANumber << StepField::Period;
+    QTest::newRow("period 1e400") << noon << "1e400"
+                                  << "78" << 0 << StepError::FloatingPoint << StepField::Period;
+    QTest::newRow("period beyond 32 bits")
+        << noon << "2147484"
+        << "78" << 0 << StepError::IntegerOverflow << StepField::Period;
+    QTest::newRow("period 0") << noon << "0"
+                              << "78" << 0 << StepError::DivisionByZero << StepField::Period;
+    QTest::newRow("period -0") << noon << "-0"
+                               << "78" << 0 << StepError::DivisionByZero << StepField::Period;
+    QTest::newRow("period rounds to 0")
+        << noon << "0.0004"
+        << "78" << 0 << StepError::DivisionByZero << StepField::Period;
+    QTest::newRow("period -0.0004 rounds to 0")
+        << noon << "-0.0004"
+        << "78" << 0 << StepError::DivisionByZero << StepField::Period;
+    QTest::newRow("period -300") << noon << "-300"
+                                 << "78" << 0 << StepError::NotPositive << StepField::Period;
     QTest::newRow("period -1 ms, smallest day time")
-        << std::numeric_limits<qint32>::min() << "-0.001" << "78" << 0 << StepError::NotPositive
-        << StepField::Period;
-    QTest::newRow("chirptime letters") << noon << "300" << "x78" << 0 << StepError::NotANumber
-                                       << StepField::Chirptime;
-    QTest::newRow("chirptime empty") << noon << "300" << "" << 0 << StepError::NotANumber
-                                     << StepField::Chirptime;
-    QTest::newRow("chirptime 1e400") << noon << "300" << "1e400" << 0 << StepError::FloatingPoint
-                                     << StepField::Chirptime;
-    QTest::newRow("chirptime x 1000 overflows") << noon << "300" << "1e306" << 0
-                                                << StepError::FloatingPoint << StepField::Chirptime;
-    QTest::newRow("wrap beyond 32 bits") << noon << "300" << "-3000000" << 0
-                                         << StepError::IntegerOverflow << StepField::Sweep;
+        << std::numeric_limits<qint32>::min() << "-0.001"
+        << "78" << 0 << StepError::NotPositive << StepField::Period;
+    QTest::newRow("chirptime letters")
+        << noon << "300"
+        << "x78" << 0 << StepError::NotANumber << StepField::Chirptime;
+    QTest::newRow("chirptime empty") << noon << "300"
+                                     << "" << 0 << StepError::NotANumber << StepField::Chirptime;
+    QTest::newRow("chirptime 1e400")
+        << noon << "300"
+        << "1e400" << 0 << StepError::FloatingPoint << StepField::Chirptime;
+    QTest::newRow("chirptime x 1000 overflows")
+        << noon << "300"
+        << "1e306" << 0 << StepError::FloatingPoint << StepField::Chirptime;
+    QTest::newRow("wrap beyond 32 bits")
+        << noon << "300"
+        << "-3000000" << 0 << StepError::IntegerOverflow << StepField::Sweep;
     QTest::newRow("chirp position + offset overflows")
-        << 600 << "300" << "-2147483.047" << 1 << StepError::IntegerOverflow << StepField::Sweep;
-    QTest::newRow("sweep x 100 overflows") << 21'474'837 << "86400" << "0" << 0
-                                           << StepError::IntegerOverflow << StepField::Sweep;
+        << 600 << "300"
+        << "-2147483.047" << 1 << StepError::IntegerOverflow << StepField::Sweep;
+    QTest::newRow("sweep x 100 overflows")
+        << 21'474'837 << "86400"
+        << "0" << 0 << StepError::IntegerOverflow << StepField::Sweep;
 }
 
 void TestTracking::failures()
@@ -396,22 +477,34 @@ void TestTracking::failureMessages_data()
     QTest::addColumn<QString>("chirptime");
     QTest::addColumn<QString>("message");
 
-    QTest::newRow("not a number") << "abc" << "78" << R"(Period "abc" is not a number.)";
-    QTest::newRow("chirptime out of range")
-        << "300" << "1e400" << R"(Chirptime "1e400" is out of range.)";
-    QTest::newRow("period zero") << "0" << "78" << R"(Period "0" is too short.)";
-    QTest::newRow("negative period") << "-300" << "78" << R"(Period "-300" must be more than 0 seconds.)";
-    QTest::newRow("long text is cut")
-        << QString(10'000, u'9') + u'x' << "78"
-        << R"(Period "999999999999999999999999…" is not a number.)";
+    QTest::newRow("not a number") << "abc"
+                                  << "78"
+                                  << R"(Period "abc" is not a number.)";
+    QTest::newRow("chirptime out of range") << "300"
+                                            << "1e400"
+                                            << R"(Chirptime "1e400" is out of range.)";
+    QTest::newRow("period zero") << "0"
+                                 << "78"
+                                 << R"(Period "0" is too short.)";
+    QTest::newRow("negative period") << "-300"
+                                     << "78"
+                                     << R"(Period "-300" must be more than 0 seconds.)";
+    QTest::newRow("long text is cut") << QString(10'000, u'9') + u'x' << "78"
+                                      << R"(Period "999999999999999999999999…" is not a number.)";
     QTest::newRow("control characters shown as marks")
-        << QStringLiteral("3\u00000\t0") << "78" << "Period \"3\uFFFD0\uFFFD0\" is not a number.";
+        << QStringLiteral("3\u00000\t0") << "78"
+        << "Period \"3\uFFFD0\uFFFD0\" is not a number.";
     QTest::newRow("a printable character outside the basic plane stays")
-        << QStringLiteral("\U0001F4FB") << "78" << "Period \"\U0001F4FB\" is not a number.";
+        << QStringLiteral("\U0001F4FB") << "78"
+        << "Period \"\U0001F4FB\" is not a number.";
     QTest::newRow("a comma where the locale writes a point")
-        << "300" << "78,5" << R"(Chirptime "78,5" is not a number; use "." for decimals.)";
-    QTest::newRow("sweep out of range") << "86400" << "-1e7"
-                                        << R"(Period "86400" and chirptime "-1e7" put the sweep out of range.)";
+        << "300"
+        << "78,5"
+        << R"(Chirptime "78,5" is not a number; use "." for decimals.)";
+    QTest::newRow("sweep out of range")
+        << "86400"
+        << "-1e7"
+        << R"(Period "86400" and chirptime "-1e7" put the sweep out of range.)";
 }
 
 void TestTracking::failureMessages()
@@ -458,8 +551,12 @@ void TestTracking::startRefusedForUnusableSettings_data()
     QTest::addColumn<QString>("message");
 
     // Every failure refuses alike; failureMessages has the texts.
-    QTest::newRow("period") << "abc" << "78" << R"(Period "abc" is not a number.)";
-    QTest::newRow("chirptime") << "300" << "" << R"(Chirptime "" is not a number.)";
+    QTest::newRow("period") << "abc"
+                            << "78"
+                            << R"(Period "abc" is not a number.)";
+    QTest::newRow("chirptime") << "300"
+                               << ""
+                               << R"(Chirptime "" is not a number.)";
 }
 
 void TestTracking::startRefusedForUnusableSettings()
@@ -472,7 +569,8 @@ void TestTracking::startRefusedForUnusableSettings()
     controls.period = period;
     controls.chirptime = chirptime;
     int sends = 0;
-    TickCycle cycle(controls, [] { return localAt(12, 0, 0, 0); }, [&](qint32) { ++sends; });
+    TickCycle cycle(
+        controls, [] { return localAt(12, 0, 0, 0); }, [&](qint32) { ++sends; });
 
     cycle.onCommand1Click();
     QCOMPARE(controls.caption, QStringLiteral("Start"));
@@ -497,9 +595,10 @@ void TestTracking::tickSkipsWhileTheSweepOverflows()
     controls.chirptime = QStringLiteral("0");
     QDateTime now = localAt(6, 0, 0, 0);
     QList<qint32> sent;
-    TickCycle cycle(controls, [&] { return now; }, [&](qint32 hz) { sent << hz; });
-    const QString problem =
-        QStringLiteral(R"(status Period "86400" and chirptime "0" put the sweep out of range.)");
+    TickCycle cycle(
+        controls, [&] { return now; }, [&](qint32 hz) { sent << hz; });
+    const QString problem
+        = QStringLiteral(R"(status Period "86400" and chirptime "0" put the sweep out of range.)");
 
     cycle.onCommand1Click();
     QVERIFY(!controls.timerEnabled);
@@ -521,9 +620,10 @@ void TestTracking::tickSkipsWhileTheSweepOverflows()
 void TestTracking::tickShowsThenSends()
 {
     FakeControls controls;
-    TickCycle cycle(controls, [] { return localAt(12, 34, 56, 789); }, [&](qint32 hz) {
-        controls.log << QStringLiteral("send %1").arg(hz);
-    });
+    TickCycle cycle(
+        controls,
+        [] { return localAt(12, 34, 56, 789); },
+        [&](qint32 hz) { controls.log << QStringLiteral("send %1").arg(hz); });
     cycle.onCommand1Click();
     cycle.onTimer1Tick();
     const QStringList expected{QStringLiteral("Text3 219.4"),
@@ -537,13 +637,13 @@ void TestTracking::failingTickSendsNothing()
 {
     FakeControls controls;
     QList<qint32> sent;
-    TickCycle cycle(controls, [] { return localAt(12, 34, 56, 789); }, [&](qint32 hz) {
-        sent << hz;
-    });
+    TickCycle cycle(
+        controls, [] { return localAt(12, 34, 56, 789); }, [&](qint32 hz) { sent << hz; });
     controls.period = QStringLiteral("1e400");
     cycle.onTimer1Tick();
     QVERIFY(sent.isEmpty());
-    QCOMPARE(controls.log, QStringList{QStringLiteral(R"(status Period "1e400" is out of range.)")});
+    QCOMPARE(controls.log,
+             QStringList{QStringLiteral(R"(status Period "1e400" is out of range.)")});
 
     controls.period = QStringLiteral("300");
     cycle.onTimer1Tick();
@@ -555,9 +655,8 @@ void TestTracking::sliderTakesEffectAtNextTick()
     FakeControls controls;
     QList<qint32> sent;
     // 00:01:17.400 + 600 ms lead: exactly the chirp's start.
-    TickCycle cycle(controls, [] { return localAt(0, 1, 17, 400); }, [&](qint32 hz) {
-        sent << hz;
-    });
+    TickCycle cycle(
+        controls, [] { return localAt(0, 1, 17, 400); }, [&](qint32 hz) { sent << hz; });
     cycle.onTimer1Tick();
     controls.slider = 10; // one second later in the sweep
     cycle.onTimer1Tick();
@@ -595,25 +694,25 @@ void TestTracking::clockHealth_data()
 
     using K = std::optional<KernelClock>;
     using C = std::optional<QByteArray>;
-    const auto chrony = [](const char *offset, const char *delay, const char *dispersion,
-                           const char *leap) {
-        return C(QByteArray("A29FC87B,ntp.example,2,1765100000.1,") + offset
-                 + ",-0.000001,0.00002,-1.2,0.001,0.05," + delay + ',' + dispersion + ",64.5," + leap);
-    };
+    const auto chrony
+        = [](const char *offset, const char *delay, const char *dispersion, const char *leap) {
+              return C(QByteArray("A29FC87B,ntp.example,2,1765100000.1,") + offset
+                       + ",-0.000001,0.00002,-1.2,0.001,0.05," + delay + ',' + dispersion + ",64.5,"
+                       + leap);
+          };
     QTest::newRow("no source") << K() << C() << "Clock state unknown" << false << false;
-    QTest::newRow("kernel synchronised, 4 ms") << K({false, 3'200}) << C()
-                                               << "Clock synchronised, within 4 ms" << true << false;
+    QTest::newRow("kernel synchronised, 4 ms")
+        << K({false, 3'200}) << C() << "Clock synchronised, within 4 ms" << true << false;
     QTest::newRow("kernel unsynchronised")
         << K({true, 3'200}) << C() << "Clock not synchronised: the radio may miss the chirp"
         << false << true;
     QTest::newRow("kernel error 16 s or more: not synchronised")
-        << K({false, 16'000'000}) << C()
-        << "Clock not synchronised: the radio may miss the chirp" << false << true;
-    QTest::newRow("kernel synchronised, 120 ms") << K({false, 120'000}) << C()
-                                                 << "Clock synchronised, within 120 ms" << false
-                                                 << true;
-    QTest::newRow("exactly 50 ms") << K({false, 50'000}) << C()
-                                   << "Clock synchronised, within 50 ms" << true << false;
+        << K({false, 16'000'000}) << C() << "Clock not synchronised: the radio may miss the chirp"
+        << false << true;
+    QTest::newRow("kernel synchronised, 120 ms")
+        << K({false, 120'000}) << C() << "Clock synchronised, within 120 ms" << false << true;
+    QTest::newRow("exactly 50 ms")
+        << K({false, 50'000}) << C() << "Clock synchronised, within 50 ms" << true << false;
     QTest::newRow("timesyncd writes no error bound")
         << K({false, 0}) << C() << "Clock synchronised" << true << false;
     // chrony: |offset| + delay / 2 + dispersion = 0.000012 + 0.01 / 2 + 0.0004 s.
@@ -626,8 +725,8 @@ void TestTracking::clockHealth_data()
     QTest::newRow("chrony far off") << K() << chrony("0.2", "0.1", "0.01", "Normal")
                                     << "Clock synchronised, within 260 ms" << false << true;
     QTest::newRow("chrony's line unreadable: the kernel's word")
-        << K({false, 3'000}) << C("506 Cannot talk to daemon")
-        << "Clock synchronised, within 3 ms" << true << false;
+        << K({false, 3'000}) << C("506 Cannot talk to daemon") << "Clock synchronised, within 3 ms"
+        << true << false;
 }
 
 void TestTracking::clockHealth()

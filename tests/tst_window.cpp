@@ -79,11 +79,10 @@ QStringList ownStatusCaptions()
             return unusable->caption;
         return std::get<Reply>(taken).text;
     };
-    for (const int code : {-22, -21, -20, -19, -18, -17, -16, -15, -14, -13, -12, -11, -10, -9,
-                           -8,  -7,  -6,  -5,  -4,  -3,  -2,  -1,  23,  -2147483647 - 1}) {
-        captions << answer(Protocol::Rigctld,
-                           "0\n",
-                           "RPRT " + QByteArray::number(code) + '\n');
+    for (const int code :
+         {-22, -21, -20, -19, -18, -17, -16, -15, -14, -13, -12, -11,
+          -10, -9,  -8,  -7,  -6,  -5,  -4,  -3,  -2,  -1,  23,  -2147483647 - 1}) {
+        captions << answer(Protocol::Rigctld, "0\n", "RPRT " + QByteArray::number(code) + '\n');
     }
     const QByteArray zero = "HTTP/1.1 200 OK\r\nContent-Length: 77\r\n\r\n<?xml version=\"1.0\"?>"
                             "<methodResponse><params><param><value><i4>0</i4></value></param>"
@@ -212,8 +211,8 @@ void TestWindow::fonts()
     // The named face where the system has it. Elsewhere, with the faces that make installs:
     // DejaVu Sans, drawn after Verdana's wide letters, and Liberation Sans, whose widths
     // match Arial's, the nearest of the free faces to MS Sans Serif.
-    const QString standIn = face == u"Verdana" ? QStringLiteral("DejaVu Sans")
-                                               : QStringLiteral("Liberation Sans");
+    const QString standIn
+        = face == u"Verdana" ? QStringLiteral("DejaVu Sans") : QStringLiteral("Liberation Sans");
     QVERIFY2(QFontDatabase::hasFamily(face) || QFontDatabase::hasFamily(standIn),
              "install fonts-dejavu-core and fonts-liberation");
     QCOMPARE(QFontInfo(widget->font()).family(), QFontDatabase::hasFamily(face) ? face : standIn);
@@ -243,14 +242,18 @@ void TestWindow::lowerRowsShowWhenEnlarged()
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     const auto *ui = &window.controls();
-    for (QWidget *lower : {static_cast<QWidget *>(ui->Label5), static_cast<QWidget *>(ui->Text3),
-                           static_cast<QWidget *>(ui->Label1), static_cast<QWidget *>(ui->Text5)}) {
+    for (QWidget *lower : {static_cast<QWidget *>(ui->Label5),
+                           static_cast<QWidget *>(ui->Text3),
+                           static_cast<QWidget *>(ui->Label1),
+                           static_cast<QWidget *>(ui->Text5)}) {
         QVERIFY(!window.rect().intersects(lower->geometry()));
     }
 
     window.resize(384, 275);
-    for (QWidget *lower : {static_cast<QWidget *>(ui->Label5), static_cast<QWidget *>(ui->Text3),
-                           static_cast<QWidget *>(ui->Label1), static_cast<QWidget *>(ui->Text5)}) {
+    for (QWidget *lower : {static_cast<QWidget *>(ui->Label5),
+                           static_cast<QWidget *>(ui->Text3),
+                           static_cast<QWidget *>(ui->Label1),
+                           static_cast<QWidget *>(ui->Text5)}) {
         QVERIFY(window.rect().contains(lower->geometry()));
         QCOMPARE(window.childAt(lower->geometry().center()), lower);
     }
@@ -281,9 +284,20 @@ void TestWindow::tabOrder()
     ui->Text5->setFocus();
     QTRY_COMPARE(QApplication::focusWidget(), ui->Text5);
 
-    const QStringList expected{"Text5", "Text3", "text2", "chirptime", "connect", "disconnect",
-                               "hrdstatus", "host", "port", "Slider1", "Text1", "Combo_period",
-                               "Command1", "Text5"};
+    const QStringList expected{"Text5",
+                               "Text3",
+                               "text2",
+                               "chirptime",
+                               "connect",
+                               "disconnect",
+                               "hrdstatus",
+                               "host",
+                               "port",
+                               "Slider1",
+                               "Text1",
+                               "Combo_period",
+                               "Command1",
+                               "Text5"};
     QStringList visited{QApplication::focusWidget()->objectName()};
     for (int i = 1; i < expected.size(); ++i) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
@@ -436,8 +450,14 @@ void TestWindow::lockedComboBoxChangesNothing()
     QTest::keyClick(combo, Qt::Key_PageDown);
     QTest::keyClick(combo, Qt::Key_Down, Qt::AltModifier);
     QTest::keyClick(combo, Qt::Key_F4);
-    QWheelEvent wheel(QPointF(5, 5), combo->mapToGlobal(QPointF(5, 5)), QPoint(), QPoint(0, -120),
-                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QWheelEvent wheel(QPointF(5, 5),
+                      combo->mapToGlobal(QPointF(5, 5)),
+                      QPoint(),
+                      QPoint(0, -120),
+                      Qt::NoButton,
+                      Qt::NoModifier,
+                      Qt::NoScrollPhase,
+                      false);
     QApplication::sendEvent(combo, &wheel);
     combo->showPopup();
     QVERIFY(!combo->view()->isVisible());
@@ -499,10 +519,13 @@ void TestWindow::fieldsAreNamedAfterTheirLabels()
 {
     WindowUnderTest window;
     const auto *ui = &window.controls();
-    const std::pair<QWidget *, const char *> named[] = {
-        {ui->text2, "Frequency"}, {ui->Combo_period, "Period"}, {ui->chirptime, "Chirptime"},
-        {ui->Slider1, "Offset"},  {ui->Text1, "Time"},          {ui->host, "Host"},
-        {ui->port, "Port"}};
+    const std::pair<QWidget *, const char *> named[] = {{ui->text2, "Frequency"},
+                                                        {ui->Combo_period, "Period"},
+                                                        {ui->chirptime, "Chirptime"},
+                                                        {ui->Slider1, "Offset"},
+                                                        {ui->Text1, "Time"},
+                                                        {ui->host, "Host"},
+                                                        {ui->port, "Port"}};
     for (const auto &[field, name] : named)
         QCOMPARE(field->accessibleName(), QString::fromLatin1(name));
     QCOMPARE(ui->Label8->buddy(), ui->host);
@@ -542,15 +565,15 @@ void TestWindow::unfitClockTurnsTheTimeRed_data()
     using K = std::optional<Tracking::KernelClock>;
     const QByteArray synchronised = "A9FEA9FE,169.254.169.254,3,1765112345.1,0.000012,-0.00001,"
                                     "0.00002,-12.3,0.001,0.02,0.004,0.001,64.2,Normal\n";
-    QTest::newRow("kernel unsynchronised") << K({true, 16'000'000}) << QByteArray()
-                                           << "Clock not synchronised: the radio may miss the chirp"
-                                           << true;
-    QTest::newRow("kernel off by 80 ms") << K({false, 80'000}) << QByteArray()
-                                         << "Clock synchronised, within 80 ms" << true;
+    QTest::newRow("kernel unsynchronised")
+        << K({true, 16'000'000}) << QByteArray()
+        << "Clock not synchronised: the radio may miss the chirp" << true;
+    QTest::newRow("kernel off by 80 ms")
+        << K({false, 80'000}) << QByteArray() << "Clock synchronised, within 80 ms" << true;
     QTest::newRow("nothing known") << K() << QByteArray() << "Clock state unknown" << false;
     // chrony's figures win over the kernel's flag: 0.000012 + 0.004 / 2 + 0.001 s.
-    QTest::newRow("chrony synchronised") << K({true, 16'000'000}) << synchronised
-                                         << "Clock synchronised, within 4 ms" << false;
+    QTest::newRow("chrony synchronised")
+        << K({true, 16'000'000}) << synchronised << "Clock synchronised, within 4 ms" << false;
     QTest::newRow("chrony hangs: the kernel decides")
         << K({false, 2'000}) << QByteArray("hang") << "Clock synchronised, within 2 ms" << false;
 }

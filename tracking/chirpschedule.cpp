@@ -8,9 +8,9 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <optional>
 #include <cstdlib>
 #include <limits>
+#include <optional>
 
 namespace Tracking {
 namespace {
@@ -118,7 +118,8 @@ QString fixedText(qint64 value, qint64 unit, int decimals, const Notation &notat
     const int whole = int(sizeof digits) - first - decimals;
     QString text;
     text.reserve(whole + decimals + 2);
-    if (value < 0 && std::any_of(digits + first, digits + sizeof digits, [](char c) { return c != '0'; }))
+    if (value < 0
+        && std::any_of(digits + first, digits + sizeof digits, [](char c) { return c != '0'; }))
         text += notation.negativeSign;
     text += QLatin1StringView(digits + first, whole);
     text += notation.decimalPoint;
@@ -140,7 +141,8 @@ QString quoted(const QString &text)
             ++i;
         }
         // Control characters and lone surrogates show as marks.
-        shown += QChar::isPrint(c) ? QChar::fromUcs4(c) : QChar::fromUcs4(QChar::ReplacementCharacter);
+        shown += QChar::isPrint(c) ? QChar::fromUcs4(c)
+                                   : QChar::fromUcs4(QChar::ReplacementCharacter);
     }
     if (text.size() > MaxShown)
         shown += QChar(0x2026);
@@ -154,7 +156,8 @@ StepOutcome ComputeStep(qint32 dayTime, const StepInputs &inputs, const QLocale 
     StepResult r;
 
     const qint64 offsetMs = qint64(inputs.offsetUnits) * 100;
-    if (offsetMs < std::numeric_limits<qint16>::min() || offsetMs > std::numeric_limits<qint16>::max())
+    if (offsetMs < std::numeric_limits<qint16>::min()
+        || offsetMs > std::numeric_limits<qint16>::max())
         return StepFailure{StepError::IntegerOverflow, StepField::Offset};
     r.offsetMs = static_cast<qint16>(offsetMs);
 
@@ -185,9 +188,9 @@ StepOutcome ComputeStep(qint32 dayTime, const StepInputs &inputs, const QLocale 
 
     // Before the chirp of this period starts, the sweep under way is the previous period's.
     const double position = r.periodPositionMs;
-    const auto wrapMs = roundToInt32(chirpStartMs > position
-                                         ? periodExactMs + (position - chirpStartMs)
-                                         : position - chirpStartMs);
+    const auto wrapMs
+        = roundToInt32(chirpStartMs > position ? periodExactMs + (position - chirpStartMs)
+                                               : position - chirpStartMs);
     if (const auto *error = std::get_if<StepError>(&wrapMs))
         return StepFailure{*error, StepField::Sweep};
 
@@ -235,7 +238,8 @@ QString describeFailure(const StepFailure &failure, const StepInputs &inputs, co
             locale.toDouble(swapped.replace(other, point), &ok);
         }
         if (ok)
-            return QStringLiteral("%1 %2 is not a number; use \"%3\" for decimals.").arg(name, text, point);
+            return QStringLiteral("%1 %2 is not a number; use \"%3\" for decimals.")
+                .arg(name, text, point);
         return QStringLiteral("%1 %2 is not a number.").arg(name, text);
     }
     case StepError::DivisionByZero:

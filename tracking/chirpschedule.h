@@ -62,7 +62,7 @@ StepOutcome ComputeStep(qint32 dayTime, const StepInputs &inputs, const QLocale 
 
 // One line for the status line that says which setting cannot be used, and why; for a
 // number written with the other decimal separator, which one to use.
-QString describeFailure(const StepFailure &failure, const StepInputs &inputs,
-                        const QLocale &locale = {});
+QString
+describeFailure(const StepFailure &failure, const StepInputs &inputs, const QLocale &locale = {});
 
 } // namespace Tracking

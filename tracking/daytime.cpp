@@ -18,8 +18,8 @@ qint32 DayTime(const QDateTime &reading)
     const qint64 minute = time.isValid() ? time.minute() : 0;
     const qint64 second = time.isValid() ? time.second() : 0;
     const qint64 millisecond = TimeToMillisecond(reading).toLongLong();
-    const qint64 dayTime = (hour * 3600 + minute * 60 + second) * 1000 + millisecond
-                           + DayTimeLeadMs;
+    const qint64 dayTime
+        = (hour * 3600 + minute * 60 + second) * 1000 + millisecond + DayTimeLeadMs;
     return static_cast<qint32>(dayTime); // at most 86,400,599
 }
 

@@ -15,7 +15,6 @@
 #include <sys/socket.h>
 #endif
 
-
 namespace Peer {
 namespace {
 
@@ -311,8 +310,9 @@ QByteArray RigPeer::answerFor(const QByteArray &name, const QByteArray &argument
             return Rig::hrdFrame(m_currentRadio);
         if (name != "set frequency-hz")
             return Rig::hrdFrame(QStringLiteral("Unknown command"));
-        return Rig::hrdFrame(refuse ? QStringLiteral("Unknown command")
-                            : QString::fromUtf8(m_answer.isEmpty() ? QByteArray("OK") : m_answer));
+        return Rig::hrdFrame(
+            refuse ? QStringLiteral("Unknown command")
+                   : QString::fromUtf8(m_answer.isEmpty() ? QByteArray("OK") : m_answer));
     case Dialect::Rigctld:
         if (name == "F" && !argument.isEmpty()) {
             if (refuse)

@@ -52,7 +52,8 @@ int main(int argc, char *argv[])
                                           QStringLiteral("Refuse every frequency command."));
     const QCommandLineOption vfoModeOption(QStringLiteral("vfo-mode"),
                                            QStringLiteral("As rigctld -o: commands name the VFO."));
-    parser.addOptions({rigOption, portOption, replyOption, silentOption, refuseOption, vfoModeOption});
+    parser.addOptions(
+        {rigOption, portOption, replyOption, silentOption, refuseOption, vfoModeOption});
     parser.process(app);
 
     const auto dialect = Rig::protocolFromOption(parser.value(rigOption));
