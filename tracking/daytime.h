@@ -10,7 +10,8 @@
 
 namespace Tracking {
 
-// The source of "now" in local time; tests replace it to set the time.
+// The source of "now", in the time base the day is laid out in (local time, or UTC with
+// --utc); tests replace it to set the time.
 using Clock = std::function<QDateTime()>;
 
 // The lead added to every day time: the schedule runs 600 ms ahead of the clock.
@@ -19,7 +20,8 @@ inline constexpr qint32 DayTimeLeadMs = 600;
 // The millisecond of the clock reading as decimal text, 0 to 999 without leading zeros.
 QString TimeToMillisecond(const QDateTime &reading);
 
-// Milliseconds since local midnight of the reading plus the 600 ms lead: 600 to 86,400,599.
+// Milliseconds since midnight of the reading, in the reading's own time base, plus the
+// 600 ms lead: 600 to 86,400,599.
 // Hour, minute, second and millisecond all come from the one reading, so the millisecond
 // always belongs to the second it is added to.
 qint32 DayTime(const QDateTime &reading);
