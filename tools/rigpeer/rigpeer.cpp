@@ -116,18 +116,32 @@ private:
         return false;
     }
 
-    bool takeLine()
+    // One message cut from the front of the buffer by the client's own framing function, and
+    // its bytes; nothing while it is incomplete. What is no message at all drops the
+    // connection, saying why (and noting the problem, when one is given).
+    template<typename Message, typename Framing>
+    std::optional<std::pair<Message, QByteArray>>
+    takeMessage(Framing framing, const QString &why, const QString &problem = {})
     {
         const QByteArray before = m_buffer;
-        const auto taken = Rig::takeLine(m_buffer);
-        if (std::holds_alternative<Rig::Incomplete>(taken))
-            return false;
+        const auto taken = framing(m_buffer);
         if (std::holds_alternative<Rig::Malformed>(taken)) {
-            drop(QStringLiteral("a line longer than 1 KiB"));
-            return false;
+            if (!problem.isEmpty())
+                m_peer.m_problems << problem;
+            drop(why);
         }
-        const QByteArray raw = before.left(before.size() - m_buffer.size());
-        Command command{QString::fromUtf8(std::get<QByteArray>(taken)), raw, {}};
+        if (!std::holds_alternative<Message>(taken))
+            return std::nullopt;
+        return std::pair{std::get<Message>(taken), before.left(before.size() - m_buffer.size())};
+    }
+
+    bool takeLine()
+    {
+        const auto taken
+            = takeMessage<QByteArray>(&Rig::takeLine, QStringLiteral("a line longer than 1 KiB"));
+        if (!taken)
+            return false;
+        Command command{QString::fromUtf8(taken->first), taken->second, {}};
         const QByteArray line = command.raw.simplified();
         static const QByteArray set("set frequency-hz ");
         if (line.startsWith(set)) {
@@ -155,16 +169,12 @@ private:
 
     bool takeFrame()
     {
-        const QByteArray before = m_buffer;
-        const auto taken = Rig::takeHrdFrame(m_buffer);
-        if (std::holds_alternative<Rig::Incomplete>(taken))
+        const auto taken
+            = takeMessage<QString>(&Rig::takeHrdFrame, QStringLiteral("a frame with a bad header"));
+        if (!taken)
             return false;
-        if (std::holds_alternative<Rig::Malformed>(taken)) {
-            drop(QStringLiteral("a frame with a bad header"));
-            return false;
-        }
-        const QString text = std::get<QString>(taken);
-        Command command{text, before.left(before.size() - m_buffer.size()), {}};
+        const QString &text = taken->first;
+        Command command{text, taken->second, {}};
         // "[1] set frequency-hz 7100000": the context, then the command and its argument.
         QString words = text;
         if (words.startsWith(u'[') && words.contains(u']'))
@@ -179,17 +189,15 @@ private:
 
     bool takeRequest()
     {
-        const QByteArray before = m_buffer;
-        const auto taken = Rig::takeHttpMessage(m_buffer);
-        if (std::holds_alternative<Rig::Incomplete>(taken))
+        const auto taken
+            = takeMessage<Rig::HttpMessage>(&Rig::takeHttpMessage,
+                                            QStringLiteral("a request without a usable "
+                                                           "Content-Length"),
+                                            QStringLiteral("no usable Content-Length"));
+        if (!taken)
             return false;
-        if (std::holds_alternative<Rig::Malformed>(taken)) {
-            m_peer.m_problems << QStringLiteral("no usable Content-Length");
-            drop(QStringLiteral("a request without a usable Content-Length"));
-            return false;
-        }
-        const Rig::HttpMessage &request = std::get<Rig::HttpMessage>(taken);
-        const QByteArray raw = before.left(before.size() - m_buffer.size());
+        const Rig::HttpMessage &request = taken->first;
+        const QByteArray &raw = taken->second;
         const QByteArray &body = request.body;
         if (request.startLine != "POST /RPC2 HTTP/1.1")
             m_peer.m_problems << QStringLiteral("request line ")
