@@ -7,6 +7,8 @@
 #include "protocol.h"
 #include "rigprogram.h"
 
+#include <QList>
+
 #include <cstdint>
 #include <cstdlib>
 
