@@ -1,7 +1,7 @@
 // SPDX-FileCopyrightText: 2026 The Zarvotel developers
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The rig-control programs beside HamRadioDeluxe's text lines: their wire formats, the
-// paced conversation, and the real rigctld and flrig.
+// conversation where answers are awaited, and the real rigctld and flrig.
 
 #include "fixtures.h"
 #include "flrig.h"
