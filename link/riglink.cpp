@@ -49,8 +49,9 @@ void RigLink::onConnectClicked()
     }
     m_conversation = m_program.newConversation(m_client.remoteHost(), quint16(*port));
     m_controls.setIndicatorToolTip(QString());
-    m_client.Connect();
+    // A refused attempt may be reported from within Connect (it is under Wine).
     enter(State::Connecting);
+    m_client.Connect();
 }
 
 void RigLink::onDisconnectClicked()
