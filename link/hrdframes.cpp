@@ -4,6 +4,7 @@
 #include "hrdframes.h"
 
 #include "hrdtext.h"
+#include "protocol.h"
 
 #include <QStringList>
 #include <QtEndian>
@@ -73,7 +74,7 @@ namespace {
 
 QString quotedAnswer(const QString &text)
 {
-    return u'"' + (text.size() > 40 ? text.left(40) + QChar(0x2026) : text) + u'"';
+    return u'"' + shortened(text, 40) + u'"';
 }
 
 class HrdConversation final : public Conversation

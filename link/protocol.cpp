@@ -91,24 +91,26 @@ bool isHostName(const QString &host)
 std::optional<StatusText>
 ConnectProblem(const QString &host, const QString &portText, std::optional<qint32> port)
 {
-    const auto shown = [](const QString &text) {
-        return text.size() > 24 ? text.left(24) + QChar(0x2026) : text;
-    };
     if (host.trimmed().isEmpty())
         return StatusText{QStringLiteral("Cannot connect: the host is empty."), {}};
     if (!isHostName(host))
         return StatusText{QStringLiteral("Cannot connect: not a valid host name or address."),
                           QStringLiteral("Cannot connect: \"%1\" is not a valid host name or "
                                          "address.")
-                              .arg(shown(host.trimmed()))};
+                              .arg(shortened(host.trimmed(), 24))};
     if (!port)
-        return StatusText{
-            QStringLiteral("Cannot connect: the port is too large."),
-            QStringLiteral("Cannot connect: port \"%1\" is too large.").arg(shown(portText))};
+        return StatusText{QStringLiteral("Cannot connect: the port is too large."),
+                          QStringLiteral("Cannot connect: port \"%1\" is too large.")
+                              .arg(shortened(portText, 24))};
     if (*port < 1 || *port > 65535)
         return StatusText{QStringLiteral("Cannot connect: port %1 is not 1 to 65535.").arg(*port),
                           {}};
     return std::nullopt;
+}
+
+QString shortened(const QString &text, qsizetype max)
+{
+    return text.size() > max ? text.left(max) + QChar(0x2026) : text;
 }
 
 QString ConnectedText(const QString &host, qint32 port)

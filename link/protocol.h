@@ -45,6 +45,10 @@ bool isHostName(const QString &host);
 std::optional<StatusText>
 ConnectProblem(const QString &host, const QString &portText, std::optional<qint32> port);
 
+// text, cut after max characters with "…" when it is longer: for quoting the user or the
+// rig-control program in a status text.
+QString shortened(const QString &text, qsizetype max);
+
 // "Succeeded connection to: " + host + ":" + port.
 QString ConnectedText(const QString &host, qint32 port);
 

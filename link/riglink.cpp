@@ -32,7 +32,7 @@ RigLink::~RigLink() = default;
 
 void RigLink::onConnectClicked()
 {
-    dropLink(); // the indicator turns red only where the handlers below say so
+    closeLink();
     m_retryTimer.stop();
     m_reconnect.armed();
     m_client.setRemoteHost(m_controls.hostText());
@@ -59,7 +59,6 @@ void RigLink::onDisconnectClicked()
     m_reconnect.disarmed();
     m_retryTimer.stop();
     dropLink();
-    m_controls.setIndicatorColour(IndicatorRed);
     m_controls.setStatusCaption(DisconnectedText);
 }
 
@@ -189,7 +188,6 @@ void RigLink::sendFailed(RigClient::SendResult result)
     if (m_reconnect.triesAgain())
         return linkLost(); // the same recovery, and a new attempt
     dropLink();
-    m_controls.setIndicatorColour(IndicatorRed);
     m_controls.setStatusCaption(sendFailedText(protocol()));
 }
 
@@ -197,7 +195,6 @@ void RigLink::linkLost()
 {
     dropLink();
     enter(State::WaitingRetry);
-    m_controls.setIndicatorColour(IndicatorRed);
     const QString name = programName(protocol());
     const int seconds = m_reconnect.seconds();
     m_controls.setStatusText(
@@ -207,6 +204,12 @@ void RigLink::linkLost()
 }
 
 void RigLink::dropLink()
+{
+    closeLink();
+    m_controls.setIndicatorColour(IndicatorRed);
+}
+
+void RigLink::closeLink()
 {
     m_client.Close();
     m_received.clear();

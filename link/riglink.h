@@ -111,7 +111,9 @@ private:
     void request(const QByteArray &bytes, State awaiting);
     void sendFailed(RigClient::SendResult result = RigClient::SendResult::NotConnected);
     void linkLost();
-    // Closes the connection and forgets its conversation; the box turns red.
+    // Closes the connection and forgets its conversation; nothing visible changes.
+    void closeLink();
+    // The same, and the box turns red.
     void dropLink();
     void enter(State state) { m_state = state; }
 

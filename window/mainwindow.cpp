@@ -128,7 +128,7 @@ Main::Main(Tracking::Clock clock,
         m_ui.port->setText(QString::number(*options.port));
 
     m_ui.Timer2->start();
-    showClockHealth(m_clockHealth);
+    showClockHealth({});
     auto *clockWatcher = new ClockWatcher(std::move(clockSources), this);
     QObject::connect(clockWatcher, &ClockWatcher::healthChanged, this, &Main::showClockHealth);
     clockWatcher->start();
@@ -148,7 +148,6 @@ void Main::pressLaunchButtons()
 
 void Main::showClockHealth(const Tracking::ClockHealth &health)
 {
-    m_clockHealth = health;
     m_ui.Text1->setToolTip(Tracking::clockHealthText(health));
     // Known to be unfit: the time shows in red. Otherwise the field keeps its own look.
     QPalette palette; // sets no colour: the field's own look

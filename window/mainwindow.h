@@ -89,7 +89,6 @@ private:
     Tracking::TickCycle m_tickCycle;
     Rig::RigLink m_rigLink;
     LaunchIntent m_launch;
-    Tracking::ClockHealth m_clockHealth;
 };
 
 } // namespace Window
