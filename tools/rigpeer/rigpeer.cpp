@@ -9,6 +9,8 @@
 #include <QTcpSocket>
 #include <QXmlStreamReader>
 
+#include <cmath>
+
 #if defined(Q_OS_WIN)
 #include <winsock2.h>
 #else
@@ -70,7 +72,44 @@ std::optional<MethodCall> readMethodCall(const QByteArray &body)
     return call;
 }
 
+// A frequency from 0 Hz to 1 THz, in decimal (a fraction is rounded to the hertz).
+std::optional<qint64> hertz(const QString &text)
+{
+    bool ok = false;
+    const double hz = text.toDouble(&ok);
+    if (!ok || !(hz >= 0 && hz <= 1e12))
+        return std::nullopt;
+    return qint64(std::llround(hz));
+}
+
 } // namespace
+
+std::optional<qint64> frequencyHz(Dialect dialect, const QString &text, bool vfoMode)
+{
+    QStringList words = text.simplified().split(u' ');
+    switch (dialect) {
+    case Dialect::Hrd:
+        // "[1] set frequency-hz 7100000": the radio's context first.
+        if (words.first().startsWith(u'[') && words.first().endsWith(u']'))
+            words.removeFirst();
+        Q_FALLTHROUGH();
+    case Dialect::HrdText:
+        if (words.size() != 3 || words[0] != u"set" || words[1] != u"frequency-hz")
+            return std::nullopt;
+        return hertz(words[2]);
+    case Dialect::Rigctld:
+        // rigctld -o takes the VFO first, and without -o takes no VFO.
+        if (words.size() != (vfoMode ? 3 : 2) || words[0] != u"F"
+            || (vfoMode && words[1] != u"currVFO"))
+            return std::nullopt;
+        return hertz(words.last());
+    case Dialect::Flrig:
+        if (words.size() != 2 || words[0] != u"rig.set_frequency")
+            return std::nullopt;
+        return hertz(words[1]);
+    }
+    return std::nullopt;
+}
 
 // One accepted connection: takes the commands from its stream and hands them to the peer.
 class RigPeer::Conversation : public QObject

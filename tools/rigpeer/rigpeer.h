@@ -32,6 +32,12 @@ enum class Behaviour {
     Stall,  // stops reading, so that the sender's buffers fill up
 };
 
+// The frequency in hertz that a command sets, read from the command's text as the peer
+// records it ("set frequency-hz 7100000", "[1] set frequency-hz 7100000", "F 7100000", with
+// vfoMode "F currVFO 7100000", "rig.set_frequency 7100000.5" rounded); nothing for another
+// command, one the program would not take, or a number that is no frequency.
+std::optional<qint64> frequencyHz(Dialect dialect, const QString &text, bool vfoMode = false);
+
 // One command as the peer took it.
 struct Command
 {

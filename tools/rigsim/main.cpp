@@ -1,15 +1,20 @@
 // SPDX-FileCopyrightText: 2026 The Zarvotel developers
 // SPDX-License-Identifier: GPL-3.0-or-later
 // rigsim: a stand-in for the rig-control program. Listens on 127.0.0.1, prints every
-// command it receives with the time it arrived, and answers each as the program would.
+// command it receives with the time it arrived, and answers each as the program would; with
+// --audio, also writes what the receiver it tunes hears from a chirp sounder.
 
+#include "audiowriter.h"
 #include "rigpeer.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QTime>
 
+#include <csignal>
 #include <cstdio>
+#include <memory>
+#include <variant>
 
 namespace {
 
@@ -19,6 +24,122 @@ void say(const QString &text)
                 qPrintable(QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz"))),
                 qPrintable(text));
     std::fflush(stdout);
+}
+
+// A number an option gives, or its default; nothing outside low to high.
+std::optional<double> optionNumber(const QCommandLineParser &parser,
+                                   const QCommandLineOption &option,
+                                   double fallback,
+                                   double low,
+                                   double high)
+{
+    if (!parser.isSet(option))
+        return fallback;
+    bool ok = false;
+    const double value = parser.value(option).toDouble(&ok);
+    if (!ok || !(value >= low && value <= high))
+        return std::nullopt;
+    return value;
+}
+
+// The options that shape the sounder, the sky and the receiver's noise.
+struct SkyOptions
+{
+    QCommandLineOption audio{QStringLiteral("audio"),
+                             QStringLiteral("Also write what a USB receiver tuned by the commands "
+                                            "hears from a chirp sounder, as raw 48 kHz mono "
+                                            "s16le, in real time (a FIFO or a file)."),
+                             QStringLiteral("file")};
+    QCommandLineOption period{QStringLiteral("period"),
+                              QStringLiteral("The sounder's period (default: 300)."),
+                              QStringLiteral("s")};
+    QCommandLineOption chirptime{QStringLiteral("chirptime"),
+                                 QStringLiteral("When the sweep starts at 0 Hz, from the "
+                                                "period's start (default: 78)."),
+                                 QStringLiteral("s")};
+    QCommandLineOption local{QStringLiteral("local"),
+                             QStringLiteral("Count periods from local midnight, not UTC's.")};
+    QCommandLineOption muf{QStringLiteral("muf"),
+                           QStringLiteral("One hop's maximum usable frequency (default: 14)."),
+                           QStringLiteral("MHz")};
+    QCommandLineOption delay{QStringLiteral("delay"),
+                             QStringLiteral("One hop's delay well below its MUF (default: 4)."),
+                             QStringLiteral("ms")};
+    QCommandLineOption twoHopMuf{QStringLiteral("two-hop-muf"),
+                                 QStringLiteral("Two hops' MUF (default: 10)."),
+                                 QStringLiteral("MHz")};
+    QCommandLineOption twoHopDb{QStringLiteral("two-hop-db"),
+                                QStringLiteral("How much weaker two hops are than one "
+                                               "(default: 6)."),
+                                QStringLiteral("dB")};
+    QCommandLineOption luf{QStringLiteral("luf"),
+                           QStringLiteral("Echoes fade below this frequency (default: 3)."),
+                           QStringLiteral("MHz")};
+    QCommandLineOption snr{QStringLiteral("snr"),
+                           QStringLiteral("The chirp over the noise in 300-2700 Hz (default: "
+                                          "10)."),
+                           QStringLiteral("dB")};
+
+    QList<QCommandLineOption> all() const
+    {
+        return {audio, period, chirptime, local, muf, delay, twoHopMuf, twoHopDb, luf, snr};
+    }
+};
+
+// The audio's model as the options ask, and the line that says what it simulates.
+struct SkySetup
+{
+    Sky::Sounder sounder;
+    Sky::Ionosphere sky;
+    double snrDb = 10;
+    QString about;
+};
+
+// The setup, or what is wrong with an option.
+std::variant<SkySetup, QString> readSkyOptions(const QCommandLineParser &parser,
+                                               const SkyOptions &options)
+{
+    SkySetup setup;
+    const auto period = optionNumber(parser, options.period, 300, 1, 86'400);
+    if (!period)
+        return QStringLiteral("--period takes seconds from 1 to 86400");
+    const auto chirptime = optionNumber(parser, options.chirptime, 78, 0, *period);
+    if (!chirptime || *chirptime >= *period)
+        return QStringLiteral("--chirptime takes seconds from 0 to below the period");
+    const auto muf = optionNumber(parser, options.muf, 14, 0.1, 100);
+    const auto twoHopMuf = optionNumber(parser, options.twoHopMuf, 10, 0.1, 100);
+    const auto luf = optionNumber(parser, options.luf, 3, 0, 100);
+    if (!muf || !twoHopMuf || !luf)
+        return QStringLiteral("--muf, --two-hop-muf and --luf take MHz from 0.1 (0 for --luf) "
+                              "to 100");
+    const auto delay = optionNumber(parser, options.delay, 4, 0, 100);
+    if (!delay)
+        return QStringLiteral("--delay takes milliseconds from 0 to 100");
+    const auto twoHopDb = optionNumber(parser, options.twoHopDb, 6, 0, 200);
+    const auto snr = optionNumber(parser, options.snr, 10, -30, 200);
+    if (!twoHopDb || !snr)
+        return QStringLiteral("--two-hop-db takes dB from 0 to 200, --snr from -30 to 200");
+    setup.sounder = {
+        std::llround(*period * 1e9), std::llround(*chirptime * 1e9), parser.isSet(options.local)};
+    setup.sky = {*muf * 1e6, *delay / 1e3, *twoHopMuf * 1e6, *twoHopDb, *luf * 1e6};
+    setup.snrDb = *snr;
+    const QString about = QStringLiteral(
+        "rigsim audio: a USB receiver (300-2700 Hz) tuned by the commands hears a 100 kHz/s "
+        "sounder (period %1 s, chirptime %2 s, %3) by one hop (%4 ms, MUF %5 MHz) and two "
+        "hops (-%6 dB, MUF %7 MHz), fading below %8 MHz, SNR %9 dB; noise only until the "
+        "first frequency command; 48 kHz s16le mono to ");
+    setup.about
+        = about.arg(*period)
+              .arg(*chirptime)
+              .arg(setup.sounder.local ? QStringLiteral("local time") : QStringLiteral("UTC"))
+              .arg(*delay)
+              .arg(*muf)
+              .arg(*twoHopDb)
+              .arg(*twoHopMuf)
+              .arg(*luf)
+              .arg(*snr)
+          + parser.value(options.audio);
+    return setup;
 }
 
 } // namespace
@@ -54,6 +175,8 @@ int main(int argc, char *argv[])
                                            QStringLiteral("As rigctld -o: commands name the VFO."));
     parser.addOptions(
         {rigOption, portOption, replyOption, silentOption, refuseOption, vfoModeOption});
+    const SkyOptions skyOptions;
+    parser.addOptions(skyOptions.all());
     parser.process(app);
 
     const auto dialect = Rig::protocolFromOption(parser.value(rigOption));
@@ -69,12 +192,20 @@ int main(int argc, char *argv[])
         return 2;
     }
 
+    const auto skySetup = readSkyOptions(parser, skyOptions);
+    if (const auto *error = std::get_if<QString>(&skySetup)) {
+        std::fprintf(stderr, "rigsim: %s\n", qPrintable(*error));
+        return 2;
+    }
+    const SkySetup &sky = std::get<SkySetup>(skySetup);
+
     const Peer::Behaviour behaviour = parser.isSet(silentOption)   ? Peer::Behaviour::Silent
                                       : parser.isSet(refuseOption) ? Peer::Behaviour::Refuse
                                                                    : Peer::Behaviour::Answer;
+    const bool vfoMode = parser.isSet(vfoModeOption);
     Peer::RigPeer peer(*dialect, behaviour);
     peer.setAnswer(parser.value(replyOption).toUtf8());
-    peer.setVfoMode(parser.isSet(vfoModeOption));
+    peer.setVfoMode(vfoMode);
     if (!peer.listen(quint16(port))) {
         std::fprintf(stderr,
                      "rigsim: cannot listen on 127.0.0.1:%u: %s\n",
@@ -87,14 +218,35 @@ int main(int argc, char *argv[])
                 qPrintable(Rig::protocolOption(*dialect)));
     std::fflush(stdout);
 
+    std::unique_ptr<Sky::AudioWriter> audio;
+    if (parser.isSet(skyOptions.audio)) {
+#ifdef SIGPIPE
+        // A FIFO whose reader has gone fails the write instead of ending the program.
+        std::signal(SIGPIPE, SIG_IGN);
+#endif
+        std::printf("%s\n", qPrintable(sky.about));
+        std::fflush(stdout);
+        audio = std::make_unique<Sky::AudioWriter>(
+            parser.value(skyOptions.audio), Sky::SkyAudio(sky.sounder, sky.sky, sky.snrDb), &say);
+    }
+
     QObject::connect(&peer, &Peer::RigPeer::connectionAccepted, &peer, [](const QString &from) {
         say(QStringLiteral("connected ") + from);
     });
     QObject::connect(
         &peer, &Peer::RigPeer::connectionEnded, &peer, [] { say(QStringLiteral("disconnected")); });
-    QObject::connect(&peer, &Peer::RigPeer::commandTaken, &peer, [](const Peer::Command &command) {
-        say(command.text);
-    });
+    // The dial is the last frequency the program would have set; a refused one sets none.
+    const bool tunes = behaviour != Peer::Behaviour::Refuse;
+    QObject::connect(&peer,
+                     &Peer::RigPeer::commandTaken,
+                     &peer,
+                     [&audio, dialect = *dialect, tunes, vfoMode](const Peer::Command &command) {
+                         say(command.text);
+                         if (!audio || !tunes)
+                             return;
+                         if (const auto hz = Peer::frequencyHz(dialect, command.text, vfoMode))
+                             audio->setDial(*hz);
+                     });
     QObject::connect(&peer, &Peer::RigPeer::dropped, &peer, [](const QString &why) {
         say(QStringLiteral("closing the connection: ") + why);
     });

@@ -1,0 +1,54 @@
+// SPDX-FileCopyrightText: 2026 The Zarvotel developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+#pragma once
+
+#include "skyaudio.h"
+
+#include <QString>
+
+#include <atomic>
+#include <functional>
+#include <future>
+#include <memory>
+#include <thread>
+
+namespace Sky {
+
+// Writes the sky's audio as raw 48 kHz mono signed 16-bit little-endian samples to a file or
+// FIFO, in real time, on a thread of its own (opening a FIFO waits for its reader). Sample n
+// belongs to the wall time of sample 0 plus n / SampleRate seconds: a reader that falls
+// behind loses samples rather than moving them.
+class AudioWriter
+{
+public:
+    // report: says what happened, from the writer's thread.
+    AudioWriter(const QString &path,
+                const SkyAudio &audio,
+                std::function<void(const QString &)> report);
+    ~AudioWriter();
+    AudioWriter(const AudioWriter &) = delete;
+    AudioWriter &operator=(const AudioWriter &) = delete;
+
+    // The receiver's dial from the next block on; from any thread.
+    void setDial(qint64 hz) { m_shared->dialHz.store(hz); }
+
+private:
+    struct Shared
+    {
+        std::atomic<qint64> dialHz{-1}; // -1: no frequency command yet
+        std::atomic<bool> stop{false};
+        std::promise<void> finished;
+    };
+
+    static void run(std::shared_ptr<Shared> shared,
+                    QString path,
+                    SkyAudio audio,
+                    std::function<void(const QString &)> report);
+
+    std::shared_ptr<Shared> m_shared = std::make_shared<Shared>();
+    std::future<void> m_finished = m_shared->finished.get_future();
+    std::thread m_thread;
+};
+
+} // namespace Sky
