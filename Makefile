@@ -3,13 +3,16 @@
 # make run   installs what is missing, builds and starts Zarvotel
 # make test  installs what is missing, builds and runs every test (plain and sanitized)
 # make demo  starts the rig simulator and Zarvotel together (RIG=rigctld and so on)
-# make bench times the step computation and compares Zarvotel with a bare Qt program
+# make bench times the step computation, compares Zarvotel with a bare Qt program, measures
+#            the chirp detector and the CPU of listening
 # make soak, make fuzz, make memcheck: the longer proofs (see HACKING.md)
 
 # What building and running need; what the tests and proofs need besides.
-RUN_PACKAGES := cmake g++ make pkg-config qt6-base-dev fonts-dejavu-core fonts-liberation
+RUN_PACKAGES := cmake g++ make pkg-config qt6-base-dev qt6-multimedia-dev libkissfft-dev \
+                fonts-dejavu-core fonts-liberation
 TEST_PACKAGES := $(RUN_PACKAGES) libbenchmark-dev clang clang-format libclang-rt-14-dev valgrind \
-                 libhamlib-utils flrig xvfb desktop-file-utils appstream lintian dpkg-dev man-db
+                 libhamlib-utils flrig xvfb desktop-file-utils appstream lintian dpkg-dev man-db \
+                 pulseaudio pulseaudio-utils
 DEBIAN_PACKAGES ?= $(RUN_PACKAGES)
 SHELL := /bin/bash
 SUDO := $(if $(filter 0,$(shell id -u)),,sudo)
@@ -43,8 +46,17 @@ run: build
 	./build/dev/app/zarvotel
 
 # The rig simulator and Zarvotel beside it, speaking RIG (hrd-text, hrd, rigctld, flrig);
-# Zarvotel connects and starts by itself; both end together.
+# Zarvotel connects and starts by itself; both end together. With LISTEN=1 the simulator
+# also plays what the receiver hears, through a sound server of the demo's own, and Zarvotel
+# listens and draws the ionogram.
 RIG ?= hrd-text
+ifeq ($(LISTEN),1)
+demo: build
+	@$(MAKE) --no-print-directory deps DEBIAN_PACKAGES="$(RUN_PACKAGES) pulseaudio pulseaudio-utils"
+	tools/listen-demo --rig $(RIG) -- ./build/dev/app/zarvotel --rig $(RIG) --port @PORT@ \
+	  --connect --start --reconnect 2 --utc --period 300 --chirptime 78 --listen \
+	  --audio-input radio --ionograms build/demo-ionograms
+else
 demo: build
 	@./build/dev/tools/rigsim/zarvotel-rigsim --rig $(RIG) --port 0 > build/rigsim.log & sim=$$!; \
 	trap 'kill $$sim 2>/dev/null' EXIT INT TERM; \
@@ -53,6 +65,7 @@ demo: build
 	echo; echo "rigsim listens on 127.0.0.1:$$port as $(RIG); what it receives goes to build/rigsim.log."; \
 	echo "Zarvotel connects and starts by itself. Close its window, or press Ctrl+C, to stop both."; \
 	./build/dev/app/zarvotel --rig $(RIG) --port $$port --connect --start --reconnect 2
+endif
 
 # The layout check, a short fuzzing run and the install checks first, so that the last lines
 # are CTest's summary.
@@ -108,6 +121,8 @@ memcheck: test-deps build
 BENCH_SECONDS ?= 60
 bench: test-deps build
 	./build/dev/bench/bench_computestep --benchmark_counters_tabular=true
+	./build/dev/bench/detector_sensitivity
+	bench/listening-cpu ./build/dev/app/zarvotel $(BENCH_SECONDS)
 	./build/dev/bench/rhythm ./build/dev/bench/floor ./build/dev/bench/zarvotel_driven $(BENCH_SECONDS) 2
 
 # Installs under PREFIX (/usr/local by default), into DESTDIR when it is set.
@@ -129,11 +144,12 @@ test-install: test-deps build
 # Windows, cross-compiled with MinGW-w64 against a static Qt built once from Debian's own
 # source (in ~/.cache/zarvotel), and tested under Wine.
 WINDOWS_PACKAGES := g++-mingw-w64-x86-64-posix ninja-build dpkg-dev cmake qt6-base-dev \
-                    wine64 xvfb xauth zip
+                    qt6-shadertools-dev wine64 xvfb xauth xdotool zip
 WINDOWS_VERSION := $(shell grep -o 'zarvotel VERSION [0-9.]*' CMakeLists.txt | cut -d' ' -f3)
 windows:
 	@$(MAKE) --no-print-directory deps DEBIAN_PACKAGES="$(WINDOWS_PACKAGES)"
-	qt=$$(tools/windows/build-qt) && \
+	qt=$$(tools/windows/build-qt) && tools/windows/build-qtmultimedia > /dev/null && \
+	tools/windows/build-kissfft > /dev/null && \
 	cmake -S . -B build/windows -G Ninja -DCMAKE_BUILD_TYPE=Release -DZARVOTEL_WERROR=ON \
 	  -DCMAKE_TOOLCHAIN_FILE=$$qt/lib/cmake/Qt6/qt.toolchain.cmake > /dev/null
 	cmake --build build/windows
@@ -146,7 +162,7 @@ windows-package: windows
 	cd build/windows-package && zip -qr ../zarvotel-$(WINDOWS_VERSION)-windows-x64.zip zarvotel
 	@echo "Package written: build/zarvotel-$(WINDOWS_VERSION)-windows-x64.zip"
 
-WINE_TESTS := tst_tracking tst_link tst_endtoend tst_options
+WINE_TESTS := tst_tracking tst_link tst_endtoend tst_options tst_listen
 windows-test: windows build
 	@export WINEPREFIX=$(CURDIR)/build/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=d"; \
 	xvfb-run -a bash -c 'wineboot -i > /dev/null 2>&1; passed=0; failed=0; \
@@ -168,6 +184,13 @@ windows-test: windows build
 	  status=$$?; \
 	  if [ $$status -eq 2 ] && [[ $$err == *"\"ÄÖÜ-φ\""* ]]; then passed=$$((passed + 1)); \
 	  else printf "exit status %s, printed %q\n" $$status "$$err"; failed=$$((failed + 1)); fi; \
+	  echo "zarvotel.exe --listen: the ionogram window opens (no sound server: it says so)"; \
+	  wine build/windows/app/zarvotel.exe --listen > /dev/null 2>&1 & exe=$$!; \
+	  for i in $$(seq 60); do xdotool search --name "^Zarvotel ionogram$$" > /dev/null && break; \
+	    sleep 0.5; done; \
+	  if xdotool search --name "^Zarvotel ionogram$$" > /dev/null; then passed=$$((passed + 1)); \
+	  else echo "no ionogram window"; failed=$$((failed + 1)); fi; \
+	  kill $$exe 2> /dev/null; \
 	  wineserver -k; echo "windows: $$passed passed, $$failed failed"; test $$failed -eq 0'
 
 clean:

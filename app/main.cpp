@@ -1,6 +1,7 @@
 // SPDX-FileCopyrightText: 2026 The Zarvotel developers
 // SPDX-License-Identifier: GPL-3.0-or-later
 
+#include "audiocapture.h"
 #include "console.h"
 #include "mainwindow.h"
 #include "options.h"
@@ -15,6 +16,8 @@
 
 int main(int argc, char *argv[])
 {
+    // Named before anything asks for the data folder (the ionograms' default).
+    QCoreApplication::setApplicationName(QStringLiteral("zarvotel"));
     // The command line is read before the window system is needed, so that --help,
     // --version, --check-clock and mistakes in the options work without a display.
     const auto parsed = App::parseCommandLine(App::commandLineArguments(argc, argv));
@@ -41,13 +44,37 @@ int main(int argc, char *argv[])
         return Tracking::clockIsGood(health) ? 0 : 1;
     }
 
+    if (line.listAudioInputs) {
+        App::attachParentConsole();
+        QCoreApplication core(argc, argv);
+        const QStringList inputs = Listen::audioInputNames();
+        App::print(stdout,
+                   inputs.isEmpty() ? QStringLiteral("No audio input.\n")
+                                    : inputs.join(u'\n') + u'\n');
+        return 0;
+    }
+
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("zarvotel"));
     QApplication::setApplicationVersion(QStringLiteral(ZARVOTEL_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("net.zarvotel.Zarvotel"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/net.zarvotel.Zarvotel.png")));
     // One look on every desktop; the window's places and sizes are fixed in pixels.
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+
+    // An input asked for by name must be there, unless there is none at all yet (a sound
+    // server still starting, a card not plugged in): the ionogram window then says so.
+    const QString &inputText = line.launch.listening.inputText;
+    if (line.launch.listen && !inputText.isEmpty()) {
+        const QStringList inputs = Listen::audioInputNames();
+        if (!inputs.isEmpty() && !Listen::findAudioInput(inputText)) {
+            App::attachParentConsole();
+            App::print(stderr,
+                       QStringLiteral("zarvotel: no audio input's name contains \"%1\"; "
+                                      "the inputs are: %2\n")
+                           .arg(inputText, inputs.join(QStringLiteral(", "))));
+            return 2;
+        }
+    }
 
     Window::Main window({}, App::systemClockSources(), line.launch);
     window.show();
@@ -61,5 +88,7 @@ int main(int argc, char *argv[])
         });
     }
     window.pressLaunchButtons();
+    if (line.launch.listen)
+        window.startListening();
     return QApplication::exec();
 }

@@ -6,6 +6,7 @@
 #include "chirpschedule.h"
 
 #include <QCommandLineParser>
+#include <QDir>
 
 namespace App {
 namespace {
@@ -46,6 +47,32 @@ struct Parser
     const QCommandLineOption utc{QStringLiteral("utc"),
                                  QStringLiteral("Count periods from UTC midnight, as the sounders "
                                                 "do, and show UTC time (default: local time).")};
+    const QCommandLineOption listen{QStringLiteral("listen"),
+                                    QStringLiteral("Listen to the receiver's audio and draw an "
+                                                   "ionogram of every sweep.")};
+    const QCommandLineOption audioInput{QStringLiteral("audio-input"),
+                                        QStringLiteral("Listen on the audio input whose name "
+                                                       "contains TEXT (default: the default "
+                                                       "input)."),
+                                        QStringLiteral("TEXT")};
+    const QCommandLineOption audioInputs{QStringLiteral("audio-inputs"),
+                                         QStringLiteral("List the audio inputs and exit.")};
+    const QCommandLineOption delayRange{QStringLiteral("delay-range"),
+                                        QStringLiteral("Draw the delays from A to B ms after the "
+                                                       "chirp's expected arrival (default 0:40)."),
+                                        QStringLiteral("A:B")};
+    const QCommandLineOption audioDelay{QStringLiteral("audio-delay"),
+                                        QStringLiteral("The receiver's and sound card's own delay, "
+                                                       "taken off every delay (0 to 1000 ms; "
+                                                       "default 0). Once given, only the drawn "
+                                                       "delays are searched."),
+                                        QStringLiteral("MS")};
+    const QCommandLineOption ionograms{
+        QStringLiteral("ionograms"),
+        QStringLiteral("Save each sweep as CSV and PNG in DIR "
+                       "(default: %1).")
+            .arg(QDir::toNativeSeparators(Listen::defaultIonogramFolder())),
+        QStringLiteral("DIR")};
     const QCommandLineOption checkClock{QStringLiteral("check-clock"),
                                         QStringLiteral("Say how well the clock is synchronised and "
                                                        "exit: 0 when within 50 ms, 1 otherwise.")};
@@ -68,11 +95,27 @@ struct Parser
                            start,
                            reconnect,
                            utc,
+                           listen,
+                           audioInput,
+                           audioInputs,
+                           delayRange,
+                           audioDelay,
+                           ionograms,
                            checkClock,
                            help,
                            version});
     }
 };
+
+// A decimal number (with a point) from low to high, or nothing.
+std::optional<double> decimalNumber(const QString &text, double low, double high)
+{
+    bool ok = false;
+    const double value = text.trimmed().toDouble(&ok);
+    if (!ok || !(value >= low && value <= high))
+        return std::nullopt;
+    return value;
+}
 
 // A whole number from low to high, or nothing.
 std::optional<int> wholeNumber(const QString &text, int low, int high)
@@ -158,6 +201,34 @@ std::variant<CommandLine, QString> parseCommandLine(const QStringList &arguments
     launch.connect = p.parser.isSet(p.connect);
     launch.start = p.parser.isSet(p.start);
     launch.utc = p.parser.isSet(p.utc);
+
+    line.listAudioInputs = p.parser.isSet(p.audioInputs);
+    launch.listen = p.parser.isSet(p.listen);
+    Listen::ListenOptions &listening = launch.listening;
+    listening.inputText = p.parser.value(p.audioInput).trimmed();
+    if (p.parser.isSet(p.delayRange)) {
+        // Delays the search can reach, at least 5 ms of them.
+        const QStringList ends = p.parser.value(p.delayRange).split(u':');
+        const auto from = ends.size() == 2 ? decimalNumber(ends[0], -50, 300) : std::nullopt;
+        const auto to = ends.size() == 2 ? decimalNumber(ends[1], -50, 300) : std::nullopt;
+        if (!from || !to || *to - *from < 5)
+            return QStringLiteral("--delay-range takes two numbers of ms from -50 to 300, the "
+                                  "second at least 5 more than the first, as 0:40, not \"%1\"")
+                .arg(p.parser.value(p.delayRange));
+        listening.delayFromMs = *from;
+        listening.delayToMs = *to;
+    }
+    if (p.parser.isSet(p.audioDelay)) {
+        listening.audioDelayMs = decimalNumber(p.parser.value(p.audioDelay), 0, 1000);
+        if (!listening.audioDelayMs)
+            return QStringLiteral("--audio-delay takes a number of ms from 0 to 1000, not \"%1\"")
+                .arg(p.parser.value(p.audioDelay));
+    }
+    if (p.parser.isSet(p.ionograms)) {
+        listening.folder = p.parser.value(p.ionograms);
+        if (listening.folder.trimmed().isEmpty())
+            return QStringLiteral("--ionograms takes a folder");
+    }
     return line;
 }
 

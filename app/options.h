@@ -19,6 +19,7 @@ struct CommandLine
     bool help = false;
     bool version = false;
     bool checkClock = false;
+    bool listAudioInputs = false;
 };
 
 // The arguments, the program's name first, read with the user's locale for the period and

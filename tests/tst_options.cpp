@@ -106,6 +106,46 @@ void TestOptions::options_data()
     row("unknown option", {"--bogus"}, "error: Unknown option 'bogus'.", english);
     row("value missing", {"--port"}, "error: Missing value after '--port'.", english);
     row("a stray word", {"connect"}, R"(error: unexpected argument "connect")", english);
+    row("listening",
+        {"--listen",
+         "--audio-input",
+         " USB ",
+         "--delay-range",
+         "-5:60.5",
+         "--audio-delay",
+         "37.5",
+         "--ionograms",
+         "/tmp/sweeps",
+         "--audio-inputs"},
+        "rig=hrd-text listen input=USB delays=-5:60.5 audio-delay=37.5 folder=/tmp/sweeps "
+        "audio-inputs",
+        english);
+    const char *const delayRange = R"(error: --delay-range takes two numbers of ms from -50 to )"
+                                   R"(300, the second at least 5 more than the first, as 0:40, )";
+    row("delay range backwards",
+        {"--delay-range", "40:0"},
+        (delayRange + std::string(R"(not "40:0")")).c_str(),
+        english);
+    row("delay range 4 ms",
+        {"--delay-range", "10:14"},
+        (delayRange + std::string(R"(not "10:14")")).c_str(),
+        english);
+    row("delay range past the search",
+        {"--delay-range", "0:301"},
+        (delayRange + std::string(R"(not "0:301")")).c_str(),
+        english);
+    row("delay range one number",
+        {"--delay-range", "40"},
+        (delayRange + std::string(R"(not "40")")).c_str(),
+        english);
+    row("audio delay negative",
+        {"--audio-delay", "-3"},
+        R"(error: --audio-delay takes a number of ms from 0 to 1000, not "-3")",
+        english);
+    row("audio delay nan",
+        {"--audio-delay", "nan"},
+        R"(error: --audio-delay takes a number of ms from 0 to 1000, not "nan")",
+        english);
     row("help, version, check-clock",
         {"--help", "--version", "--check-clock"},
         "rig=hrd-text help version check-clock",
@@ -143,7 +183,20 @@ void TestOptions::options()
     }
     if (o.reconnectSeconds)
         words << QStringLiteral("reconnect=%1").arg(o.reconnectSeconds);
-    const std::pair<bool, const char *> more[] = {{o.utc, "utc"},
+    if (o.utc)
+        words << QStringLiteral("utc");
+    const Listen::ListenOptions &l = o.listening;
+    if (o.listen)
+        words << QStringLiteral("listen");
+    if (!l.inputText.isEmpty())
+        words << QStringLiteral("input=") + l.inputText;
+    if (l.delayFromMs != 0 || l.delayToMs != 40)
+        words << QStringLiteral("delays=%1:%2").arg(l.delayFromMs).arg(l.delayToMs);
+    if (l.audioDelayMs)
+        words << QStringLiteral("audio-delay=%1").arg(*l.audioDelayMs);
+    if (!l.folder.isEmpty())
+        words << QStringLiteral("folder=") + l.folder;
+    const std::pair<bool, const char *> more[] = {{line.listAudioInputs, "audio-inputs"},
                                                   {line.help, "help"},
                                                   {line.version, "version"},
                                                   {line.checkClock, "check-clock"}};

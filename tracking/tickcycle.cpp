@@ -17,6 +17,8 @@ void TickCycle::onCommand1Click()
         m_controls.setTimer1Enabled(false);
         m_controls.setCommand1Caption(StartCaption);
         m_controls.setSettingsLocked(false);
+        if (m_stopped)
+            m_stopped();
         return;
     }
 
@@ -37,7 +39,8 @@ void TickCycle::onCommand1Click()
 void TickCycle::onTimer1Tick()
 {
     const StepInputs inputs = readInputs();
-    const StepOutcome outcome = ComputeStep(DayTime(m_clock()), inputs);
+    const QDateTime reading = m_clock();
+    const StepOutcome outcome = ComputeStep(DayTime(reading), inputs);
     if (const auto *failure = std::get_if<StepFailure>(&outcome)) {
         m_controls.showProblem(describeFailure(*failure, inputs));
         return;
@@ -46,6 +49,8 @@ void TickCycle::onTimer1Tick()
     m_controls.showStep(step);
     if (m_sendStep)
         m_sendStep(step.stepHz);
+    if (m_stepTaken)
+        m_stepTaken(reading, step);
 }
 
 StepInputs TickCycle::readInputs() const

@@ -44,7 +44,17 @@ public:
 
     TickCycle(TrackingControls &controls, Clock clock, SendStep sendStep);
 
+    // Hears of each step after it was handed on, with the clock's reading it was computed
+    // from, and of each stop; listening follows the tuning this way without delaying it.
+    using StepTaken = std::function<void(const QDateTime &reading, const StepResult &step)>;
+    using Stopped = std::function<void()>;
+
     void setSendStep(SendStep sendStep) { m_sendStep = std::move(sendStep); }
+    void setStepWatchers(StepTaken taken, Stopped stopped)
+    {
+        m_stepTaken = std::move(taken);
+        m_stopped = std::move(stopped);
+    }
 
     // Toggles between stopped and running. Does not start when the settings give no step.
     void onCommand1Click();
@@ -58,6 +68,8 @@ private:
     TrackingControls &m_controls;
     Clock m_clock;
     SendStep m_sendStep;
+    StepTaken m_stepTaken;
+    Stopped m_stopped;
 };
 
 } // namespace Tracking

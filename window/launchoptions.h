@@ -3,6 +3,7 @@
 
 #pragma once
 
+#include "listener.h"
 #include "rigprogram.h"
 
 #include <QString>
@@ -25,6 +26,8 @@ struct LaunchOptions
     bool start = false;       // press Start then, or with connect once connected
     int reconnectSeconds = 0; // press Connect again while the link is down; 0: never
     bool utc = false;         // lay the day out from UTC midnight, and show UTC time
+    bool listen = false;      // listen to the receiver from the start
+    Listen::ListenOptions listening;
 };
 
 } // namespace Window

@@ -8,6 +8,7 @@
 #include "protocol.h"
 #include "timebase.h"
 
+#include <QAction>
 #include <QFontDatabase>
 #include <QGroupBox>
 #include <QLabel>
@@ -101,6 +102,7 @@ Main::Main(Tracking::Clock clock,
     , m_tickCycle(*this, m_clock, {})
     , m_rigLink(*this, m_winsock, options.protocol, Rig::ReconnectPolicy(options.reconnectSeconds))
     , m_launch(options.connect, options.start)
+    , m_listenOptions(options.listening)
 {
     setObjectName(QStringLiteral("Main"));
     // "Zarvotel for HamRadioDeluxe" by default; another --rig names its program.
@@ -327,6 +329,40 @@ void Main::routeEvents()
     QObject::connect(m_ui.connect, &QPushButton::clicked, this, &Main::onConnectClicked);
     QObject::connect(m_ui.disconnect, &QPushButton::clicked, this, &Main::onDisconnectClicked);
     m_tickCycle.setSendStep([this](qint32 stepHz) { m_rigLink.SendStep(stepHz); });
+    m_tickCycle.setStepWatchers(
+        [this](const QDateTime &reading, const Tracking::StepResult &step) {
+            if (m_listening)
+                m_listening->listener().onStepTaken(reading.toMSecsSinceEpoch(), step);
+        },
+        [this] {
+            if (m_listening)
+                m_listening->listener().onStopped();
+        });
+
+    // Listening is offered where it does not change how the window looks: on the
+    // background's context menu.
+    auto *listen = new QAction(QStringLiteral("Listen to the receiver"), this);
+    listen->setObjectName(QStringLiteral("listenAction"));
+    QObject::connect(listen, &QAction::triggered, this, &Main::startListening);
+    addAction(listen);
+    setContextMenuPolicy(Qt::ActionsContextMenu);
+}
+
+void Main::startListening()
+{
+    if (!m_listening) {
+        m_listening = new ListenSession(
+            m_listenOptions,
+            [this] {
+                return periodText().trimmed() + QLatin1Char(':') + chirptimeText().trimmed();
+            },
+            this);
+        QWidget &ionogram = m_listening->window();
+        ionogram.move(frameGeometry().topRight() + QPoint(8, 0));
+    }
+    QWidget &ionogram = m_listening->window();
+    ionogram.show();
+    ionogram.raise();
 }
 
 void Main::onLoad()

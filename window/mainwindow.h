@@ -4,12 +4,14 @@
 #pragma once
 
 #include "clockwatcher.h"
+#include "ionogramwindow.h"
 #include "launchintent.h"
 #include "launchoptions.h"
 #include "maincontrols.h"
 #include "riglink.h"
 #include "tickcycle.h"
 
+#include <QPointer>
 #include <QWidget>
 
 namespace Window {
@@ -49,6 +51,9 @@ public:
     void showClockHealth(const Tracking::ClockHealth &health);
     // Writes the time of day into Text1.
     void onTimer2Tick();
+    // Opens the ionogram window and listens to the receiver (or shows the window again).
+    void startListening();
+    ListenSession *listenSession() const { return m_listening; }
     // The user's clicks on the four buttons.
     void onCommand1Clicked();
     void onConnectClicked();
@@ -89,6 +94,8 @@ private:
     Tracking::TickCycle m_tickCycle;
     Rig::RigLink m_rigLink;
     LaunchIntent m_launch;
+    Listen::ListenOptions m_listenOptions;
+    QPointer<ListenSession> m_listening;
 };
 
 } // namespace Window

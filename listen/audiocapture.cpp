@@ -1,0 +1,308 @@
+// SPDX-FileCopyrightText: 2026 The Zarvotel developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+#include "audiocapture.h"
+
+#include <QAudioSource>
+#include <QMediaDevices>
+#include <QTimer>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace Listen {
+
+namespace {
+
+constexpr int WantedRate = 48000;
+constexpr double SilentAfterMs = 3000;  // no sound for this long is said
+constexpr double StalledAfterMs = 3000; // no audio at all for this long is a lost input
+constexpr double ShownForMs = 5000;     // a clip or a gap stays said this long
+constexpr float Silence = 1e-5f;        // -100 dB of full scale
+constexpr float FullScale = 0.999f;
+
+template<typename T> T sampleAt(const char *data)
+{
+    T value;
+    std::memcpy(&value, data, sizeof value);
+    return value;
+}
+
+} // namespace
+
+QStringList audioInputNames()
+{
+    QStringList names;
+    for (const QAudioDevice &device : QMediaDevices::audioInputs())
+        names.append(device.description());
+    return names;
+}
+
+std::optional<QAudioDevice> findAudioInput(const QString &text)
+{
+    if (text.isEmpty()) {
+        const QAudioDevice device = QMediaDevices::defaultAudioInput();
+        return device.isNull() ? std::nullopt : std::optional(device);
+    }
+    for (const QAudioDevice &device : QMediaDevices::audioInputs()) {
+        if (device.description().contains(text, Qt::CaseInsensitive)
+            || QString::fromUtf8(device.id()).contains(text, Qt::CaseInsensitive))
+            return device;
+    }
+    return std::nullopt;
+}
+
+void appendSamples(const QAudioFormat &format,
+                   const char *data,
+                   qsizetype bytes,
+                   std::vector<float> &samples)
+{
+    const int channels = std::max(format.channelCount(), 1);
+    const int width = format.bytesPerSample();
+    if (width <= 0)
+        return;
+    const qsizetype frames = bytes / (qsizetype(width) * channels);
+    samples.reserve(samples.size() + size_t(frames));
+    for (qsizetype f = 0; f < frames; ++f) {
+        double sum = 0;
+        for (int c = 0; c < channels; ++c) {
+            const char *at = data + (f * channels + c) * width;
+            switch (format.sampleFormat()) {
+            case QAudioFormat::UInt8:
+                sum += (double(sampleAt<quint8>(at)) - 128) / 128;
+                break;
+            case QAudioFormat::Int16:
+                sum += double(sampleAt<qint16>(at)) / 32768;
+                break;
+            case QAudioFormat::Int32:
+                sum += double(sampleAt<qint32>(at)) / 2147483648.0;
+                break;
+            case QAudioFormat::Float:
+                sum += double(sampleAt<float>(at));
+                break;
+            default:
+                break;
+            }
+        }
+        samples.push_back(float(sum / channels));
+    }
+}
+
+AudioCapture::AudioCapture(const QString &inputText,
+                           const DetectorSettings &settings,
+                           Clock clock,
+                           QObject *parent)
+    : QObject(parent)
+    , m_inputText(inputText)
+    , m_settings(settings)
+    , m_clock(std::move(clock))
+{}
+
+AudioCapture::~AudioCapture() = default;
+
+void AudioCapture::start()
+{
+    if (!m_retry) {
+        m_retry = new QTimer(this);
+        m_retry->setSingleShot(true);
+        m_retry->setInterval(RetryMs);
+        connect(m_retry, &QTimer::timeout, this, &AudioCapture::open);
+        m_watch = new QTimer(this);
+        m_watch->setInterval(1000);
+        connect(m_watch, &QTimer::timeout, this, &AudioCapture::watch);
+        // An input unplugged is closed at once, not when its audio is missed.
+        m_devices = new QMediaDevices(this);
+        connect(m_devices, &QMediaDevices::audioInputsChanged, this, [this] {
+            if (!m_source)
+                return;
+            const auto inputs = QMediaDevices::audioInputs();
+            if (std::none_of(inputs.cbegin(), inputs.cend(), [this](const QAudioDevice &device) {
+                    return device.id() == m_inputId;
+                }))
+                close(InputState::Lost);
+        });
+    }
+    open();
+}
+
+void AudioCapture::stop()
+{
+    if (m_retry)
+        m_retry->stop();
+    if (m_watch)
+        m_watch->stop();
+    close(InputState::NoInput);
+}
+
+void AudioCapture::open()
+{
+    const auto device = findAudioInput(m_inputText);
+    if (!device) {
+        setState(InputState::NoInput);
+        m_retry->start();
+        return;
+    }
+    QAudioFormat format;
+    format.setSampleRate(WantedRate);
+    format.setChannelCount(1);
+    format.setSampleFormat(QAudioFormat::Int16);
+    if (!device->isFormatSupported(format))
+        format = device->preferredFormat();
+    m_format = format;
+    m_inputName = device->description();
+    m_inputId = device->id();
+    if (!m_detector || m_detector->settings().sampleRate != format.sampleRate()) {
+        DetectorSettings settings = m_settings;
+        settings.sampleRate = format.sampleRate();
+        m_detector = std::make_unique<ChirpDetector>(settings);
+    }
+    m_ring.assign(
+        size_t(std::max<qint64>(KeptMs * format.sampleRate() / 1000, m_detector->blockSamples())),
+        0.0f);
+    m_samples = 0;
+    m_audioClock.emplace(format.sampleRate());
+
+    m_source = new QAudioSource(*device, format, this);
+    // A quarter of a second of buffer: deliveries every few tens of ms, no overrun.
+    m_source->setBufferSize(format.bytesForDuration(250'000));
+    connect(m_source, &QAudioSource::stateChanged, this, [this](QAudio::State state) {
+        if (state == QAudio::StoppedState && m_source && m_source->error() != QAudio::NoError)
+            close(InputState::Lost);
+    });
+    m_device = m_source->start();
+    if (!m_device || m_source->error() != QAudio::NoError) {
+        close(InputState::Lost);
+        return;
+    }
+    connect(m_device, &QIODevice::readyRead, this, &AudioCapture::readAudio);
+    const double now = m_clock();
+    m_lastAudioMs = now;
+    m_lastSoundMs = now;
+    m_lastClipMs = -1e18;
+    m_lastGapMs = -1e18;
+    m_watch->start();
+    setState(InputState::Listening);
+}
+
+void AudioCapture::close(InputState why)
+{
+    if (m_source) {
+        QAudioSource *source = m_source;
+        m_source = nullptr;
+        m_device = nullptr;
+        source->disconnect(this);
+        source->stop();
+        source->deleteLater();
+    }
+    for (const Pending &p : std::as_const(m_pending))
+        Q_EMIT missed(p.id);
+    m_pending.clear();
+    m_audioClock.reset();
+    if (m_watch)
+        m_watch->stop();
+    setState(why);
+    if (why == InputState::Lost && m_retry)
+        m_retry->start();
+}
+
+void AudioCapture::readAudio()
+{
+    if (!m_device)
+        return;
+    const QByteArray bytes = m_device->readAll();
+    if (bytes.isEmpty())
+        return;
+    const double now = m_clock();
+    m_chunk.clear();
+    appendSamples(m_format, bytes.constData(), bytes.size(), m_chunk);
+    if (m_chunk.empty())
+        return;
+
+    float loudest = 0;
+    const size_t ring = m_ring.size();
+    for (const float sample : m_chunk) {
+        m_ring[size_t(m_samples % qint64(ring))] = sample;
+        ++m_samples;
+        loudest = std::max(loudest, std::abs(sample));
+    }
+    m_lastAudioMs = now;
+    if (loudest > Silence)
+        m_lastSoundMs = now;
+    if (loudest >= FullScale)
+        m_lastClipMs = now;
+    if (!m_audioClock->observe(m_samples, now)) {
+        // What was waiting for audio across the gap cannot be placed in time.
+        for (const Pending &p : std::as_const(m_pending))
+            Q_EMIT missed(p.id);
+        m_pending.clear();
+        m_lastGapMs = now;
+        setState(InputState::Gap);
+    }
+    measureWhatIsIn();
+}
+
+void AudioCapture::watch()
+{
+    const double now = m_clock();
+    if (now - m_lastAudioMs > StalledAfterMs) {
+        close(InputState::Lost);
+        return;
+    }
+    if (now - m_lastSoundMs > SilentAfterMs)
+        setState(InputState::Silent);
+    else if (now - m_lastClipMs < ShownForMs)
+        setState(InputState::Clipping);
+    else if (now - m_lastGapMs < ShownForMs)
+        setState(InputState::Gap);
+    else
+        setState(InputState::Listening);
+}
+
+void AudioCapture::measure(qint64 id, qint64 arrivalMs)
+{
+    if (!m_source) {
+        Q_EMIT missed(id);
+        return;
+    }
+    m_pending.append({id, arrivalMs});
+    measureWhatIsIn();
+}
+
+void AudioCapture::measureWhatIsIn()
+{
+    if (!m_audioClock || !m_audioClock->isValid() || !m_detector)
+        return;
+    const double rate = m_format.sampleRate();
+    const qint64 kept = qint64(m_ring.size());
+    const qint64 length = m_detector->blockSamples();
+    std::vector<float> block;
+    for (qsizetype i = 0; i < m_pending.size();) {
+        const Pending p = m_pending[i];
+        const double arrival = m_audioClock->sampleAt(double(p.arrivalMs));
+        const qint64 first = qint64(std::floor(arrival - m_detector->blockLeadMs() * rate / 1000));
+        if (first + length > m_samples) {
+            ++i;
+            continue;
+        }
+        m_pending.removeAt(i);
+        if (first < m_samples - kept || first < 0) {
+            Q_EMIT missed(p.id);
+            continue;
+        }
+        block.resize(size_t(length));
+        for (qint64 n = 0; n < length; ++n)
+            block[size_t(n)] = m_ring[size_t((first + n) % kept)];
+        Q_EMIT measured(p.id, m_detector->detect(block, arrival - double(first)));
+    }
+}
+
+void AudioCapture::setState(InputState state)
+{
+    if (state == m_state)
+        return;
+    m_state = state;
+    Q_EMIT stateChanged(state, m_inputName);
+}
+
+} // namespace Listen

@@ -1,0 +1,87 @@
+// SPDX-FileCopyrightText: 2026 The Zarvotel developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+#pragma once
+
+#include <QList>
+#include <QMetaType>
+
+#include <memory>
+#include <span>
+#include <vector>
+
+namespace Listen {
+
+// The chirp rises 100 kHz per second: 100 Hz in every millisecond.
+inline constexpr double ChirpHzPerMs = 100.0;
+
+struct DetectorSettings
+{
+    static constexpr double NarrowSearchMs = 40;
+
+    int sampleRate = 48000;
+    double lowHz = 300; // the receiver's passband, above the dial
+    double highHz = 2700;
+    double searchFromMs = -50; // delays searched for echoes, around the expected arrival
+    double searchToMs = 300;
+    double noiseFromMs = -350; // delays whose correlation measures the noise
+    double noiseToMs = -60;
+    // An echo stands this far over the mean noise of the correlation, in a search up to
+    // NarrowSearchMs wide; a wider search raises it as much as keeps noise from adding
+    // false echoes.
+    double thresholdDb = 13.5;
+    int maxEchoes = 8;
+    double profileFromMs = 0; // the delays drawn, in profileBins equal bins
+    double profileToMs = 40;
+    int profileBins = 400;
+};
+
+struct Echo
+{
+    double delayMs = 0; // after the expected arrival
+    double snrDb = 0;   // the correlation's peak over its mean noise
+};
+
+struct Detection
+{
+    QList<Echo> echoes;     // over the threshold, strongest first
+    double peakDb = 0;      // the strongest peak searched, echo or noise
+    QList<float> profileDb; // the strongest correlation in each profile bin, over the noise
+};
+
+// Finds the chirp's echoes in a block of audio by correlating it with the tone the chirp
+// makes in the passband (a matched filter, through FFTs) and measuring the noise in the same
+// block away from the expected time.
+class ChirpDetector
+{
+public:
+    explicit ChirpDetector(const DetectorSettings &settings = {});
+    ~ChirpDetector();
+    ChirpDetector(const ChirpDetector &) = delete;
+    ChirpDetector &operator=(const ChirpDetector &) = delete;
+
+    const DetectorSettings &settings() const { return m_settings; }
+    // Samples in a block, and how far (ms) before the expected arrival it must begin.
+    qsizetype blockSamples() const { return m_blockSamples; }
+    double blockLeadMs() const { return -m_settings.noiseFromMs; }
+
+    // Echoes in `block` (blockSamples() long); the expected arrival of the chirp at the dial
+    // frequency (0 Hz of audio) lies `arrivalSample` samples after the block's start.
+    Detection detect(std::span<const float> block, double arrivalSample) const;
+
+private:
+    struct Plans;
+
+    DetectorSettings m_settings;
+    qsizetype m_blockSamples = 0;
+    qsizetype m_outputSamples = 0;
+    qsizetype m_firstBin = 0;
+    double m_thresholdRatio = 0;
+    std::vector<float> m_templateRe; // the conjugated spectrum of the tone, over the band
+    std::vector<float> m_templateIm;
+    std::unique_ptr<Plans> m_plans;
+};
+
+} // namespace Listen
+
+Q_DECLARE_METATYPE(Listen::Detection)

@@ -1,0 +1,88 @@
+// SPDX-FileCopyrightText: 2026 The Zarvotel developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+#pragma once
+
+#include "audiocapture.h"
+#include "stepreading.h"
+
+#include <QHash>
+#include <QImage>
+#include <QObject>
+#include <QThread>
+
+#include <optional>
+
+namespace Listen {
+
+class SweepRecorder;
+
+// What the user chose for listening.
+struct ListenOptions
+{
+    QString inputText;      // the input whose name contains it; empty: the default
+    double delayFromMs = 0; // the delays drawn, after the expected arrival
+    double delayToMs = 40;
+    std::optional<double> audioDelayMs; // the audio path's own delay, once measured
+    QString folder;                     // where each sweep's CSV and picture go
+};
+
+// The default folder for the ionograms: the user's data folder for Zarvotel + /ionograms.
+QString defaultIonogramFolder();
+
+// The detector's settings for the options: before the audio path's delay is known, a wide
+// search that finds the chirp wherever the path puts it; after, the drawn delays.
+DetectorSettings detectorSettingsFor(const ListenOptions &options);
+
+// Listening beside the tuning: takes each tick's step, asks the capture thread to measure
+// the step when the chirp is due, and hands what was heard to the window and the files.
+// Nothing here waits: the tick only plans, and the work is done on two threads.
+class Listener : public QObject
+{
+    Q_OBJECT
+
+public:
+    using Clock = AudioCapture::Clock;
+
+    explicit Listener(const ListenOptions &options, Clock clock = {}, QObject *parent = nullptr);
+    ~Listener() override;
+
+    const ListenOptions &options() const { return m_options; }
+
+    // The tick at tickMs (ms since the epoch) computed `step`.
+    void onStepTaken(qint64 tickMs, const Tracking::StepResult &step);
+    // Stop: what was still to be measured is dropped.
+    void onStopped();
+    // The picture of the sweep that began at sweepStartMs, to be saved beside its CSV.
+    void savePicture(qint64 sweepStartMs, const QImage &picture);
+
+    QString status() const { return m_status; }
+
+Q_SIGNALS:
+    void sweepBegun(qint64 sweepStartMs);
+    void stepHeard(const Listen::StepReading &reading);
+    void statusChanged(const QString &text);
+    // The files cannot be written (the whole text), or can again (empty).
+    void fileProblem(const QString &text);
+
+private:
+    void onMeasured(qint64 id, const Listen::Detection &detection);
+    void onInputState(Listen::InputState state, const QString &inputName);
+    void updateStatus();
+
+    ListenOptions m_options;
+    QThread m_audioThread;
+    QThread m_fileThread;
+    AudioCapture *m_capture = nullptr;
+    SweepRecorder *m_recorder = nullptr;
+    qint64 m_nextId = 0;
+    QHash<qint64, PlannedStep> m_pending;
+    std::optional<qint64> m_sweepStartMs;
+    QList<qint32> m_plannedDials; // in the current sweep
+    InputState m_inputState = InputState::NoInput;
+    QString m_inputName;
+    std::optional<StepReading> m_lastReading;
+    QString m_status;
+};
+
+} // namespace Listen

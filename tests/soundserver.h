@@ -1,0 +1,106 @@
+// SPDX-FileCopyrightText: 2026 The Zarvotel developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+#pragma once
+
+// A PulseAudio server of the test's own (Linux): its own runtime folder, home and socket,
+// and one source, "radio", that plays what is written into its FIFO. The process points Qt
+// Multimedia at it through PULSE_SERVER, so nothing of the machine's own sound is touched.
+
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+class SoundServer
+{
+public:
+    // Starts the server; false, with the reason in errorString(), when it cannot.
+    bool start()
+    {
+        const QDir dir(m_dir.path());
+        dir.mkpath(QStringLiteral("runtime"));
+        dir.mkpath(QStringLiteral("home"));
+        QFile::setPermissions(dir.filePath(QStringLiteral("runtime")),
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                                  | QFileDevice::ExeOwner);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"),
+                           dir.filePath(QStringLiteral("runtime")));
+        environment.insert(QStringLiteral("HOME"), dir.filePath(QStringLiteral("home")));
+        environment.remove(QStringLiteral("PULSE_SERVER"));
+        environment.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+        m_server.setProcessEnvironment(environment);
+        m_server.setProcessChannelMode(QProcess::MergedChannels);
+        m_server.start(QStringLiteral("pulseaudio"),
+                       {QStringLiteral("-n"),
+                        QStringLiteral("--daemonize=no"),
+                        QStringLiteral("--exit-idle-time=-1"),
+                        QStringLiteral("--disable-shm"),
+                        QStringLiteral("--load=module-native-protocol-unix auth-anonymous=1 "
+                                       "socket=")
+                            + socket(),
+                        QStringLiteral("--load=module-pipe-source source_name=radio file=") + fifo()
+                            + QStringLiteral(" format=s16le rate=48000 channels=1 "
+                                             "source_properties=device.description=radio")});
+        if (!m_server.waitForStarted(5000))
+            return fail(m_server.errorString());
+        // Up once both the socket and the FIFO are there.
+        QDeadlineTimer deadline(10'000);
+        while (!(QFileInfo::exists(socket()) && QFileInfo::exists(fifo()))) {
+            if (deadline.hasExpired() || m_server.state() != QProcess::Running)
+                return fail(QString::fromLocal8Bit(m_server.readAll()));
+            QTest::qWait(50);
+        }
+        qputenv("PULSE_SERVER", QByteArray("unix:") + socket().toLocal8Bit());
+        return true;
+    }
+
+    ~SoundServer()
+    {
+        m_server.terminate();
+        if (!m_server.waitForFinished(5000))
+            m_server.kill();
+    }
+
+    // pactl against this server, and its exit status.
+    int pactl(const QStringList &arguments) const
+    {
+        QProcess pactl;
+        pactl.start(QStringLiteral("pactl"),
+                    QStringList{QStringLiteral("--server=unix:") + socket()} + arguments);
+        if (!pactl.waitForFinished(10'000))
+            return -1;
+        return pactl.exitCode();
+    }
+    // Loads the source "radio" again (after it was unloaded); the source makes its FIFO
+    // itself, and refuses a path that is taken.
+    int loadRadio() const
+    {
+        QFile::remove(fifo());
+        return pactl({QStringLiteral("load-module"),
+                      QStringLiteral("module-pipe-source"),
+                      QStringLiteral("source_name=radio"),
+                      QStringLiteral("file=") + fifo(),
+                      QStringLiteral("format=s16le"),
+                      QStringLiteral("rate=48000"),
+                      QStringLiteral("channels=1"),
+                      QStringLiteral("source_properties=device.description=radio")});
+    }
+
+    QString fifo() const { return m_dir.filePath(QStringLiteral("radio.fifo")); }
+    QString socket() const { return m_dir.filePath(QStringLiteral("runtime/native")); }
+    QString errorString() const { return m_error; }
+
+private:
+    bool fail(const QString &why)
+    {
+        m_error = QStringLiteral("pulseaudio did not start: ") + why;
+        return false;
+    }
+
+    QTemporaryDir m_dir;
+    QProcess m_server;
+    QString m_error;
+};

@@ -1,0 +1,187 @@
+// SPDX-FileCopyrightText: 2026 The Zarvotel developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Zarvotel hears the chirp: rigsim tunes a simulated receiver as Zarvotel commands it and
+// plays what it hears into the test's own PulseAudio, from which Zarvotel listens.
+
+#include "fixtures.h"
+#include "soundserver.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QSignalSpy>
+
+#include <cmath>
+
+class tst_Hearing : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void echoesFollowTheSky();
+    void inputUnpluggedAndBack();
+    void clippingAndSilenceAreSaid();
+
+private:
+    SoundServer m_sound;
+};
+
+void tst_Hearing::initTestCase()
+{
+    setUpTestEnvironment();
+    QVERIFY2(m_sound.start(), qPrintable(m_sound.errorString()));
+}
+
+void tst_Hearing::echoesFollowTheSky()
+{
+    // A sweep that reaches 5 MHz 20 s from now (period 300 s from UTC midnight): the audio's
+    // timing settles first.
+    const qint64 nowMs = QDateTime::currentMSecsSinceEpoch();
+    const qint64 chirpStartMs = nowMs + 20'000 - 50'000;
+    const QString chirptime = QString::number((chirpStartMs / 1000) % 300);
+    // One hop 4 ms below a MUF of 8 MHz, two hops out of the way; strong and clear.
+    QProcess rigsim;
+    const quint16 port = startRigsim(rigsim,
+                                     {QStringLiteral("--rig"),
+                                      QStringLiteral("rigctld"),
+                                      QStringLiteral("--audio"),
+                                      m_sound.fifo(),
+                                      QStringLiteral("--period"),
+                                      QStringLiteral("300"),
+                                      QStringLiteral("--chirptime"),
+                                      chirptime,
+                                      QStringLiteral("--muf"),
+                                      QStringLiteral("8"),
+                                      QStringLiteral("--delay"),
+                                      QStringLiteral("4"),
+                                      QStringLiteral("--two-hop-muf"),
+                                      QStringLiteral("3"),
+                                      QStringLiteral("--snr"),
+                                      QStringLiteral("15")});
+    QVERIFY(port != 0);
+
+    QTemporaryDir folder;
+    Window::LaunchOptions options;
+    options.protocol = Rig::Protocol::Rigctld;
+    options.port = port;
+    options.period = QStringLiteral("300");
+    options.chirptime = chirptime;
+    options.utc = true;
+    options.connect = true;
+    options.start = true;
+    options.listening.inputText = QStringLiteral("radio");
+    options.listening.folder = folder.path();
+    WindowUnderTest window(options, {});
+    window.show();
+    window.pressLaunchButtons();
+    window.startListening();
+    QVERIFY(window.listenSession());
+    QSignalSpy heard(&window.listenSession()->listener(), &Listen::Listener::stepHeard);
+
+    // The delay of one hop at f MHz: 4 / sqrt(1 - (f / 8)^2) ms, worked by hand.
+    const QMap<qint32, double> oneHopMs{{5'000'000, 5.124},
+                                        {5'500'000, 5.508},
+                                        {6'000'000, 6.047},
+                                        {6'500'000, 6.860},
+                                        {7'000'000, 8.259}};
+    QMap<qint32, double> measured;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+            for (const QList<QVariant> &signal : std::as_const(heard)) {
+                const auto reading = signal.first().value<Listen::StepReading>();
+                if (oneHopMs.contains(reading.step.dialHz) && !reading.echoes.isEmpty())
+                    measured.insert(reading.step.dialHz, reading.echoes.first().delayMs);
+            }
+            heard.clear();
+            return measured.size() == oneHopMs.size();
+        }(),
+        60'000);
+
+    // The sound server adds a constant delay of its own; beyond it, each step's echo is where
+    // the sky put it.
+    const double serverMs = measured.first() - oneHopMs.first();
+    for (auto it = oneHopMs.cbegin(); it != oneHopMs.cend(); ++it) {
+        const double off = measured[it.key()] - serverMs - it.value();
+        QVERIFY2(std::abs(off) < 0.25,
+                 qPrintable(QStringLiteral("%1 Hz: %2 ms off").arg(it.key()).arg(off)));
+    }
+
+    // Each measured step is a row of the sweep's CSV.
+    const QString csvName = QDateTime::fromMSecsSinceEpoch(chirpStartMs / 1000 * 1000, Qt::UTC)
+                                .toString(QStringLiteral("yyyyMMdd-HHmmss'Z'"))
+                            + QStringLiteral(".csv");
+    QFile csv(QDir(folder.path()).filePath(csvName));
+    QTRY_VERIFY(csv.exists());
+    QVERIFY(csv.open(QIODevice::ReadOnly));
+    const QByteArray rows = csv.readAll();
+    QVERIFY(rows.startsWith("time_utc,frequency_hz,snr_db,delays_ms\n"));
+    QVERIFY2(rows.contains(",6000000,"), rows.constData());
+    rigsim.kill();
+    rigsim.waitForFinished();
+}
+
+// The input goes away while listening (a USB sound card unplugged), and comes back: the
+// status says so, and listening resumes by itself.
+void tst_Hearing::inputUnpluggedAndBack()
+{
+    QProcess rigsim;
+    QVERIFY(startRigsim(rigsim, {QStringLiteral("--audio"), m_sound.fifo()}) != 0);
+    Listen::ListenOptions options;
+    options.inputText = QStringLiteral("radio");
+    QTemporaryDir folder;
+    options.folder = folder.path();
+    Listen::Listener listener(options);
+    QTRY_COMPARE_WITH_TIMEOUT(listener.status(), QStringLiteral("Listening on radio."), 10'000);
+
+    QCOMPARE(m_sound.pactl({QStringLiteral("unload-module"), QStringLiteral("module-pipe-source")}),
+             0);
+    QTRY_VERIFY_WITH_TIMEOUT(listener.status().startsWith(QStringLiteral("Lost radio."))
+                                 || listener.status().startsWith(QStringLiteral("No audio input")),
+                             10'000);
+    rigsim.kill();
+    rigsim.waitForFinished();
+    QCOMPARE(m_sound.loadRadio(), 0);
+    QVERIFY(startRigsim(rigsim, {QStringLiteral("--audio"), m_sound.fifo()}) != 0);
+    QTRY_COMPARE_WITH_TIMEOUT(listener.status(), QStringLiteral("Listening on radio."), 20'000);
+    rigsim.kill();
+    rigsim.waitForFinished();
+}
+
+// Audio at full scale, then digital silence, then sound again: each is said while it lasts.
+void tst_Hearing::clippingAndSilenceAreSaid()
+{
+    Listen::ListenOptions options;
+    options.inputText = QStringLiteral("radio");
+    QTemporaryDir folder;
+    options.folder = folder.path();
+    Listen::Listener listener(options);
+    QFile fifo(m_sound.fifo());
+    QVERIFY(fifo.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+
+    // Plays a square wave of `level` in real time until the status reads `status`.
+    const auto playUntil = [&](qint16 level, const QString &status) {
+        QElapsedTimer clock;
+        clock.start();
+        qint64 written = 0;
+        while (clock.elapsed() < 12'000) {
+            QByteArray chunk;
+            for (; written < clock.elapsed() * 48; ++written) {
+                const qint16 sample = written % 2 ? level : qint16(-level);
+                chunk.append(reinterpret_cast<const char *>(&sample), sizeof sample);
+            }
+            fifo.write(chunk);
+            if (listener.status() == status)
+                return true;
+            QTest::qWait(10);
+        }
+        qWarning() << "status:" << listener.status();
+        return false;
+    };
+    QVERIFY(playUntil(1000, QStringLiteral("Listening on radio.")));
+    QVERIFY(playUntil(32767, QStringLiteral("radio clips: turn the receiver's audio down.")));
+    QVERIFY(playUntil(0, QStringLiteral("No sound from radio.")));
+    QVERIFY(playUntil(1000, QStringLiteral("Listening on radio.")));
+}
+
+QTEST_MAIN(tst_Hearing)
+#include "tst_hearing.moc"

@@ -1,0 +1,303 @@
+// SPDX-FileCopyrightText: 2026 The Zarvotel developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+#include "audioclock.h"
+#include "chirpdetector.h"
+#include "listener.h"
+#include "processprobe.h"
+#include "stepreading.h"
+#include "sweepplan.h"
+#include "sweeprecorder.h"
+#include "syntheticaudio.h"
+#include "testenvironment.h"
+
+#include <QDateTime>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimeZone>
+
+#include <cmath>
+#include <random>
+
+using namespace Listen;
+
+class tst_Listen : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase() { setUpTestEnvironment(); }
+    void detector_data();
+    void detector();
+    void audioClockFollowsTheCard_data();
+    void audioClockFollowsTheCard();
+    void stepPlanned_data();
+    void stepPlanned();
+    void csvRow_data();
+    void csvRow();
+    void rowsAreWholeOrAbsent();
+    void dayOfListening();
+};
+
+using Delays = QList<double>;
+
+void tst_Listen::detector_data()
+{
+    QTest::addColumn<QList<SyntheticEcho>>("echoes");
+    QTest::addColumn<double>("snrDb");
+    QTest::addColumn<bool>("calibrated"); // search 0 to 40 ms, or -50 to 300 ms
+    QTest::addColumn<Delays>("expected");
+    QTest::addColumn<double>("toleranceMs");
+    // 2E/N0 for a tone of 24 ms in 2,400 Hz: the audio's SNR + 10 log10(2 * 57.6) = +20.6 dB,
+    // less a few tenths for the template's tapered edges.
+    QTest::addColumn<double>("expectedSnrDb");
+
+    const double none = qQNaN();
+    QTest::newRow("one hop, +10 dB")
+        << QList<SyntheticEcho>{{7.92, 0}} << 10.0 << true << Delays{7.92} << 0.03 << 30.6;
+    QTest::newRow("weak, -3 dB") << QList<SyntheticEcho>{{21.37, 0}} << -3.0 << true
+                                 << Delays{21.37} << 0.15 << none;
+    QTest::newRow("two echoes 1.5 ms apart, 0 and -3 dB")
+        << QList<SyntheticEcho>{{12.0, 0}, {13.5, -3}} << 10.0 << true << Delays{12.0, 13.5} << 0.05
+        << 30.6;
+    QTest::newRow("one hop and two hops") << QList<SyntheticEcho>{{6.2, 0}, {13.9, -6}} << 6.0
+                                          << true << Delays{6.2, 13.9} << 0.05 << none;
+    QTest::newRow("strong: no side lobes")
+        << QList<SyntheticEcho>{{9.0, 0}} << 40.0 << true << Delays{9.0} << 0.01 << none;
+    QTest::newRow("uncalibrated, the sound server's 180 ms")
+        << QList<SyntheticEcho>{{187.5, 0}} << 3.0 << false << Delays{187.5} << 0.05 << none;
+    QTest::newRow("uncalibrated, 40 ms early")
+        << QList<SyntheticEcho>{{-40.0, 0}} << 3.0 << false << Delays{-40.0} << 0.05 << none;
+    QTest::newRow("calibrated, outside the drawn delays")
+        << QList<SyntheticEcho>{{62.0, 0}} << 10.0 << true << Delays{} << 0.0 << none;
+    QTest::newRow("noise alone") << QList<SyntheticEcho>{} << 0.0 << false << Delays{} << 0.0
+                                 << none;
+    QTest::newRow("digital silence")
+        << QList<SyntheticEcho>{} << 1000.0 << false << Delays{} << 0.0 << none;
+}
+
+void tst_Listen::detector()
+{
+    QFETCH(QList<SyntheticEcho>, echoes);
+    QFETCH(double, snrDb);
+    QFETCH(bool, calibrated);
+    QFETCH(Delays, expected);
+    QFETCH(double, toleranceMs);
+    QFETCH(double, expectedSnrDb);
+
+    ListenOptions options;
+    if (calibrated)
+        options.audioDelayMs = 0;
+    const ChirpDetector detector(detectorSettingsFor(options));
+    // The arrival between two samples, as it always is.
+    const double arrival = detector.blockLeadMs() * 48 + 0.37;
+    const auto audio = syntheticAudio(48000, detector.blockSamples(), arrival, echoes, snrDb, 11);
+    const Detection found = detector.detect(audio, arrival);
+
+    QCOMPARE(found.echoes.size(), expected.size());
+    for (qsizetype i = 0; i < expected.size(); ++i) {
+        if (std::abs(found.echoes[i].delayMs - expected[i]) > toleranceMs)
+            QFAIL(qPrintable(QStringLiteral("echo %1 at %2 ms, not %3 ms")
+                                 .arg(i)
+                                 .arg(found.echoes[i].delayMs)
+                                 .arg(expected[i])));
+    }
+    if (!qIsNaN(expectedSnrDb))
+        QVERIFY2(std::abs(found.echoes.front().snrDb - expectedSnrDb) < 1.5,
+                 qPrintable(QString::number(found.echoes.front().snrDb)));
+    QVERIFY(std::isfinite(found.peakDb));
+    QCOMPARE(found.profileDb.size(), 400);
+}
+
+void tst_Listen::audioClockFollowsTheCard_data()
+{
+    QTest::addColumn<double>("ppm"); // the card's rate against the clock
+    QTest::addColumn<double>("hours");
+    QTest::addColumn<qint64>("lostAt"); // samples lost once, after this many (0: never)
+    QTest::newRow("exact") << 0.0 << 24.0 << qint64(0);
+    QTest::newRow("50 ppm fast, a day") << 50.0 << 24.0 << qint64(0);
+    QTest::newRow("80 ppm slow, a day") << -80.0 << 24.0 << qint64(0);
+    QTest::newRow("50 ppm, 100 ms lost after an hour") << 50.0 << 2.0 << qint64(48000) * 3600;
+}
+
+void tst_Listen::audioClockFollowsTheCard()
+{
+    QFETCH(double, ppm);
+    QFETCH(double, hours);
+    QFETCH(qint64, lostAt);
+
+    const double cardRate = 48000 * (1 + ppm * 1e-6);
+    const double startMs = 1.8e12;
+    AudioClock clock(48000);
+    std::mt19937 random(3);
+    // Deliveries every 20 ms of audio, 2 to 30 ms late, now and then 300 ms late.
+    std::uniform_real_distribution<double> late(2, 30);
+    qint64 taken = 0;     // samples the card took
+    qint64 delivered = 0; // samples the program got
+    int gaps = 0;
+    const qint64 end = qint64(hours * 3600 * 48000);
+    double worstMs = 0;
+    while (taken < end) {
+        taken += 960;
+        delivered += 960;
+        if (lostAt > 0 && taken >= lostAt && taken < lostAt + 960)
+            delivered -= 4800;
+        const double takenAtMs = startMs + double(taken) / cardRate * 1000;
+        const double delay = random() % 500 == 0 ? 300 : late(random);
+        if (!clock.observe(delivered, takenAtMs + delay))
+            ++gaps;
+        // Where the last delivered sample was taken, against where the clock puts it, once
+        // two minutes of audio (or after a loss) have settled the line.
+        const qint64 settled = qint64(48000) * 120;
+        if (taken % (48000 * 60) < 960 && taken > settled
+            && (lostAt == 0 || taken < lostAt || taken > lostAt + settled)) {
+            const double error = clock.clockAt(double(delivered)) - takenAtMs - 2;
+            worstMs = std::max(worstMs, std::abs(error));
+            const double back = clock.sampleAt(clock.clockAt(double(delivered)));
+            QVERIFY2(std::abs(back - double(delivered)) < 0.05,
+                     qPrintable(QStringLiteral("%1 samples apart").arg(back - double(delivered))));
+        }
+    }
+    QVERIFY2(worstMs < 1.0, qPrintable(QStringLiteral("%1 ms off").arg(worstMs)));
+    QCOMPARE(gaps, lostAt > 0 ? 1 : 0);
+    QVERIFY(std::abs(clock.measuredRate() - cardRate) < 0.01);
+}
+
+void tst_Listen::stepPlanned_data()
+{
+    QTest::addColumn<qint32>("chirpPositionMs"); // the tick's, lead and offset included
+    QTest::addColumn<qint32>("stepHz");
+    QTest::addColumn<qint64>("arrivalAfterTickMs"); // -1: nothing to plan
+
+    QTest::newRow("the step's first tick") << 143'000 << 14'300'000 << qint64(600);
+    QTest::newRow("its sixth") << 143'500 << 14'300'000 << qint64(100);
+    QTest::newRow("chirp already past the dial") << 143'650 << 14'300'000 << qint64(-1);
+    QTest::newRow("waiting at 2 MHz for the sweep") << 12'000 << 2'000'000 << qint64(-1);
+    QTest::newRow("the sweep reaches 2 MHz") << 20'050 << 2'000'000 << qint64(550);
+    QTest::newRow("30 MHz, its one millisecond") << 300'000 << 30'000'000 << qint64(600);
+    QTest::newRow("waiting after the sweep") << 301'000 << 2'000'000 << qint64(-1);
+}
+
+void tst_Listen::stepPlanned()
+{
+    QFETCH(qint32, chirpPositionMs);
+    QFETCH(qint32, stepHz);
+    QFETCH(qint64, arrivalAfterTickMs);
+
+    Tracking::StepResult step;
+    step.periodMs = 300'000;
+    step.chirpPositionMs = chirpPositionMs;
+    step.stepHz = stepHz;
+    const qint64 tickMs = 1'796'700'000'000;
+    const auto planned = planStep(tickMs, step);
+    QCOMPARE(planned.has_value(), arrivalAfterTickMs >= 0);
+    if (planned) {
+        QCOMPARE(planned->arrivalMs, tickMs + arrivalAfterTickMs);
+        QCOMPARE(planned->dialHz, stepHz);
+        // 100 Hz per ms from the sweep's start to the dial
+        QCOMPARE(planned->sweepStartMs, planned->arrivalMs - stepHz / 100);
+    }
+}
+
+void tst_Listen::csvRow_data()
+{
+    QTest::addColumn<QList<Echo>>("echoes");
+    QTest::addColumn<double>("snrDb");
+    QTest::addColumn<QByteArray>("row");
+    QTest::newRow("two echoes") << QList<Echo>{{7.918, 18.04}, {15.2, 14.0}} << 18.04
+                                << QByteArray(
+                                       "2026-12-08T03:20:23.600Z,14300000,18.0,7.92 15.20\n");
+    QTest::newRow("nothing heard")
+        << QList<Echo>{} << 9.26 << QByteArray("2026-12-08T03:20:23.600Z,14300000,9.3,\n");
+    QTest::newRow("before the expected time")
+        << QList<Echo>{{-0.004, 21.0}} << 21.0
+        << QByteArray("2026-12-08T03:20:23.600Z,14300000,21.0,0.00\n");
+}
+
+void tst_Listen::csvRow()
+{
+    QFETCH(QList<Echo>, echoes);
+    QFETCH(double, snrDb);
+    QFETCH(QByteArray, row);
+    StepReading reading;
+    // The sweep passed 0 Hz at 03:18:00.600 UTC and 14.3 MHz 143 s later.
+    const qint64 start
+        = QDateTime(QDate(2026, 12, 8), QTime(3, 18, 0, 600), QTimeZone::utc()).toMSecsSinceEpoch();
+    reading.step = {start, 14'300'000, start + 143'000};
+    reading.echoes = echoes;
+    reading.snrDb = snrDb;
+    QCOMPARE(Listen::csvRow(reading), row);
+    QCOMPARE(sweepFileStem(start), QStringLiteral("20261208-031800Z"));
+}
+
+void tst_Listen::rowsAreWholeOrAbsent()
+{
+    // A folder that cannot be made (under a file) is said, and nothing is written.
+    QTemporaryDir dir;
+    QFile blocker(dir.filePath(QStringLiteral("file")));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    SweepRecorder blocked(dir.filePath(QStringLiteral("file/ionograms")));
+    QSignalSpy problems(&blocked, &SweepRecorder::problem);
+    StepReading reading;
+    reading.step = {1'796'700'000'000, 2'000'000, 1'796'700'020'000};
+    blocked.writeRow(reading);
+    QCOMPARE(problems.size(), 1);
+    QCOMPARE(problems.first().first().toString(),
+             QStringLiteral("Cannot make the folder %1.")
+                 .arg(QDir::toNativeSeparators(dir.filePath(QStringLiteral("file/ionograms")))));
+
+    // Written rows survive a restart in the same sweep: the header once, the rows after.
+    for (int run = 0; run < 2; ++run) {
+        SweepRecorder recorder(dir.filePath(QStringLiteral("ionograms")));
+        reading.step.dialHz = 2'000'000 + run * 100'000;
+        recorder.writeRow(reading);
+    }
+    QFile csv(dir.filePath(QStringLiteral("ionograms/20261208-032000Z.csv")));
+    QVERIFY(csv.open(QIODevice::ReadOnly));
+    QCOMPARE(csv.readAll(),
+             QByteArray("time_utc,frequency_hz,snr_db,delays_ms\n"
+                        "2026-12-08T03:20:20.000Z,2000000,0.0,\n"
+                        "2026-12-08T03:20:20.000Z,2100000,0.0,\n"));
+}
+
+// A day of listening (make soak; ten minutes otherwise): a step a second through the clock
+// mapping, the detector and the files, and the memory they hold stays flat.
+void tst_Listen::dayOfListening()
+{
+    const int steps = soakRun() ? 86'400 : 600;
+    QTemporaryDir dir;
+    SweepRecorder recorder(dir.path());
+    ListenOptions options;
+    const ChirpDetector detector(detectorSettingsFor(options));
+    AudioClock clock(48000);
+    const double arrival = detector.blockLeadMs() * 48 + 0.5;
+    const auto audio = syntheticAudio(48000, detector.blockSamples(), arrival, {{6.5, 0}}, 0, 5);
+    const qint64 startMs = 1'796'700'000'000;
+    qint64 before = 0;
+    for (int step = 0; step < steps; ++step) {
+        for (int delivery = 0; delivery < 50; ++delivery) {
+            const qint64 sample = (qint64(step) * 50 + delivery + 1) * 960;
+            clock.observe(sample, double(startMs) + double(sample) / 48.0 + 3);
+        }
+        const Detection found = detector.detect(audio, arrival);
+        QCOMPARE(found.echoes.size(), 1);
+        StepReading reading;
+        reading.step = {startMs + step / 300 * 300'000,
+                        2'000'000 + step % 281 * 100'000,
+                        startMs + qint64(step) * 1000};
+        reading.echoes = found.echoes;
+        recorder.writeRow(reading);
+        if (step == steps / 10)
+            before = residentKiB();
+    }
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), (steps + 299) / 300);
+    // Resident memory is read from /proc (Linux).
+    const qint64 growth = residentKiB() - before;
+    if (residentMemoryIsMeaningful && before > 0)
+        QVERIFY2(growth < 1024, qPrintable(QStringLiteral("%1 KiB more").arg(growth)));
+}
+
+QTEST_GUILESS_MAIN(tst_Listen)
+#include "tst_listen.moc"

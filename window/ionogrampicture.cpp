@@ -1,0 +1,134 @@
+// SPDX-FileCopyrightText: 2026 The Zarvotel developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+#include "ionogrampicture.h"
+
+#include <QPainter>
+
+#include <algorithm>
+#include <cmath>
+
+namespace Window {
+
+namespace {
+
+constexpr QRgb Unmeasured = 0xff9a9a9a;
+constexpr QRgb Paper = 0xffffffff;
+constexpr QRgb Ink = 0xff000000;
+
+// Dark blue through purple, red and orange to pale yellow.
+constexpr QRgb Stops[] = {0xff000428, 0xff3b0f70, 0xff8c2981, 0xffde4968, 0xfffe9f6d, 0xfffcfdbf};
+
+} // namespace
+
+QRgb IonogramPicture::colourFor(double snrDb)
+{
+    const double x
+        = std::clamp((snrDb - DbLow) / (DbHigh - DbLow), 0.0, 1.0) * (std::size(Stops) - 1);
+    const int i = std::min(int(x), int(std::size(Stops)) - 2);
+    const double f = x - i;
+    const auto mix = [f](int a, int b) {
+        return int(std::lround(a + (b - a) * f));
+    };
+    const QRgb a = Stops[i], b = Stops[i + 1];
+    return qRgb(mix(qRed(a), qRed(b)), mix(qGreen(a), qGreen(b)), mix(qBlue(a), qBlue(b)));
+}
+
+IonogramPicture::IonogramPicture(double delayFromMs, double delayToMs)
+    : m_delayFromMs(delayFromMs)
+    , m_delayToMs(delayToMs)
+    , m_rows(std::clamp(int(std::lround((delayToMs - delayFromMs) * 10)), 50, 1000))
+    , m_image(Left + Listen::SweepSteps * ColumnWidth + Right,
+              Top + m_rows + Bottom,
+              QImage::Format_RGB32)
+{
+    beginSweep(QString());
+}
+
+void IonogramPicture::beginSweep(const QString &title)
+{
+    m_filled = 0;
+    m_image.fill(Paper);
+    QPainter painter(&m_image);
+    painter.fillRect(Left, Top, Listen::SweepSteps * ColumnWidth, m_rows, QColor(Unmeasured));
+    painter.end();
+    drawFrame(title);
+}
+
+void IonogramPicture::setColumn(const Listen::StepReading &reading)
+{
+    const int column = Listen::stepColumn(reading.step.dialHz);
+    if (column < 0 || column >= Listen::SweepSteps)
+        return;
+    const qsizetype bins = reading.profileDb.size();
+    for (int row = 0; row < m_rows; ++row) {
+        const qsizetype bin = bins > 0 ? std::min(qsizetype(row) * bins / m_rows, bins - 1) : -1;
+        const QRgb colour = bin >= 0 ? colourFor(reading.profileDb[bin]) : colourFor(-100);
+        for (int x = 0; x < ColumnWidth; ++x)
+            m_image.setPixel(Left + column * ColumnWidth + x, Top + row, colour);
+    }
+    ++m_filled;
+}
+
+void IonogramPicture::drawFrame(const QString &title)
+{
+    QPainter painter(&m_image);
+    painter.setPen(QColor(Ink));
+    QFont font = painter.font();
+    font.setPixelSize(12);
+    painter.setFont(font);
+    const int width = Listen::SweepSteps * ColumnWidth;
+    painter.drawRect(Left - 1, Top - 1, width + 1, m_rows + 1);
+
+    // Frequency: a tick at every MHz, a label at every other.
+    for (int mhz = 2; mhz <= 30; ++mhz) {
+        const int x = Left + (mhz - 2) * 10 * ColumnWidth + ColumnWidth / 2;
+        const int length = mhz % 2 == 0 ? 6 : 3;
+        painter.drawLine(x, Top + m_rows, x, Top + m_rows + length);
+        if (mhz % 2 == 0)
+            painter.drawText(
+                QRect(x - 15, Top + m_rows + 7, 30, 14), Qt::AlignCenter, QString::number(mhz));
+    }
+    painter.drawText(QRect(Left, Top + m_rows + 24, width, 16),
+                     Qt::AlignCenter,
+                     QStringLiteral("Frequency (MHz)"));
+
+    // Delay: a tick every 5 ms, labelled.
+    const double span = m_delayToMs - m_delayFromMs;
+    const double stepMs = span > 100 ? 20 : span > 40 ? 10 : 5;
+    for (double ms = std::ceil(m_delayFromMs / stepMs) * stepMs; ms <= m_delayToMs + 1e-9;
+         ms += stepMs) {
+        const int y = Top + int(std::lround((ms - m_delayFromMs) / span * m_rows));
+        painter.drawLine(Left - 6, y, Left - 1, y);
+        painter.drawText(QRect(Left - 46, y - 7, 38, 14),
+                         Qt::AlignRight | Qt::AlignVCenter,
+                         QString::number(ms));
+    }
+    painter.save();
+    painter.translate(12, Top + m_rows / 2);
+    painter.rotate(-90);
+    painter.drawText(QRect(-60, -8, 120, 16), Qt::AlignCenter, QStringLiteral("Delay (ms)"));
+    painter.restore();
+
+    // The colours' key, at the title's right: SNR from DbLow to DbHigh.
+    constexpr int KeyWidth = 150;
+    const int keyLeft = Left + width - KeyWidth;
+    for (int x = 0; x < KeyWidth; ++x) {
+        painter.setPen(QColor(colourFor(DbLow + (DbHigh - DbLow) * x / (KeyWidth - 1))));
+        painter.drawLine(keyLeft + x, 10, keyLeft + x, 20);
+    }
+    painter.setPen(QColor(Ink));
+    painter.drawText(QRect(keyLeft - 110, 6, 104, 18),
+                     Qt::AlignRight | Qt::AlignVCenter,
+                     QStringLiteral("SNR %1 dB").arg(DbLow));
+    painter.drawText(QRect(keyLeft + KeyWidth + 4, 6, Right + 40, 18),
+                     Qt::AlignLeft | Qt::AlignVCenter,
+                     QString::number(DbHigh));
+
+    font.setBold(true);
+    painter.setFont(font);
+    painter.drawText(
+        QRect(Left, 6, width - KeyWidth - 120, 18), Qt::AlignLeft | Qt::AlignVCenter, title);
+}
+
+} // namespace Window

@@ -1,0 +1,142 @@
+// SPDX-FileCopyrightText: 2026 The Zarvotel developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+#include "ionogramwindow.h"
+
+#include <QCloseEvent>
+#include <QDateTime>
+#include <QLabel>
+#include <QPainter>
+#include <QTimeZone>
+#include <QVBoxLayout>
+
+namespace Window {
+
+namespace {
+
+// Shows the picture at its own size.
+class IonogramView : public QWidget
+{
+public:
+    IonogramView(const IonogramPicture &picture, QWidget *parent)
+        : QWidget(parent)
+        , m_picture(picture)
+    {
+        setFixedSize(picture.image().size());
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        painter.drawImage(0, 0, m_picture.image());
+    }
+
+private:
+    const IonogramPicture &m_picture;
+};
+
+} // namespace
+
+IonogramWindow::IonogramWindow(Listen::Listener &listener,
+                               std::function<QString()> scheduleText,
+                               QWidget *parent)
+    : QWidget(parent)
+    , m_listener(listener)
+    , m_scheduleText(std::move(scheduleText))
+    , m_picture(listener.options().delayFromMs, listener.options().delayToMs)
+{
+    setObjectName(QStringLiteral("Ionogram"));
+    setWindowTitle(QStringLiteral("Zarvotel ionogram"));
+    m_view = new IonogramView(m_picture, this);
+    m_status = new QLabel(listener.status(), this);
+    m_status->setObjectName(QStringLiteral("ionogramStatus"));
+    m_fileProblem = new QLabel(this);
+    m_fileProblem->setObjectName(QStringLiteral("ionogramFileProblem"));
+    m_fileProblem->setStyleSheet(QStringLiteral("color: #b00000"));
+    m_fileProblem->setWordWrap(true);
+    m_fileProblem->hide();
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(m_view);
+    layout->addWidget(m_status);
+    layout->addWidget(m_fileProblem);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+
+    connect(&listener, &Listen::Listener::sweepBegun, this, &IonogramWindow::onSweepBegun);
+    connect(&listener, &Listen::Listener::stepHeard, this, &IonogramWindow::onStepHeard);
+    connect(&listener, &Listen::Listener::statusChanged, m_status, &QLabel::setText);
+    connect(&listener, &Listen::Listener::fileProblem, this, [this](const QString &text) {
+        m_fileProblem->setText(text);
+        m_fileProblem->setVisible(!text.isEmpty());
+    });
+}
+
+IonogramWindow::~IonogramWindow()
+{
+    saveSweep();
+}
+
+QString IonogramWindow::statusText() const
+{
+    return m_status->text();
+}
+
+QString IonogramWindow::fileProblemText() const
+{
+    return m_fileProblem->text();
+}
+
+void IonogramWindow::onSweepBegun(qint64 sweepStartMs)
+{
+    saveSweep();
+    m_sweepStartMs = sweepStartMs;
+    const QString when = QDateTime::fromMSecsSinceEpoch(sweepStartMs, QTimeZone::utc())
+                             .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    m_picture.beginSweep(QStringLiteral("%1   %2 UTC").arg(m_scheduleText(), when));
+    m_view->update();
+}
+
+void IonogramWindow::onStepHeard(const Listen::StepReading &reading)
+{
+    if (reading.step.sweepStartMs != m_sweepStartMs)
+        return;
+    m_picture.setColumn(reading);
+    m_unsaved = true;
+    m_view->update();
+    // The last step a sweep tunes to is 29.9 MHz: past it the radio waits for the next.
+    if (reading.step.dialHz >= Tracking::SweepCeilingHz - 100'000)
+        saveSweep();
+}
+
+void IonogramWindow::closeEvent(QCloseEvent *event)
+{
+    saveSweep();
+    event->accept();
+    Q_EMIT closed();
+}
+
+void IonogramWindow::saveSweep()
+{
+    if (!m_unsaved)
+        return;
+    m_unsaved = false;
+    m_listener.savePicture(m_sweepStartMs, m_picture.image());
+}
+
+ListenSession::ListenSession(const Listen::ListenOptions &options,
+                             std::function<QString()> scheduleText,
+                             QObject *parent)
+    : QObject(parent)
+    , m_listener(new Listen::Listener(options, {}, this))
+    , m_window(std::make_unique<IonogramWindow>(*m_listener, std::move(scheduleText)))
+{
+    connect(m_window.get(), &IonogramWindow::closed, this, &QObject::deleteLater);
+}
+
+ListenSession::~ListenSession()
+{
+    // The picture is saved while the listener can still take it.
+    m_window.reset();
+}
+
+} // namespace Window
