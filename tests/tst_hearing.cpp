@@ -6,6 +6,7 @@
 #include "fixtures.h"
 #include "soundserver.h"
 
+#include <QAction>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QSignalSpy>
@@ -21,6 +22,7 @@ private Q_SLOTS:
     void echoesFollowTheSky();
     void inputUnpluggedAndBack();
     void clippingAndSilenceAreSaid();
+    void listeningFromTheContextMenu();
 
 private:
     SoundServer m_sound;
@@ -116,6 +118,12 @@ void tst_Hearing::echoesFollowTheSky()
     const QByteArray rows = csv.readAll();
     QVERIFY(rows.startsWith("time_utc,frequency_hz,snr_db,delays_ms\n"));
     QVERIFY2(rows.contains(",6000000,"), rows.constData());
+
+    // Stop stops the ionogram: no step of the stopped time is measured.
+    window.onCommand1Clicked();
+    heard.clear();
+    QTest::qWait(2500);
+    QCOMPARE(heard.size(), 0);
     rigsim.kill();
     rigsim.waitForFinished();
 }
@@ -181,6 +189,28 @@ void tst_Hearing::clippingAndSilenceAreSaid()
     QVERIFY(playUntil(32767, QStringLiteral("radio clips: turn the receiver's audio down.")));
     QVERIFY(playUntil(0, QStringLiteral("No sound from radio.")));
     QVERIFY(playUntil(1000, QStringLiteral("Listening on radio.")));
+}
+
+// The main window offers listening on its background's context menu, and shows the ionogram
+// window beside it; a second time shows the same window.
+void tst_Hearing::listeningFromTheContextMenu()
+{
+    WindowUnderTest window;
+    window.show();
+    QCOMPARE(window.contextMenuPolicy(), Qt::ActionsContextMenu);
+    QAction *listen = window.findChild<QAction *>(QStringLiteral("listenAction"));
+    QVERIFY(listen);
+    QCOMPARE(listen->text(), QStringLiteral("Listen to the receiver"));
+    listen->trigger();
+    QVERIFY(window.listenSession());
+    Window::IonogramWindow &ionogram = window.listenSession()->window();
+    QCOMPARE(ionogram.windowTitle(), QStringLiteral("Zarvotel ionogram"));
+    QVERIFY(ionogram.isVisible());
+    listen->trigger();
+    QCOMPARE(&window.listenSession()->window(), &ionogram);
+    // Closing the ionogram window ends listening.
+    ionogram.close();
+    QTRY_VERIFY(!window.listenSession());
 }
 
 QTEST_MAIN(tst_Hearing)
