@@ -23,6 +23,7 @@ private Q_SLOTS:
     void inputUnpluggedAndBack();
     void clippingAndSilenceAreSaid();
     void listeningFromTheContextMenu();
+    void inputsByName();
 
 private:
     SoundServer m_sound;
@@ -211,6 +212,27 @@ void tst_Hearing::listeningFromTheContextMenu()
     // Closing the ionogram window ends listening.
     ionogram.close();
     QTRY_VERIFY(!window.listenSession());
+}
+
+// --audio-inputs lists the inputs; --audio-input naming none of them is refused in one line.
+void tst_Hearing::inputsByName()
+{
+    QProcess zarvotel;
+    zarvotel.start(QStringLiteral(ZARVOTEL_PATH), {QStringLiteral("--audio-inputs")});
+    QVERIFY(zarvotel.waitForFinished(20'000));
+    QCOMPARE(zarvotel.exitCode(), 0);
+    QCOMPARE(zarvotel.readAllStandardOutput(), QByteArray("radio\n"));
+
+    zarvotel.start(
+        QStringLiteral(ZARVOTEL_PATH),
+        {QStringLiteral("--listen"), QStringLiteral("--audio-input"), QStringLiteral("USB CODEC")});
+    QVERIFY(zarvotel.waitForFinished(20'000));
+    QCOMPARE(zarvotel.exitCode(), 2);
+    // Qt may say something of the environment first; the program's own line is the last.
+    const QByteArray error = zarvotel.readAllStandardError();
+    QCOMPARE(error.mid(error.indexOf("zarvotel: ")),
+             QByteArray("zarvotel: no audio input's name contains \"USB CODEC\"; the inputs are: "
+                        "radio\n"));
 }
 
 QTEST_MAIN(tst_Hearing)
