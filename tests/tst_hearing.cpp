@@ -190,6 +190,10 @@ void tst_Hearing::clippingAndSilenceAreSaid()
     QVERIFY(playUntil(32767, QStringLiteral("radio clips: turn the receiver's audio down.")));
     QVERIFY(playUntil(0, QStringLiteral("No sound from radio.")));
     QVERIFY(playUntil(1000, QStringLiteral("Listening on radio.")));
+    // The audio stops while the input stays: it is opened again until audio comes.
+    QTRY_COMPARE_WITH_TIMEOUT(
+        listener.status(), QStringLiteral("Lost radio. Trying again every 5 s."), 10'000);
+    QVERIFY(playUntil(1000, QStringLiteral("Listening on radio.")));
 }
 
 // The main window offers listening on its background's context menu, and shows the ionogram
