@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 namespace Listen {
 
@@ -166,10 +167,20 @@ void AudioCapture::open()
     m_source = new QAudioSource(*device, format, this);
     // A quarter of a second of buffer: deliveries every few tens of ms, no overrun.
     m_source->setBufferSize(format.bytesForDuration(250'000));
-    connect(m_source, &QAudioSource::stateChanged, this, [this](QAudio::State state) {
-        if (state == QAudio::StoppedState && m_source && m_source->error() != QAudio::NoError)
-            close(InputState::Lost);
-    });
+    // Closed from the event loop, never inside the source's own signal.
+    connect(m_source,
+            &QAudioSource::stateChanged,
+            this,
+            [this, source = m_source](QAudio::State state) {
+                if (state == QAudio::StoppedState && source->error() != QAudio::NoError)
+                    QMetaObject::invokeMethod(
+                        this,
+                        [this, source] {
+                            if (m_source == source)
+                                close(InputState::Lost);
+                        },
+                        Qt::QueuedConnection);
+            });
     m_device = m_source->start();
     if (!m_device || m_source->error() != QAudio::NoError) {
         close(InputState::Lost);
@@ -187,14 +198,8 @@ void AudioCapture::open()
 
 void AudioCapture::close(InputState why)
 {
-    if (m_source) {
-        QAudioSource *source = m_source;
-        m_source = nullptr;
-        m_device = nullptr;
-        source->disconnect(this);
-        source->stop();
-        source->deleteLater();
-    }
+    QAudioSource *source = std::exchange(m_source, nullptr);
+    m_device = nullptr;
     for (const Pending &p : std::as_const(m_pending))
         Q_EMIT missed(p.id);
     m_pending.clear();
@@ -204,6 +209,14 @@ void AudioCapture::close(InputState why)
     setState(why);
     if (why == InputState::Lost && m_retry)
         m_retry->start();
+    if (source) {
+        source->disconnect(this);
+        source->stop();
+        // Deleted now, not later: the source's destructor runs the thread's pending events,
+        // and two sources' destructors running each other's crash. Everything above is
+        // settled before it does.
+        delete source;
+    }
 }
 
 void AudioCapture::readAudio()
