@@ -115,6 +115,7 @@ void attachParentConsole() {}
 void print(std::FILE *stream, const QString &text)
 {
     std::fputs(text.toLocal8Bit().constData(), stream);
+    std::fflush(stream);
 }
 
 #endif

@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QIcon>
 #include <QStyleFactory>
+#include <QTimer>
 #include <QWindow>
 
 #include <cstdio>
@@ -90,5 +91,33 @@ int main(int argc, char *argv[])
     window.pressLaunchButtons();
     if (line.launch.listen)
         window.startListening();
-    return QApplication::exec();
+
+    // Finding: each sounder on a line as it is found or heard again, and the whole list last,
+    // after the time given or when a window is closed.
+    QMap<int, QString> found;
+    if (line.launch.findHz && window.listenSession()) {
+        App::attachParentConsole();
+        const int hearingsToFind = line.launch.period ? 1 : 2;
+        QObject::connect(&window.listenSession()->listener(),
+                         &Listen::Listener::sounderReported,
+                         &app,
+                         [&found, hearingsToFind](int index, const Listen::FoundSounder &sounder) {
+                             const QString text = Listen::sounderLine(sounder, hearingsToFind);
+                             found.insert(index, text);
+                             App::print(stdout, text + u'\n');
+                         });
+        QObject::connect(&window.listenSession()->window(),
+                         &Window::IonogramWindow::closed,
+                         &app,
+                         &QApplication::quit);
+        QTimer::singleShot(qint64(line.launch.findSeconds * 1000), &app, &QApplication::quit);
+    }
+    const int status = QApplication::exec();
+    if (line.launch.findHz) {
+        App::print(stdout,
+                   QStringLiteral("%1 sounders found:\n").arg(found.size())
+                       + QStringList(found.values()).join(u'\n')
+                       + (found.isEmpty() ? QString() : QStringLiteral("\n")));
+    }
+    return status;
 }

@@ -73,6 +73,21 @@ struct Parser
                        "(default: %1).")
             .arg(QDir::toNativeSeparators(Listen::defaultIonogramFolder())),
         QStringLiteral("DIR")};
+    const QCommandLineOption rate{
+        QStringLiteral("rate"),
+        QStringLiteral("The sounder sweeps KHZ kHz per second (1 to 1000; "
+                       "default 100)."),
+        QStringLiteral("KHZ")};
+    const QCommandLineOption find{QStringLiteral("find"),
+                                  QStringLiteral("Park the radio at HZ, listen, and report every "
+                                                 "sounder whose chirp crosses it (with --period or "
+                                                 "--rate, only those)."),
+                                  QStringLiteral("HZ")};
+    const QCommandLineOption findSeconds{QStringLiteral("find-seconds"),
+                                         QStringLiteral("Find for S seconds (default: two of the "
+                                                        "longest periods tried), then print the "
+                                                        "sounders and exit."),
+                                         QStringLiteral("S")};
     const QCommandLineOption checkClock{QStringLiteral("check-clock"),
                                         QStringLiteral("Say how well the clock is synchronised and "
                                                        "exit: 0 when within 50 ms, 1 otherwise.")};
@@ -85,25 +100,10 @@ struct Parser
     {
         parser.setApplicationDescription(QStringLiteral(
             "Keeps a receiver tuned to a chirp sounder through a rig-control program."));
-        parser.addOptions({rig,
-                           period,
-                           chirptime,
-                           offset,
-                           host,
-                           port,
-                           connect,
-                           start,
-                           reconnect,
-                           utc,
-                           listen,
-                           audioInput,
-                           audioInputs,
-                           delayRange,
-                           audioDelay,
-                           ionograms,
-                           checkClock,
-                           help,
-                           version});
+        parser.addOptions({rig,         period,     chirptime,  offset,    host,   port,
+                           connect,     start,      reconnect,  utc,       listen, audioInput,
+                           audioInputs, delayRange, audioDelay, ionograms, rate,   find,
+                           findSeconds, checkClock, help,       version});
     }
 };
 
@@ -228,6 +228,42 @@ std::variant<CommandLine, QString> parseCommandLine(const QStringList &arguments
         listening.folder = p.parser.value(p.ionograms);
         if (listening.folder.trimmed().isEmpty())
             return QStringLiteral("--ionograms takes a folder");
+    }
+    if (p.parser.isSet(p.rate)) {
+        launch.rateKhzPerS = decimalNumber(p.parser.value(p.rate), 1, 1000);
+        if (!launch.rateKhzPerS)
+            return QStringLiteral("--rate takes a number of kHz per second from 1 to 1000, with "
+                                  "\".\" for decimals, not \"%1\"")
+                .arg(p.parser.value(p.rate));
+    }
+    if (p.parser.isSet(p.find)) {
+        const auto hz = wholeNumber(p.parser.value(p.find), 1'000'000, 30'000'000);
+        if (!hz)
+            return QStringLiteral("--find takes a frequency in Hz from 1000000 to 30000000, not "
+                                  "\"%1\"")
+                .arg(p.parser.value(p.find));
+        if (launch.start)
+            return QStringLiteral("--find parks the radio; it does not go with --start");
+        launch.findHz = qint32(*hz);
+        launch.connect = true;
+        launch.listen = true;
+        // Two of the longest periods tried: every sounder heard twice, one period apart.
+        double longest = 3600;
+        if (launch.period) {
+            const Tracking::StepInputs inputs{*launch.period, QStringLiteral("0"), 0};
+            const auto outcome = Tracking::ComputeStep(600, inputs, locale);
+            if (const auto *step = std::get_if<Tracking::StepResult>(&outcome))
+                longest = step->periodMs / 1000.0;
+        }
+        launch.findSeconds = 2 * longest;
+    }
+    if (p.parser.isSet(p.findSeconds)) {
+        const auto seconds = decimalNumber(p.parser.value(p.findSeconds), 1, 1'000'000);
+        if (!seconds || !launch.findHz)
+            return QStringLiteral("--find-seconds takes a number of seconds from 1 to 1000000, "
+                                  "with --find, not \"%1\"")
+                .arg(p.parser.value(p.findSeconds));
+        launch.findSeconds = *seconds;
     }
     return line;
 }

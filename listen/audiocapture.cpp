@@ -162,7 +162,9 @@ void AudioCapture::open()
         size_t(std::max<qint64>(KeptMs * format.sampleRate() / 1000, m_detector->blockSamples())),
         0.0f);
     m_samples = 0;
+    m_scannedTo = 0;
     m_audioClock.emplace(format.sampleRate());
+    makeScanners(format.sampleRate());
 
     m_source = new QAudioSource(*device, format, this);
     // A quarter of a second of buffer: deliveries every few tens of ms, no overrun.
@@ -253,6 +255,7 @@ void AudioCapture::readAudio()
         setState(InputState::Gap);
     }
     measureWhatIsIn();
+    scanWhatIsIn();
 }
 
 void AudioCapture::watch()
@@ -272,7 +275,54 @@ void AudioCapture::watch()
         setState(InputState::Listening);
 }
 
-void AudioCapture::measure(qint64 id, qint64 arrivalMs)
+void AudioCapture::setRate(double rateKhzPerS)
+{
+    if (m_settings.hzPerMs == rateKhzPerS)
+        return;
+    m_settings.hzPerMs = rateKhzPerS;
+    if (m_detector) {
+        DetectorSettings settings = m_settings;
+        settings.sampleRate = m_detector->settings().sampleRate;
+        m_detector = std::make_unique<ChirpDetector>(settings);
+    }
+}
+
+void AudioCapture::scan(const QList<double> &ratesKhzPerS)
+{
+    m_scanRates = ratesKhzPerS;
+    m_scanner.reset();
+    if (m_detector)
+        makeScanners(m_detector->settings().sampleRate);
+}
+
+void AudioCapture::makeScanners(int sampleRate)
+{
+    m_scanner.reset();
+    if (!m_scanRates.isEmpty())
+        m_scanner = std::make_unique<ChirpScanner>(sampleRate, m_scanRates);
+}
+
+void AudioCapture::scanWhatIsIn()
+{
+    if (!m_scanner || !m_audioClock || !m_audioClock->isValid())
+        return;
+    const double rate = m_format.sampleRate();
+    const qint64 kept = qint64(m_ring.size());
+    const qint64 length = m_scanner->blockSamples();
+    m_scannedTo = std::max(m_scannedTo, m_samples - kept);
+    std::vector<float> block(static_cast<size_t>(length));
+    while (m_scannedTo + length <= m_samples) {
+        for (qint64 n = 0; n < length; ++n)
+            block[size_t(n)] = m_ring[size_t((m_scannedTo + n) % kept)];
+        for (const ChirpScanner::Hit &hit : m_scanner->scan(block)) {
+            const double sample = double(m_scannedTo) + hit.offsetMs * rate / 1000;
+            Q_EMIT heard(m_audioClock->clockAt(sample), hit.rateKhzPerS, hit.snrDb);
+        }
+        m_scannedTo += m_scanner->stepSamples();
+    }
+}
+
+void AudioCapture::measure(qint64 id, double arrivalMs)
 {
     if (!m_source) {
         Q_EMIT missed(id);
@@ -292,7 +342,7 @@ void AudioCapture::measureWhatIsIn()
     std::vector<float> block;
     for (qsizetype i = 0; i < m_pending.size();) {
         const Pending p = m_pending[i];
-        const double arrival = m_audioClock->sampleAt(double(p.arrivalMs));
+        const double arrival = m_audioClock->sampleAt(p.arrivalMs);
         const qint64 first = qint64(std::floor(arrival - m_detector->blockLeadMs() * rate / 1000));
         if (first + length > m_samples) {
             ++i;

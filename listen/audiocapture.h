@@ -5,6 +5,7 @@
 
 #include "audioclock.h"
 #include "chirpdetector.h"
+#include "chirpscanner.h"
 
 #include <QAudioDevice>
 #include <QAudioFormat>
@@ -63,7 +64,13 @@ public:
     // Opens the input (and again every few seconds while there is none).
     void start();
     // Measures the step whose chirp is due at arrivalMs, once its audio is in.
-    void measure(qint64 id, qint64 arrivalMs);
+    void measure(qint64 id, double arrivalMs);
+    // The sounder's rate changed: the tone the detector looks for changes with it.
+    void setRate(double rateKhzPerS);
+    // Listens for chirps at these rates crossing the dial at any time, instead of measuring
+    // steps; each is reported once, at its best rate.
+    void scan(const QList<double> &ratesKhzPerS);
+
     void stop();
 
     static constexpr int RetryMs = 5000;
@@ -73,6 +80,8 @@ Q_SIGNALS:
     void stateChanged(Listen::InputState state, const QString &inputName);
     void measured(qint64 id, const Listen::Detection &detection);
     void missed(qint64 id);
+    // A chirp crossed the dial: it reached it at arrivalMs (ms since the epoch).
+    void heard(double arrivalMs, double rateKhzPerS, double snrDb);
 
 private:
     void open();
@@ -80,12 +89,17 @@ private:
     void readAudio();
     void watch();
     void measureWhatIsIn();
+    void scanWhatIsIn();
+    void makeScanners(int sampleRate);
     void setState(InputState state);
 
     QString m_inputText;
     DetectorSettings m_settings;
     Clock m_clock;
     std::unique_ptr<ChirpDetector> m_detector;
+    QList<double> m_scanRates;
+    std::unique_ptr<ChirpScanner> m_scanner;
+    qint64 m_scannedTo = 0; // samples already scanned
     std::optional<AudioClock> m_audioClock;
     QAudioSource *m_source = nullptr;
     QIODevice *m_device = nullptr;
@@ -107,7 +121,7 @@ private:
     struct Pending
     {
         qint64 id;
-        qint64 arrivalMs;
+        double arrivalMs;
     };
     QList<Pending> m_pending;
 };

@@ -14,8 +14,9 @@ namespace Listen {
 
 namespace {
 
-// The chirp from the dial frequency to 3 kHz above it: the band bins pick the passband.
-constexpr double TemplateMs = 30;
+// The tone is the chirp from the dial frequency to 3 kHz above it; the band's bins pick the
+// passband out of it.
+constexpr double ToneHz = 3000;
 // The correlation is read at this rate or faster, and peaks are interpolated between.
 constexpr double OutputRate = 12000;
 constexpr double DbLimit = 99.9;
@@ -54,10 +55,11 @@ struct ChirpDetector::Plans
 
 ChirpDetector::ChirpDetector(const DetectorSettings &settings)
     : m_settings(settings)
+    , m_toneMs(ToneHz / std::max(settings.hzPerMs, 1e-3))
     , m_plans(std::make_unique<Plans>())
 {
     const double rate = m_settings.sampleRate;
-    const double spanMs = m_settings.searchToMs - m_settings.noiseFromMs + TemplateMs;
+    const double spanMs = m_settings.searchToMs - m_settings.noiseFromMs + m_toneMs;
     m_blockSamples = kiss_fftr_next_fast_size_real(int(std::ceil(spanMs * rate / 1000)) + 1);
     m_outputSamples
         = kiss_fft_next_fast_size(int(std::ceil(double(m_blockSamples) * OutputRate / rate)));
@@ -78,8 +80,8 @@ ChirpDetector::ChirpDetector(const DetectorSettings &settings)
 
     // The tone a chirp makes above the dial: its phase is pi * rate * t^2.
     std::vector<float> tone(size_t(m_blockSamples), 0.0f);
-    const qsizetype toneSamples = std::min(qsizetype(TemplateMs * rate / 1000), m_blockSamples);
-    const double hzPerSecond = ChirpHzPerMs * 1000;
+    const qsizetype toneSamples = std::min(qsizetype(m_toneMs * rate / 1000), m_blockSamples);
+    const double hzPerSecond = m_settings.hzPerMs * 1000;
     for (qsizetype n = 0; n < toneSamples; ++n) {
         const double t = double(n) / rate;
         tone[size_t(n)] = float(std::cos(std::numbers::pi * hzPerSecond * t * t));
@@ -133,7 +135,7 @@ Detection ChirpDetector::detect(std::span<const float> block, double arrivalSamp
         return qsizetype(std::ceil((ms * rate / 1000 + arrivalSample) / step));
     };
     const qsizetype lastValid
-        = qsizetype(std::floor((double(m_blockSamples) - TemplateMs * rate / 1000) / step));
+        = qsizetype(std::floor((double(m_blockSamples) - m_toneMs * rate / 1000) / step));
     const auto clampIndex = [&](qsizetype j) {
         return std::clamp<qsizetype>(j, 0, lastValid);
     };
@@ -141,11 +143,20 @@ Detection ChirpDetector::detect(std::span<const float> block, double arrivalSamp
     const qsizetype noiseBegin = clampIndex(firstAt(m_settings.noiseFromMs));
     const qsizetype noiseEnd = clampIndex(firstAt(m_settings.noiseToMs));
     double noise = 0;
-    for (qsizetype j = noiseBegin; j < noiseEnd; ++j)
-        noise += power[size_t(j)];
+    if (noiseEnd > noiseBegin && m_settings.noiseByMedian) {
+        // The noise's power is exponentially distributed: its median is its mean times ln 2.
+        std::vector<double> sorted(power.begin() + noiseBegin, power.begin() + noiseEnd);
+        const auto middle = sorted.begin() + sorted.size() / 2;
+        std::nth_element(sorted.begin(), middle, sorted.end());
+        noise = *middle / std::numbers::ln2;
+    } else {
+        for (qsizetype j = noiseBegin; j < noiseEnd; ++j)
+            noise += power[size_t(j)];
+        noise = noiseEnd > noiseBegin ? noise / double(noiseEnd - noiseBegin) : 0;
+    }
     // The matched filter's output SNR (2E/N0) counts the noise of one phase of the correlation:
     // half the mean of its squared magnitude.
-    noise = noiseEnd > noiseBegin ? noise / double(noiseEnd - noiseBegin) / 2 : 0;
+    noise /= 2;
 
     const qsizetype searchBegin
         = std::max<qsizetype>(clampIndex(firstAt(m_settings.searchFromMs)), 1);
@@ -189,7 +200,7 @@ Detection ChirpDetector::detect(std::span<const float> block, double arrivalSamp
             const double lobe = std::numbers::pi * bandwidthHz * apartMs / 1000;
             if (lobe < std::numbers::pi)
                 needed = std::numeric_limits<double>::infinity(); // within the main lobe
-            else if (apartMs < TemplateMs)
+            else if (apartMs < m_toneMs)
                 needed += echo.power * std::max(SideLobeMargin / (lobe * lobe), SideLobeFloor);
         }
         if (peak.power >= needed)

@@ -12,7 +12,7 @@
 
 namespace Listen {
 
-// The chirp rises 100 kHz per second: 100 Hz in every millisecond.
+// Most chirps rise 100 kHz per second: 100 Hz in every millisecond.
 inline constexpr double ChirpHzPerMs = 100.0;
 
 struct DetectorSettings
@@ -20,7 +20,8 @@ struct DetectorSettings
     static constexpr double NarrowSearchMs = 40;
 
     int sampleRate = 48000;
-    double lowHz = 300; // the receiver's passband, above the dial
+    double hzPerMs = ChirpHzPerMs; // the chirp's rate: kHz per second are Hz per ms
+    double lowHz = 300;            // the receiver's passband, above the dial
     double highHz = 2700;
     double searchFromMs = -50; // delays searched for echoes, around the expected arrival
     double searchToMs = 300;
@@ -31,6 +32,9 @@ struct DetectorSettings
     // false echoes.
     double thresholdDb = 13.5;
     int maxEchoes = 8;
+    // The noise as the median of the correlation (scaled to its mean), for a noise region
+    // that holds the chirps too.
+    bool noiseByMedian = false;
     double profileFromMs = 0; // the delays drawn, in profileBins equal bins
     double profileToMs = 40;
     int profileBins = 400;
@@ -76,6 +80,7 @@ private:
     qsizetype m_blockSamples = 0;
     qsizetype m_outputSamples = 0;
     qsizetype m_firstBin = 0;
+    double m_toneMs = 0;
     double m_thresholdRatio = 0;
     std::vector<float> m_templateRe; // the conjugated spectrum of the tone, over the band
     std::vector<float> m_templateIm;

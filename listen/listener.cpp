@@ -5,6 +5,7 @@
 
 #include "sweeprecorder.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QStandardPaths>
 
@@ -44,6 +45,7 @@ QString defaultIonogramFolder()
 DetectorSettings detectorSettingsFor(const ListenOptions &options)
 {
     DetectorSettings settings;
+    settings.hzPerMs = options.rateKhzPerS;
     const double delay = options.audioDelayMs.value_or(0);
     settings.profileFromMs = options.delayFromMs + delay;
     settings.profileToMs = options.delayToMs + delay;
@@ -78,6 +80,18 @@ Listener::Listener(const ListenOptions &options, Clock clock, QObject *parent)
     connect(m_capture, &AudioCapture::measured, this, &Listener::onMeasured);
     connect(m_capture, &AudioCapture::missed, this, [this](qint64 id) { m_pending.remove(id); });
     connect(m_capture, &AudioCapture::stateChanged, this, &Listener::onInputState);
+    if (m_options.findHz) {
+        const QList<double> periods
+            = m_options.findPeriodsS.isEmpty() ? candidatePeriods() : m_options.findPeriodsS;
+        const QList<double> rates
+            = m_options.findRatesKhzPerS.isEmpty() ? candidateRates() : m_options.findRatesKhzPerS;
+        m_finder.emplace(*m_options.findHz, periods, m_options.audioDelayMs.value_or(0));
+        connect(m_capture, &AudioCapture::heard, this, &Listener::onHeard);
+        QMetaObject::invokeMethod(
+            m_capture,
+            [capture = m_capture, rates] { capture->scan(rates); },
+            Qt::QueuedConnection);
+    }
 
     m_recorder = new SweepRecorder(m_options.folder);
     m_recorder->moveToThread(&m_fileThread);
@@ -105,14 +119,21 @@ Listener::~Listener()
 
 void Listener::onStepTaken(qint64 tickMs, const Tracking::StepResult &step)
 {
+    // The tuning started: the dial is no longer parked, and finding ends.
+    if (m_finder && !m_findingEnded) {
+        m_findingEnded = true;
+        QMetaObject::invokeMethod(
+            m_capture, [capture = m_capture] { capture->scan({}); }, Qt::QueuedConnection);
+    }
     // A step whose dial moved before its chirp was heard is not measured.
     for (auto it = m_pending.begin(); it != m_pending.end();) {
-        if (it->dialHz != step.stepHz && tickMs < it->arrivalMs + 100)
+        if (it->dialHz != step.stepHz
+            && double(tickMs) < it->arrivalMs + passageMs(m_options.rateKhzPerS))
             it = m_pending.erase(it);
         else
             ++it;
     }
-    const auto planned = planStep(tickMs, step);
+    const auto planned = planStep(tickMs, step, m_options.rateKhzPerS);
     if (!planned)
         return;
     if (m_sweepStartMs != planned->sweepStartMs) {
@@ -129,6 +150,50 @@ void Listener::onStepTaken(qint64 tickMs, const Tracking::StepResult &step)
         m_capture,
         [capture = m_capture, id, at = planned->arrivalMs] { capture->measure(id, at); },
         Qt::QueuedConnection);
+}
+
+void Listener::setRate(double rateKhzPerS)
+{
+    m_options.rateKhzPerS = rateKhzPerS;
+    m_pending.clear();
+    QMetaObject::invokeMethod(
+        m_capture,
+        [capture = m_capture, rateKhzPerS] { capture->setRate(rateKhzPerS); },
+        Qt::QueuedConnection);
+}
+
+QList<FoundSounder> Listener::sounders() const
+{
+    QList<FoundSounder> found;
+    if (m_finder) {
+        for (const FoundSounder &sounder : m_finder->sounders()) {
+            if (sounder.hearings >= m_finder->hearingsToFind())
+                found.append(sounder);
+        }
+    }
+    return found;
+}
+
+QString Listener::sounderLineOf(const FoundSounder &sounder) const
+{
+    return sounderLine(sounder, m_finder ? m_finder->hearingsToFind() : 1);
+}
+
+void Listener::onHeard(double arrivalMs, double rateKhzPerS, double snrDb)
+{
+    ++m_chirpsHeard;
+    // The arrival's time of day in the time base the tuning counts in.
+    const qint64 wholeMs = qint64(std::floor(arrivalMs));
+    QDateTime when
+        = QDateTime::fromMSecsSinceEpoch(wholeMs, m_options.utc ? Qt::UTC : Qt::LocalTime);
+    const double dayMs = double(when.time().msecsSinceStartOfDay()) + (arrivalMs - double(wholeMs));
+    const int index = m_finder->add({arrivalMs, dayMs, rateKhzPerS, snrDb});
+    if (index >= 0) {
+        const FoundSounder &sounder = m_finder->sounders()[index];
+        if (sounder.hearings >= m_finder->hearingsToFind())
+            Q_EMIT sounderReported(index, sounder);
+    }
+    updateStatus();
 }
 
 void Listener::onStopped()
@@ -206,7 +271,13 @@ void Listener::updateStatus()
         text = QStringLiteral("%1 lost audio; its timing starts again.").arg(name);
         break;
     case InputState::Listening:
-        if (!m_lastReading) {
+        if (m_finder && !m_findingEnded) {
+            text = QStringLiteral("Listening on %1 at %2 MHz: %3 chirps heard, %4 sounders found.")
+                       .arg(name,
+                            QString::number(*m_options.findHz / 1e6, 'f', 3),
+                            QString::number(m_chirpsHeard),
+                            QString::number(sounders().size()));
+        } else if (!m_lastReading) {
             text = QStringLiteral("Listening on %1.").arg(name);
         } else if (m_lastReading->echoes.isEmpty()) {
             text = QStringLiteral("Listening on %1: %2 MHz, nothing heard.")

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "audiocapture.h"
+#include "sounderfinder.h"
 #include "stepreading.h"
 
 #include <QHash>
@@ -23,8 +24,16 @@ struct ListenOptions
     QString inputText;      // the input whose name contains it; empty: the default
     double delayFromMs = 0; // the delays drawn, after the expected arrival
     double delayToMs = 40;
-    std::optional<double> audioDelayMs; // the audio path's own delay, once measured
-    QString folder;                     // where each sweep's CSV and picture go
+    std::optional<double> audioDelayMs;                // the audio path's own delay, once measured
+    QString folder;                                    // where each sweep's CSV and picture go
+    double rateKhzPerS = Tracking::DefaultRateKhzPerS; // the sounder's sweep rate
+    bool utc = false; // the day is laid out from UTC midnight (local midnight otherwise)
+
+    // Finding sounders at a parked dial instead of following one: the dial, and the periods
+    // and rates tried.
+    std::optional<qint32> findHz;
+    QList<double> findPeriodsS;
+    QList<double> findRatesKhzPerS;
 };
 
 // The default folder for the ionograms: the user's data folder for Zarvotel + /ionograms.
@@ -51,12 +60,17 @@ public:
 
     // The tick at tickMs (ms since the epoch) computed `step`.
     void onStepTaken(qint64 tickMs, const Tracking::StepResult &step);
+    // The sounder's rate changed (the user took over another sounder).
+    void setRate(double rateKhzPerS);
     // Stop: what was still to be measured is dropped.
     void onStopped();
     // The picture of the sweep that began at sweepStartMs, to be saved beside its CSV.
     void savePicture(qint64 sweepStartMs, const QImage &picture);
 
     QString status() const { return m_status; }
+    // The sounders found so far (finding), and the line that reports each.
+    QList<FoundSounder> sounders() const;
+    QString sounderLineOf(const FoundSounder &sounder) const;
 
 Q_SIGNALS:
     void sweepBegun(qint64 sweepStartMs);
@@ -64,11 +78,14 @@ Q_SIGNALS:
     void statusChanged(const QString &text);
     // The files cannot be written (the whole text), or can again (empty).
     void fileProblem(const QString &text);
+    // A sounder was found, or heard again (index into sounders()).
+    void sounderReported(int index, const Listen::FoundSounder &sounder);
 
 private:
     void onMeasured(qint64 id, const Listen::Detection &detection);
     void onInputState(Listen::InputState state, const QString &inputName);
     void updateStatus();
+    void onHeard(double arrivalMs, double rateKhzPerS, double snrDb);
 
     ListenOptions m_options;
     QThread m_audioThread;
@@ -83,6 +100,9 @@ private:
     QString m_inputName;
     std::optional<StepReading> m_lastReading;
     QString m_status;
+    std::optional<SounderFinder> m_finder;
+    int m_chirpsHeard = 0;
+    bool m_findingEnded = false;
 };
 
 } // namespace Listen

@@ -5,6 +5,8 @@
 
 #include <QDateTime>
 
+#include <cmath>
+
 namespace Listen {
 
 namespace {
@@ -33,7 +35,7 @@ QByteArray csvHeader()
 
 QByteArray csvRow(const StepReading &reading)
 {
-    QByteArray row = QDateTime::fromMSecsSinceEpoch(reading.step.arrivalMs, Qt::UTC)
+    QByteArray row = QDateTime::fromMSecsSinceEpoch(std::llround(reading.step.arrivalMs), Qt::UTC)
                          .toString(Qt::ISODateWithMs)
                          .toLatin1();
     row += ',';

@@ -7,16 +7,17 @@
 
 namespace Listen {
 
-std::optional<PlannedStep> planStep(qint64 tickMs, const Tracking::StepResult &step)
+std::optional<PlannedStep>
+planStep(qint64 tickMs, const Tracking::StepResult &step, double rateKhzPerS)
 {
-    constexpr qint64 HzPerMs = 100;
-    // The tick reads the schedule DayTimeLeadMs ahead of the clock.
-    // Between sweeps the radio waits at 2 MHz; the chirp is due there only once the step
-    // holds the sweep's own position.
-    const qint64 sweepStartMs = tickMs + Tracking::DayTimeLeadMs - step.chirpPositionMs;
-    const qint64 arrivalMs = sweepStartMs + step.stepHz / HzPerMs;
-    const qint64 dueInMs = arrivalMs - tickMs;
-    if (dueInMs <= 0 || dueInMs > Tracking::DayTimeLeadMs)
+    constexpr double PlannedWithinMs = 2000;
+    // The tick reads the schedule DayTimeLeadMs ahead of the clock; between sweeps the radio
+    // waits at 2 MHz, where the chirp is due only once the sweep itself gets there.
+    const qint64 sweepStartMs
+        = tickMs + Tracking::DayTimeLeadMs - (qint64(step.chirpPositionMs) - step.offsetMs);
+    const double arrivalMs = double(sweepStartMs) + step.stepHz / rateKhzPerS;
+    const double dueInMs = arrivalMs - double(tickMs);
+    if (!(dueInMs > 0 && dueInMs <= PlannedWithinMs))
         return std::nullopt;
     return PlannedStep{sweepStartMs, step.stepHz, arrivalMs};
 }

@@ -4,8 +4,9 @@
 #pragma once
 
 // Audio as an upper-sideband receiver hears a chirp sounder: each echo a tone rising 100 Hz
-// per ms through the 300-2700 Hz passband, plus white noise. Written from the physics, not
-// from the detector: the tone passes f Hz f / 100 ms after the chirp reaches the dial.
+// per ms (or hzPerMs) through the 300-2700 Hz passband, plus white noise. Written from the
+// physics, not from the detector: the tone passes f Hz f / 100 ms after the chirp reaches the
+// dial.
 
 #include <QList>
 
@@ -28,24 +29,29 @@ inline std::vector<float> syntheticAudio(int rate,
                                          double arrivalSample,
                                          const QList<SyntheticEcho> &echoes,
                                          double snrDb,
-                                         unsigned seed)
+                                         unsigned seed,
+                                         double hzPerMs = 100)
 {
     std::vector<float> audio(size_t(samples), 0.0f);
     const double amplitude = 0.1;
     for (const SyntheticEcho &echo : echoes) {
         const double level = amplitude * std::pow(10.0, echo.levelDb / 20);
         const double start = arrivalSample + echo.delayMs * rate / 1000;
-        // From 300 Hz (3 ms) to 2,700 Hz (27 ms), with 0.5 ms raised-cosine edges.
-        for (qsizetype n = qsizetype(start + 0.003 * rate); n < qsizetype(start + 0.027 * rate) + 1;
+        // From 300 Hz to 2,700 Hz (3 to 27 ms at 100 Hz per ms), with raised-cosine edges of
+        // 50 Hz of the sweep (0.5 ms at 100 Hz per ms).
+        const double from = 300 / hzPerMs / 1000, to = 2700 / hzPerMs / 1000;
+        const double edgeS = 50 / hzPerMs / 1000;
+        for (qsizetype n = qsizetype(start + from * rate); n < qsizetype(start + to * rate) + 1;
              ++n) {
             if (n < 0 || n >= samples)
                 continue;
             const double t = (double(n) - start) / rate;
-            if (t < 0.003 || t > 0.027)
+            if (t < from || t > to)
                 continue;
-            const double edge = std::min(t - 0.003, 0.027 - t) / 0.0005;
+            const double edge = std::min(t - from, to - t) / edgeS;
             const double shape = edge >= 1 ? 1 : 0.5 - 0.5 * std::cos(std::numbers::pi * edge);
-            audio[size_t(n)] += float(level * shape * std::cos(std::numbers::pi * 1e5 * t * t));
+            const double phase = std::numbers::pi * hzPerMs * 1000 * t * t;
+            audio[size_t(n)] += float(level * shape * std::cos(phase));
         }
     }
     if (snrDb < 200) {

@@ -9,6 +9,7 @@
 #include <QAction>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QRegularExpression>
 #include <QSignalSpy>
 
 #include <cmath>
@@ -24,6 +25,7 @@ private Q_SLOTS:
     void clippingAndSilenceAreSaid();
     void listeningFromTheContextMenu();
     void inputsByName();
+    void findsTheSounders();
 
 private:
     SoundServer m_sound;
@@ -238,6 +240,68 @@ void tst_Hearing::inputsByName()
     QCOMPARE(error.mid(error.indexOf("zarvotel: ")),
              QByteArray("zarvotel: no audio input's name contains \"USB CODEC\"; the inputs are: "
                         "radio\n"));
+}
+
+// Parked at 7 MHz, zarvotel --find hears two sounders of different rates cross the dial and
+// prints their timing.
+void tst_Hearing::findsTheSounders()
+{
+    // 7 MHz is 70 s into a 100 kHz/s sweep and 56 s into a 125 kHz/s one: chirptimes that
+    // bring the chirps to the dial 8 and 16 s from now, in periods of 60 s from UTC midnight.
+    const qint64 nowS = QDateTime::currentSecsSinceEpoch();
+    const qint64 first = ((nowS + 8 - 70) % 60 + 60) % 60;
+    const qint64 second = ((nowS + 16 - 56) % 60 + 60) % 60;
+    QProcess rigsim;
+    const quint16 port = startRigsim(rigsim,
+                                     {QStringLiteral("--rig"),
+                                      QStringLiteral("rigctld"),
+                                      QStringLiteral("--audio"),
+                                      m_sound.fifo(),
+                                      QStringLiteral("--sounder"),
+                                      QStringLiteral("60:%1").arg(first),
+                                      QStringLiteral("--sounder"),
+                                      QStringLiteral("60:%1:125").arg(second)});
+    QVERIFY(port != 0);
+
+    QProcess zarvotel;
+    zarvotel.start(QStringLiteral(ZARVOTEL_PATH),
+                   {QStringLiteral("--rig"),
+                    QStringLiteral("rigctld"),
+                    QStringLiteral("--port"),
+                    QString::number(port),
+                    QStringLiteral("--find"),
+                    QStringLiteral("7000000"),
+                    QStringLiteral("--period"),
+                    QStringLiteral("60"),
+                    QStringLiteral("--utc"),
+                    QStringLiteral("--audio-input"),
+                    QStringLiteral("radio"),
+                    QStringLiteral("--find-seconds"),
+                    QStringLiteral("30")});
+    QVERIFY(zarvotel.waitForFinished(60'000));
+    QCOMPARE(zarvotel.exitCode(), 0);
+    const QStringList lines
+        = QString::fromUtf8(zarvotel.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+    rigsim.kill();
+    rigsim.waitForFinished();
+
+    // The list comes last; the echo of one hop (4 ms) and the sound server's delay are in
+    // the hundredths.
+    const qsizetype list = lines.indexOf(QStringLiteral("2 sounders found:"));
+    QVERIFY2(list >= 0, qPrintable(lines.join(u'\n')));
+    const QRegularExpression form(QStringLiteral(
+        R"(^sounder: period 60 s, chirptime (\d+\.\d\d) s, rate (\d+) kHz/s, snr \d+\.\d dB$)"));
+    QMap<int, double> chirptimes;
+    for (const QString &line : lines.mid(list + 1)) {
+        const auto match = form.match(line);
+        QVERIFY2(match.hasMatch(), qPrintable(line));
+        chirptimes.insert(match.captured(2).toInt(), match.captured(1).toDouble());
+    }
+    QCOMPARE(chirptimes.keys(), (QList<int>{100, 125}));
+    QVERIFY2(std::abs(chirptimes[100] - double(first) - 0.01) < 0.02,
+             qPrintable(lines.join(u'\n')));
+    QVERIFY2(std::abs(chirptimes[125] - double(second) - 0.01) < 0.02,
+             qPrintable(lines.join(u'\n')));
 }
 
 QTEST_MAIN(tst_Hearing)

@@ -3,8 +3,10 @@
 
 #include "audioclock.h"
 #include "chirpdetector.h"
+#include "chirpscanner.h"
 #include "listener.h"
 #include "processprobe.h"
+#include "sounderfinder.h"
 #include "stepreading.h"
 #include "sweepplan.h"
 #include "sweeprecorder.h"
@@ -38,6 +40,10 @@ private Q_SLOTS:
     void csvRow();
     void rowsAreWholeOrAbsent();
     void dayOfListening();
+    void soundersFound_data();
+    void soundersFound();
+    void rateHeard_data();
+    void rateHeard();
 };
 
 using Delays = QList<double>;
@@ -167,36 +173,48 @@ void tst_Listen::audioClockFollowsTheCard()
 void tst_Listen::stepPlanned_data()
 {
     QTest::addColumn<qint32>("chirpPositionMs"); // the tick's, lead and offset included
+    QTest::addColumn<qint16>("offsetMs");
     QTest::addColumn<qint32>("stepHz");
-    QTest::addColumn<qint64>("arrivalAfterTickMs"); // -1: nothing to plan
+    QTest::addColumn<double>("rate");
+    QTest::addColumn<double>("arrivalAfterTickMs"); // -1: nothing to plan
 
-    QTest::newRow("the step's first tick") << 143'000 << 14'300'000 << qint64(600);
-    QTest::newRow("its sixth") << 143'500 << 14'300'000 << qint64(100);
-    QTest::newRow("chirp already past the dial") << 143'650 << 14'300'000 << qint64(-1);
-    QTest::newRow("waiting at 2 MHz for the sweep") << 12'000 << 2'000'000 << qint64(-1);
-    QTest::newRow("the sweep reaches 2 MHz") << 20'050 << 2'000'000 << qint64(550);
-    QTest::newRow("30 MHz, its one millisecond") << 300'000 << 30'000'000 << qint64(600);
-    QTest::newRow("waiting after the sweep") << 301'000 << 2'000'000 << qint64(-1);
+    const qint16 none = 0;
+    QTest::newRow("the step's first tick") << 143'000 << none << 14'300'000 << 100.0 << 600.0;
+    QTest::newRow("its sixth") << 143'500 << none << 14'300'000 << 100.0 << 100.0;
+    QTest::newRow("chirp already past the dial") << 143'650 << none << 14'300'000 << 100.0 << -1.0;
+    QTest::newRow("waiting at 2 MHz for the sweep") << 12'000 << none << 2'000'000 << 100.0 << -1.0;
+    QTest::newRow("2 MHz, the sweep due in 1.9 s")
+        << 18'700 << none << 2'000'000 << 100.0 << 1900.0;
+    QTest::newRow("the sweep reaches 2 MHz") << 20'050 << none << 2'000'000 << 100.0 << 550.0;
+    QTest::newRow("30 MHz, its one millisecond") << 300'000 << none << 30'000'000 << 100.0 << 600.0;
+    QTest::newRow("waiting after the sweep") << 301'000 << none << 2'000'000 << 100.0 << -1.0;
+    // The offset trims the tuning; the sounder stays where its schedule puts it: 14.5 s into
+    // the sweep, 7 MHz is 13,999.7648 ms in at 500.0084 kHz/s.
+    QTest::newRow("500.0084 kHz/s, offset -500 ms")
+        << 14'000 << qint16(-500) << 7'000'000 << 500.0084 << 99.7648;
+    QTest::newRow("125 kHz/s") << 56'000 << none << 7'000'000 << 125.0 << 600.0;
 }
 
 void tst_Listen::stepPlanned()
 {
     QFETCH(qint32, chirpPositionMs);
+    QFETCH(qint16, offsetMs);
     QFETCH(qint32, stepHz);
-    QFETCH(qint64, arrivalAfterTickMs);
+    QFETCH(double, rate);
+    QFETCH(double, arrivalAfterTickMs);
 
     Tracking::StepResult step;
     step.periodMs = 300'000;
     step.chirpPositionMs = chirpPositionMs;
+    step.offsetMs = offsetMs;
     step.stepHz = stepHz;
     const qint64 tickMs = 1'796'700'000'000;
-    const auto planned = planStep(tickMs, step);
+    const auto planned = planStep(tickMs, step, rate);
     QCOMPARE(planned.has_value(), arrivalAfterTickMs >= 0);
     if (planned) {
-        QCOMPARE(planned->arrivalMs, tickMs + arrivalAfterTickMs);
+        QVERIFY(std::abs(planned->arrivalMs - double(tickMs) - arrivalAfterTickMs) < 1e-3);
         QCOMPARE(planned->dialHz, stepHz);
-        // 100 Hz per ms from the sweep's start to the dial
-        QCOMPARE(planned->sweepStartMs, planned->arrivalMs - stepHz / 100);
+        QCOMPARE(planned->sweepStartMs, tickMs + 600 - (qint64(chirpPositionMs) - offsetMs));
     }
 }
 
@@ -224,7 +242,7 @@ void tst_Listen::csvRow()
     // The sweep passed 0 Hz at 03:18:00.600 UTC and 14.3 MHz 143 s later.
     const qint64 start
         = QDateTime(QDate(2026, 12, 8), QTime(3, 18, 0, 600), QTimeZone::utc()).toMSecsSinceEpoch();
-    reading.step = {start, 14'300'000, start + 143'000};
+    reading.step = {start, 14'300'000, double(start + 143'000)};
     reading.echoes = echoes;
     reading.snrDb = snrDb;
     QCOMPARE(Listen::csvRow(reading), row);
@@ -286,7 +304,7 @@ void tst_Listen::dayOfListening()
         StepReading reading;
         reading.step = {startMs + step / 300 * 300'000,
                         2'000'000 + step % 281 * 100'000,
-                        startMs + qint64(step) * 1000};
+                        double(startMs + qint64(step) * 1000)};
         reading.echoes = found.echoes;
         recorder.writeRow(reading);
         if (step == steps / 10)
@@ -297,6 +315,104 @@ void tst_Listen::dayOfListening()
     const qint64 growth = residentKiB() - before;
     if (residentMemoryIsMeaningful && before > 0)
         QVERIFY2(growth < 1024, qPrintable(QStringLiteral("%1 KiB more").arg(growth)));
+}
+
+struct Heard
+{
+    double daySeconds; // since UTC midnight
+    double rate;
+};
+using HeardList = QList<Heard>;
+
+void tst_Listen::soundersFound_data()
+{
+    QTest::addColumn<QList<double>>("periods");
+    QTest::addColumn<double>("audioDelayMs");
+    QTest::addColumn<HeardList>("heard"); // chirps crossing a dial parked at 7 MHz
+    QTest::addColumn<QStringList>("lines");
+
+    const QList<double> all = candidatePeriods();
+    // 7 MHz is 70 s into a 100 kHz/s sweep and 56 s into a 125 kHz/s one; the first echo
+    // comes 20 ms after.
+    QTest::newRow("Inskip, twice 300 s apart")
+        << all << 0.0 << HeardList{{148.02, 100}, {448.02, 100}}
+        << QStringList{"sounder: period 300 s, chirptime 78.02 s, rate 100 kHz/s, snr 17.5 dB"};
+    QTest::newRow("two sounders in one period")
+        << all << 0.0 << HeardList{{148.02, 100}, {315.01, 100}, {448.02, 100}, {615.01, 100}}
+        << QStringList{"sounder: period 300 s, chirptime 78.02 s, rate 100 kHz/s, snr 17.5 dB",
+                       "sounder: period 300 s, chirptime 245.01 s, rate 100 kHz/s, snr 17.5 dB"};
+    QTest::newRow("the 450 s radar's four chirps")
+        << all << 0.0
+        << HeardList{{73.07, 125},
+                     {163.07, 125},
+                     {343.07, 125},
+                     {433.07, 125},
+                     {523.07, 125},
+                     {613.07, 125},
+                     {793.07, 125},
+                     {883.07, 125}}
+        << QStringList{"sounder: period 450 s, chirptime 17.07 s, rate 125 kHz/s, snr 17.5 dB",
+                       "sounder: period 450 s, chirptime 107.07 s, rate 125 kHz/s, snr 17.5 dB",
+                       "sounder: period 450 s, chirptime 287.07 s, rate 125 kHz/s, snr 17.5 dB",
+                       "sounder: period 450 s, chirptime 377.07 s, rate 125 kHz/s, snr 17.5 dB"};
+    QTest::newRow("drifting 3 ms a period")
+        << all << 0.0 << HeardList{{148.020, 100}, {448.023, 100}, {748.026, 100}}
+        << QStringList{"sounder: period 300 s, chirptime 78.02 s, rate 100 kHz/s, snr 17.5 dB, "
+                       "heard 3 times within 6.0 ms"};
+    QTest::newRow("no period fits")
+        << all << 0.0 << HeardList{{148.02, 100}, {398.02, 100}} << QStringList{};
+    QTest::newRow("another rate a period later")
+        << all << 0.0 << HeardList{{148.02, 100}, {448.02, 125}} << QStringList{};
+    QTest::newRow("an echo of the same chirp")
+        << all << 0.0 << HeardList{{148.02, 100}, {148.03, 100}, {448.02, 100}}
+        << QStringList{"sounder: period 300 s, chirptime 78.02 s, rate 100 kHz/s, snr 17.5 dB"};
+    QTest::newRow("one period given: once is enough, across midnight")
+        << QList<double>{60} << 0.0 << HeardList{{86'399.5, 500.0084}}
+        << QStringList{"sounder: period 60 s, chirptime 45.50 s, rate 500.0084 kHz/s, snr 17.5 dB"};
+    QTest::newRow("the audio path's delay taken off")
+        << QList<double>{300} << 30.0 << HeardList{{148.05, 100}}
+        << QStringList{"sounder: period 300 s, chirptime 78.02 s, rate 100 kHz/s, snr 17.5 dB"};
+}
+
+void tst_Listen::soundersFound()
+{
+    QFETCH(QList<double>, periods);
+    QFETCH(double, audioDelayMs);
+    QFETCH(HeardList, heard);
+    QFETCH(QStringList, lines);
+
+    SounderFinder finder(7'000'000, periods, audioDelayMs);
+    const double midnightMs = 1'796'688'000'000; // 2026-12-08 00:00 UTC
+    for (const Heard &h : heard)
+        finder.add({midnightMs + h.daySeconds * 1000, h.daySeconds * 1000, h.rate, 17.5});
+    QStringList found;
+    for (const FoundSounder &sounder : finder.sounders())
+        found.append(sounderLine(sounder, finder.hearingsToFind()));
+    QCOMPARE(found, lines);
+}
+
+void tst_Listen::rateHeard_data()
+{
+    QTest::addColumn<double>("rate");
+    QTest::newRow("100 kHz/s") << 100.0;
+    QTest::newRow("125 kHz/s") << 125.0;
+    QTest::newRow("500.0084 kHz/s") << 500.0084;
+    QTest::newRow("50 kHz/s") << 50.0;
+}
+
+// A chirp crossing a parked dial is heard once, at its own rate, where it arrived.
+void tst_Listen::rateHeard()
+{
+    QFETCH(double, rate);
+    const ChirpScanner scanner(48000, candidateRates());
+    const double arrival = 412.3 * 48; // 412.3 ms into the block
+    const auto audio
+        = syntheticAudio(48000, scanner.blockSamples(), arrival, {{0, 0}, {6, -6}}, 10, 3, rate);
+    const auto hits = scanner.scan(audio);
+    QCOMPARE(hits.size(), 1);
+    QCOMPARE(hits.first().rateKhzPerS, rate);
+    QVERIFY2(std::abs(hits.first().offsetMs - 412.3) < 0.1,
+             qPrintable(QString::number(hits.first().offsetMs)));
 }
 
 QTEST_GUILESS_MAIN(tst_Listen)

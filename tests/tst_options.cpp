@@ -138,6 +138,37 @@ void TestOptions::options_data()
         {"--delay-range", "40"},
         (delayRange + std::string(R"(not "40")")).c_str(),
         english);
+    row("finding at 125 kHz/s for a period given",
+        {"--find", "7000000", "--period", "450", "--rate", "125"},
+        "rig=hrd-text period=450 connect rate=125 find=7000000 for=900 listen",
+        english);
+    row("finding for a time given",
+        {"--find", "7000000", "--find-seconds", "90.5"},
+        "rig=hrd-text connect find=7000000 for=90.5 listen",
+        english);
+    row("finding does not sweep",
+        {"--find", "7000000", "--start"},
+        "error: --find parks the radio; it does not go with --start",
+        english);
+    row("find 30.5 MHz",
+        {"--find", "30500000"},
+        R"(error: --find takes a frequency in Hz from 1000000 to 30000000, not "30500000")",
+        english);
+    row("find seconds without find",
+        {"--find-seconds", "60"},
+        R"(error: --find-seconds takes a number of seconds from 1 to 1000000, with --find, )"
+        R"(not "60")",
+        english);
+    row("rate 0",
+        {"--rate", "0"},
+        R"(error: --rate takes a number of kHz per second from 1 to 1000, with "." for )"
+        R"(decimals, not "0")",
+        english);
+    row("rate with a comma",
+        {"--rate", "500,0084"},
+        R"(error: --rate takes a number of kHz per second from 1 to 1000, with "." for )"
+        R"(decimals, not "500,0084")",
+        english);
     row("audio delay negative",
         {"--audio-delay", "-3"},
         R"(error: --audio-delay takes a number of ms from 0 to 1000, not "-3")",
@@ -185,6 +216,10 @@ void TestOptions::options()
         words << QStringLiteral("reconnect=%1").arg(o.reconnectSeconds);
     if (o.utc)
         words << QStringLiteral("utc");
+    if (o.rateKhzPerS)
+        words << QStringLiteral("rate=%1").arg(*o.rateKhzPerS);
+    if (o.findHz)
+        words << QStringLiteral("find=%1 for=%2").arg(*o.findHz).arg(o.findSeconds);
     const Listen::ListenOptions &l = o.listening;
     if (o.listen)
         words << QStringLiteral("listen");

@@ -65,6 +65,8 @@ private Q_SLOTS:
     void computeStep_data();
     void computeStep();
     void computeStepInCommaLocale();
+    void computeStepAtRate_data();
+    void computeStepAtRate();
     void numbersReadAsTheLocaleReadsThem_data();
     void numbersReadAsTheLocaleReadsThem();
     void failures_data();
@@ -125,6 +127,45 @@ void TestTracking::dayTimeFollowsLocalMidnight()
     const qint32 dayTime = DayTime(utc.toLocalTime());
     setUpTestEnvironment();
     QCOMPARE(dayTime, 850);
+}
+
+void TestTracking::computeStepAtRate_data()
+{
+    QTest::addColumn<double>("rate");
+    QTest::addColumn<qint32>("dayTime");
+    QTest::addColumn<QString>("period");
+    QTest::addColumn<QString>("chirptime");
+    QTest::addColumn<qint32>("sweepHz");
+    QTest::addColumn<qint32>("stepHz");
+    // 7 MHz is 56 s into a 125 kHz/s sweep: 17.05 + 56 = 73.05 s into the period.
+    QTest::newRow("125 kHz/s, the 450 s radar") << 125.0 << 73'050 << "450"
+                                                << "17.05" << 7'000'000 << 7'000'000;
+    // 14 s into the sweep: 14,000 ms x 500.0084 Hz/ms = 7,000,117.6 Hz.
+    QTest::newRow("500.0084 kHz/s, 60:54") << 500.0084 << 68'000 << "60"
+                                           << "54" << 7'000'117 << 7'000'000;
+    QTest::newRow("50 kHz/s") << 50.0 << 218'000 << "300"
+                              << "78" << 7'000'000 << 7'000'000;
+    // 366 s x 82 kHz/s = 30.012 MHz: past the top, the radio waits at 2 MHz.
+    QTest::newRow("82 kHz/s past 30 MHz") << 82.0 << 444'000 << "720"
+                                          << "78" << 2'000'000 << 2'000'000;
+    QTest::newRow("100 kHz/s given: as without") << 100.0 << 45'297'389 << "300"
+                                                 << "78" << 21'938'900 << 21'900'000;
+}
+
+void TestTracking::computeStepAtRate()
+{
+    QFETCH(double, rate);
+    QFETCH(qint32, dayTime);
+    QFETCH(QString, period);
+    QFETCH(QString, chirptime);
+    QFETCH(qint32, sweepHz);
+    QFETCH(qint32, stepHz);
+    Tracking::StepInputs inputs{period, chirptime, 0};
+    inputs.rateKhzPerS = rate;
+    const auto outcome = Tracking::ComputeStep(dayTime, inputs);
+    QVERIFY(std::holds_alternative<Tracking::StepResult>(outcome));
+    QCOMPARE(std::get<Tracking::StepResult>(outcome).sweepHz, sweepHz);
+    QCOMPARE(std::get<Tracking::StepResult>(outcome).stepHz, stepHz);
 }
 
 void TestTracking::computeStep_data()

@@ -196,8 +196,17 @@ StepOutcome ComputeStep(qint32 dayTime, const StepInputs &inputs, const QLocale 
 
     if (qAddOverflow(std::get<qint32>(wrapMs), qint32(r.offsetMs), &r.chirpPositionMs))
         return StepFailure{StepError::IntegerOverflow, StepField::Sweep};
-    if (qMulOverflow(r.chirpPositionMs, HzPerMs, &r.sweepHz))
-        return StepFailure{StepError::IntegerOverflow, StepField::Sweep};
+    if (inputs.rateKhzPerS == DefaultRateKhzPerS) {
+        if (qMulOverflow(r.chirpPositionMs, HzPerMs, &r.sweepHz))
+            return StepFailure{StepError::IntegerOverflow, StepField::Sweep};
+    } else {
+        // Another rate: the sweep frequency rounded down to a whole hertz.
+        const double sweep = std::floor(double(r.chirpPositionMs) * inputs.rateKhzPerS);
+        if (!(sweep >= double(std::numeric_limits<qint32>::min())
+              && sweep <= double(std::numeric_limits<qint32>::max())))
+            return StepFailure{StepError::IntegerOverflow, StepField::Sweep};
+        r.sweepHz = qint32(sweep);
+    }
 
     // Past 30 MHz the radio waits at 2 MHz for the next chirp.
     if (r.sweepHz < SweepFloorHz || r.sweepHz > SweepCeilingHz)

@@ -10,12 +10,17 @@
 
 namespace Tracking {
 
+// Most sounders sweep at 100 kHz per second, and the schedule assumes it unless told.
+inline constexpr double DefaultRateKhzPerS = 100;
+
 // The settings as read from the window at a tick.
 struct StepInputs
 {
     QString periodText;    // period length in seconds, a decimal number as typed
     QString chirptimeText; // seconds from the period's start to the chirp's start
     int offsetUnits = 0;   // slider value; one unit is 100 ms
+    // The sounder's sweep rate, kHz per second (Hz per ms); 1 to 1000.
+    double rateKhzPerS = DefaultRateKhzPerS;
 };
 
 // Where the sounder stands at one day time, and what the radio is set to.

@@ -59,6 +59,7 @@ StepInputs TickCycle::readInputs() const
     inputs.offsetUnits = m_controls.slider1Value();
     inputs.periodText = m_controls.periodText();
     inputs.chirptimeText = m_controls.chirptimeText();
+    inputs.rateKhzPerS = m_rateKhzPerS;
     return inputs;
 }
 

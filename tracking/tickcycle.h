@@ -50,6 +50,9 @@ public:
     using Stopped = std::function<void()>;
 
     void setSendStep(SendStep sendStep) { m_sendStep = std::move(sendStep); }
+    // The sounder's sweep rate (kHz per second) that every tick computes with.
+    void setRate(double rateKhzPerS) { m_rateKhzPerS = rateKhzPerS; }
+    double rate() const { return m_rateKhzPerS; }
     void setStepWatchers(StepTaken taken, Stopped stopped)
     {
         m_stepTaken = std::move(taken);
@@ -68,6 +71,7 @@ private:
     TrackingControls &m_controls;
     Clock m_clock;
     SendStep m_sendStep;
+    double m_rateKhzPerS = DefaultRateKhzPerS;
     StepTaken m_stepTaken;
     Stopped m_stopped;
 };

@@ -6,7 +6,9 @@
 #include <QCloseEvent>
 #include <QDateTime>
 #include <QLabel>
+#include <QListWidget>
 #include <QPainter>
+#include <QPushButton>
 #include <QTimeZone>
 #include <QVBoxLayout>
 
@@ -56,14 +58,35 @@ IonogramWindow::IonogramWindow(Listen::Listener &listener,
     m_fileProblem->setStyleSheet(QStringLiteral("color: #b00000"));
     m_fileProblem->setWordWrap(true);
     m_fileProblem->hide();
+    // Finding: the sounders heard, and the way to follow one.
+    m_sounderList = new QListWidget(this);
+    m_sounderList->setObjectName(QStringLiteral("sounderList"));
+    m_followButton = new QPushButton(QStringLiteral("Follow this sounder"), this);
+    m_followButton->setObjectName(QStringLiteral("followButton"));
+    m_followButton->setEnabled(false);
+    connect(m_followButton, &QPushButton::clicked, this, &IonogramWindow::onFollowClicked);
+    connect(m_sounderList, &QListWidget::itemDoubleClicked, this, &IonogramWindow::onFollowClicked);
+    connect(m_sounderList, &QListWidget::currentRowChanged, this, [this](int row) {
+        m_followButton->setEnabled(row >= 0);
+    });
+    const bool finding = listener.options().findHz.has_value();
+    m_view->setVisible(!finding);
+    m_sounderList->setVisible(finding);
+    m_followButton->setVisible(finding);
+    m_sounderList->setMinimumSize(640, 200);
+
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(m_view);
+    layout->addWidget(m_sounderList);
+    layout->addWidget(m_followButton, 0, Qt::AlignLeft);
     layout->addWidget(m_status);
     layout->addWidget(m_fileProblem);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 
     connect(&listener, &Listen::Listener::sweepBegun, this, &IonogramWindow::onSweepBegun);
     connect(&listener, &Listen::Listener::stepHeard, this, &IonogramWindow::onStepHeard);
+    connect(
+        &listener, &Listen::Listener::sounderReported, this, &IonogramWindow::onSounderReported);
     connect(&listener, &Listen::Listener::statusChanged, m_status, &QLabel::setText);
     connect(&listener, &Listen::Listener::fileProblem, this, [this](const QString &text) {
         m_fileProblem->setText(text);
@@ -106,6 +129,28 @@ void IonogramWindow::onStepHeard(const Listen::StepReading &reading)
     // The last step a sweep tunes to is 29.9 MHz: past it the radio waits for the next.
     if (reading.step.dialHz >= Tracking::SweepCeilingHz - 100'000)
         saveSweep();
+}
+
+void IonogramWindow::onSounderReported(int index, const Listen::FoundSounder &sounder)
+{
+    // Sounders are reported as they are found, each under the index it keeps.
+    const QString line = m_listener.sounderLineOf(sounder);
+    if (index >= m_sounders.size()) {
+        m_sounders.append(sounder);
+        m_sounderList->addItem(line);
+    } else if (index >= 0) {
+        m_sounders[index] = sounder;
+        m_sounderList->item(index)->setText(line);
+    }
+}
+
+void IonogramWindow::onFollowClicked()
+{
+    const int row = m_sounderList->currentRow();
+    if (row < 0 || row >= m_sounders.size() || !m_follow)
+        return;
+    if (!m_follow(m_sounders[row]))
+        m_status->setText(QStringLiteral("Stop the sweep to follow another sounder."));
 }
 
 void IonogramWindow::closeEvent(QCloseEvent *event)

@@ -11,6 +11,8 @@
 #include <functional>
 
 class QLabel;
+class QListWidget;
+class QPushButton;
 
 namespace Window {
 
@@ -27,12 +29,20 @@ public:
                    QWidget *parent = nullptr);
     ~IonogramWindow() override;
 
+    // Takes a found sounder over into the main window; false when it cannot now.
+    using Follow = std::function<bool(const Listen::FoundSounder &sounder)>;
+    void setFollow(Follow follow) { m_follow = std::move(follow); }
+
     const IonogramPicture &picture() const { return m_picture; }
+    QListWidget *sounderList() const { return m_sounderList; }
+    // Follows the sounder on the list's current row.
+    void onFollowClicked();
     QString statusText() const;
     QString fileProblemText() const;
 
     void onSweepBegun(qint64 sweepStartMs);
     void onStepHeard(const Listen::StepReading &reading);
+    void onSounderReported(int index, const Listen::FoundSounder &sounder);
 
 Q_SIGNALS:
     void closed();
@@ -49,6 +59,10 @@ private:
     QWidget *m_view = nullptr;
     QLabel *m_status = nullptr;
     QLabel *m_fileProblem = nullptr;
+    QListWidget *m_sounderList = nullptr;
+    QPushButton *m_followButton = nullptr;
+    QList<Listen::FoundSounder> m_sounders; // the list's rows
+    Follow m_follow;
     qint64 m_sweepStartMs = 0;
     bool m_unsaved = false;
 };

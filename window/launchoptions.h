@@ -22,11 +22,14 @@ struct LaunchOptions
     std::optional<int> offsetUnits; // -10 to 10
     std::optional<QString> host;
     std::optional<quint16> port;
-    bool connect = false;     // press Connect once the window is shown
-    bool start = false;       // press Start then, or with connect once connected
-    int reconnectSeconds = 0; // press Connect again while the link is down; 0: never
-    bool utc = false;         // lay the day out from UTC midnight, and show UTC time
-    bool listen = false;      // listen to the receiver from the start
+    bool connect = false;              // press Connect once the window is shown
+    bool start = false;                // press Start then, or with connect once connected
+    int reconnectSeconds = 0;          // press Connect again while the link is down; 0: never
+    bool utc = false;                  // lay the day out from UTC midnight, and show UTC time
+    std::optional<double> rateKhzPerS; // the sounder's sweep rate (100 kHz/s when empty)
+    std::optional<qint32> findHz;      // park the dial here and find the sounders crossing it
+    double findSeconds = 0;            // how long to find them for
+    bool listen = false;               // listen to the receiver from the start
     Listen::ListenOptions listening;
 };
 

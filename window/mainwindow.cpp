@@ -73,6 +73,14 @@ QLineEdit *makeTextBox(QWidget *parent, const char *name, const QString &text)
     return box;
 }
 
+// A period text as the window reads it, in seconds (0 when it cannot be read).
+double periodSeconds(const QString &text)
+{
+    const auto outcome = Tracking::ComputeStep(600, {text, QStringLiteral("0"), 0});
+    const auto *step = std::get_if<Tracking::StepResult>(&outcome);
+    return step ? step->periodMs / 1000.0 : 0;
+}
+
 } // namespace
 
 QString ClockText(const QTime &time)
@@ -103,7 +111,18 @@ Main::Main(Tracking::Clock clock,
     , m_rigLink(*this, m_winsock, options.protocol, Rig::ReconnectPolicy(options.reconnectSeconds))
     , m_launch(options.connect, options.start)
     , m_listenOptions(options.listening)
+    , m_findHz(options.findHz)
 {
+    m_listenOptions.utc = options.utc;
+    if (options.rateKhzPerS)
+        m_tickCycle.setRate(*options.rateKhzPerS);
+    if (m_findHz) {
+        m_listenOptions.findHz = m_findHz;
+        if (options.period)
+            m_listenOptions.findPeriodsS = {periodSeconds(*options.period)};
+        if (options.rateKhzPerS)
+            m_listenOptions.findRatesKhzPerS = {*options.rateKhzPerS};
+    }
     setObjectName(QStringLiteral("Main"));
     // "Zarvotel for HamRadioDeluxe" by default; another --rig names its program.
     setWindowTitle(QStringLiteral("Zarvotel for ") + Rig::programName(options.protocol));
@@ -321,6 +340,9 @@ void Main::routeEvents()
 {
     QObject::connect(m_ui.Command1, &QPushButton::clicked, this, &Main::onCommand1Clicked);
     QObject::connect(&m_rigLink, &Rig::RigLink::linkEstablished, this, [this] {
+        // Finding: the dial is parked once the link is up, and again after each outage.
+        if (m_findHz && command1Caption() == Tracking::StartCaption)
+            m_rigLink.SendStep(*m_findHz);
         if (m_launch.startNow() && command1Caption() == Tracking::StartCaption)
             m_tickCycle.onCommand1Click();
     });
@@ -351,18 +373,34 @@ void Main::routeEvents()
 void Main::startListening()
 {
     if (!m_listening) {
+        m_listenOptions.rateKhzPerS = m_tickCycle.rate();
         m_listening = new ListenSession(
             m_listenOptions,
             [this] {
                 return periodText().trimmed() + QLatin1Char(':') + chirptimeText().trimmed();
             },
             this);
-        QWidget &ionogram = m_listening->window();
+        IonogramWindow &ionogram = m_listening->window();
         ionogram.move(frameGeometry().topRight() + QPoint(8, 0));
+        ionogram.setFollow(
+            [this](const Listen::FoundSounder &sounder) { return followSounder(sounder); });
     }
     QWidget &ionogram = m_listening->window();
     ionogram.show();
     ionogram.raise();
+}
+
+bool Main::followSounder(const Listen::FoundSounder &sounder)
+{
+    if (command1Caption() != Tracking::StartCaption)
+        return false;
+    const QLocale locale;
+    m_ui.Combo_period->setEditText(locale.toString(sounder.periodS, 'g', 10));
+    m_ui.chirptime->setText(locale.toString(sounder.chirptimeS, 'f', 2));
+    m_tickCycle.setRate(sounder.rateKhzPerS);
+    if (m_listening)
+        m_listening->listener().setRate(sounder.rateKhzPerS);
+    return true;
 }
 
 void Main::onLoad()

@@ -54,6 +54,8 @@ public:
     // Opens the ionogram window and listens to the receiver (or shows the window again).
     void startListening();
     ListenSession *listenSession() const { return m_listening; }
+    // Takes a found sounder's period, chirptime and rate over; only while stopped.
+    bool followSounder(const Listen::FoundSounder &sounder);
     // The user's clicks on the four buttons.
     void onCommand1Clicked();
     void onConnectClicked();
@@ -95,6 +97,7 @@ private:
     Rig::RigLink m_rigLink;
     LaunchIntent m_launch;
     Listen::ListenOptions m_listenOptions;
+    std::optional<qint32> m_findHz;
     QPointer<ListenSession> m_listening;
 };
 

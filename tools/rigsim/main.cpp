@@ -2,7 +2,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // rigsim: a stand-in for the rig-control program. Listens on 127.0.0.1, prints every
 // command it receives with the time it arrived, and answers each as the program would; with
-// --audio, also writes what the receiver it tunes hears from a chirp sounder.
+// --audio, also writes what the receiver it tunes hears from chirp sounders.
 
 #include "audiowriter.h"
 #include "rigpeer.h"
@@ -15,8 +15,12 @@
 #include <cstdio>
 #include <memory>
 #include <variant>
+#include <vector>
 
 namespace {
+
+// More would leave each sounder faint and the writer short of time.
+constexpr qsizetype MaxSounders = 64;
 
 void say(const QString &text)
 {
@@ -42,21 +46,32 @@ std::optional<double> optionNumber(const QCommandLineParser &parser,
     return value;
 }
 
-// The options that shape the sounder, the sky and the receiver's noise.
+// The options that shape the sounders, the sky and the receiver's noise.
 struct SkyOptions
 {
     QCommandLineOption audio{QStringLiteral("audio"),
                              QStringLiteral("Also write what a USB receiver tuned by the commands "
-                                            "hears from a chirp sounder, as raw 48 kHz mono "
+                                            "hears from chirp sounders, as raw 48 kHz mono "
                                             "s16le, in real time (a FIFO or a file)."),
                              QStringLiteral("file")};
+    QCommandLineOption sounder{
+        QStringLiteral("sounder"),
+        QStringLiteral("A sounder to hear: its period and when its sweep starts at 0 Hz in it "
+                       "(s), and its rate (kHz/s, default: 100), as in 450:17.05:125. Repeat "
+                       "it for more (up to %1); without it, one sounder as --period, "
+                       "--chirptime and --rate say.")
+            .arg(MaxSounders),
+        QStringLiteral("period:chirptime[:rate]")};
     QCommandLineOption period{QStringLiteral("period"),
-                              QStringLiteral("The sounder's period (default: 300)."),
+                              QStringLiteral("The one sounder's period (default: 300)."),
                               QStringLiteral("s")};
     QCommandLineOption chirptime{QStringLiteral("chirptime"),
-                                 QStringLiteral("When the sweep starts at 0 Hz, from the "
+                                 QStringLiteral("When its sweep starts at 0 Hz, from the "
                                                 "period's start (default: 78)."),
                                  QStringLiteral("s")};
+    QCommandLineOption rate{QStringLiteral("rate"),
+                            QStringLiteral("How fast its sweep rises (default: 100)."),
+                            QStringLiteral("kHz/s")};
     QCommandLineOption local{QStringLiteral("local"),
                              QStringLiteral("Count periods from local midnight, not UTC's.")};
     QCommandLineOption muf{QStringLiteral("muf"),
@@ -76,20 +91,31 @@ struct SkyOptions
                            QStringLiteral("Echoes fade below this frequency (default: 3)."),
                            QStringLiteral("MHz")};
     QCommandLineOption snr{QStringLiteral("snr"),
-                           QStringLiteral("The chirp over the noise in 300-2700 Hz (default: "
-                                          "10)."),
+                           QStringLiteral("Each sounder's chirp over the noise in 300-2700 Hz "
+                                          "(default: 10)."),
                            QStringLiteral("dB")};
 
     QList<QCommandLineOption> all() const
     {
-        return {audio, period, chirptime, local, muf, delay, twoHopMuf, twoHopDb, luf, snr};
+        return {audio,
+                sounder,
+                period,
+                chirptime,
+                rate,
+                local,
+                muf,
+                delay,
+                twoHopMuf,
+                twoHopDb,
+                luf,
+                snr};
     }
 };
 
 // The audio's model as the options ask, and the line that says what it simulates.
 struct SkySetup
 {
-    Sky::Sounder sounder;
+    std::vector<Sky::Sounder> sounders;
     Sky::Ionosphere sky;
     double snrDb = 10;
     QString about;
@@ -100,12 +126,48 @@ std::variant<SkySetup, QString> readSkyOptions(const QCommandLineParser &parser,
                                                const SkyOptions &options)
 {
     SkySetup setup;
-    const auto period = optionNumber(parser, options.period, 300, 1, 86'400);
-    if (!period)
-        return QStringLiteral("--period takes seconds from 1 to 86400");
-    const auto chirptime = optionNumber(parser, options.chirptime, 78, 0, *period);
-    if (!chirptime || *chirptime >= *period)
-        return QStringLiteral("--chirptime takes seconds from 0 to below the period");
+    const QStringList sounderTexts = parser.values(options.sounder);
+    if (sounderTexts.isEmpty()) {
+        const auto period = optionNumber(parser, options.period, 300, 1, Sky::MaxPeriodS);
+        if (!period)
+            return QStringLiteral("--period takes seconds from 1 to %1").arg(Sky::MaxPeriodS);
+        const auto rate
+            = optionNumber(parser, options.rate, 100, Sky::MinRateKHzPerS, Sky::MaxRateKHzPerS);
+        if (!rate)
+            return QStringLiteral("--rate takes kHz per second from %1 to %2")
+                .arg(Sky::MinRateKHzPerS)
+                .arg(Sky::MaxRateKHzPerS);
+        const auto chirptime = optionNumber(parser, options.chirptime, 78, 0, *period);
+        const auto sounder
+            = chirptime ? Sky::makeSounder(*period, *chirptime, *rate) : std::nullopt;
+        if (!sounder)
+            return QStringLiteral("--chirptime takes seconds from 0 to below the period");
+        setup.sounders.push_back(*sounder);
+    } else if (parser.isSet(options.period) || parser.isSet(options.chirptime)
+               || parser.isSet(options.rate)) {
+        return QStringLiteral("--period, --chirptime and --rate are for one sounder without "
+                              "--sounder; give each --sounder as period:chirptime:rate");
+    } else if (sounderTexts.size() > MaxSounders) {
+        return QStringLiteral("--sounder is given at most %1 times").arg(MaxSounders);
+    }
+    for (const QString &text : sounderTexts) {
+        const auto sounder = Sky::sounderFromText(text);
+        if (!sounder)
+            return QStringLiteral("--sounder takes period:chirptime[:rate]: a period of 1 to "
+                                  "%1 s, a chirptime from 0 to below it and a rate of %2 to %3 "
+                                  "kHz/s, decimals with \".\" (not \"%4\")")
+                .arg(Sky::MaxPeriodS)
+                .arg(Sky::MinRateKHzPerS)
+                .arg(Sky::MaxRateKHzPerS)
+                .arg(text);
+        setup.sounders.push_back(*sounder);
+    }
+    const bool local = parser.isSet(options.local);
+    QStringList heard;
+    for (Sky::Sounder &sounder : setup.sounders) {
+        sounder.local = local;
+        heard += Sky::sounderText(sounder);
+    }
     const auto muf = optionNumber(parser, options.muf, 14, 0.1, 100);
     const auto twoHopMuf = optionNumber(parser, options.twoHopMuf, 10, 0.1, 100);
     const auto luf = optionNumber(parser, options.luf, 3, 0, 100);
@@ -119,26 +181,25 @@ std::variant<SkySetup, QString> readSkyOptions(const QCommandLineParser &parser,
     const auto snr = optionNumber(parser, options.snr, 10, -30, 200);
     if (!twoHopDb || !snr)
         return QStringLiteral("--two-hop-db takes dB from 0 to 200, --snr from -30 to 200");
-    setup.sounder = {
-        std::llround(*period * 1e9), std::llround(*chirptime * 1e9), parser.isSet(options.local)};
     setup.sky = {*muf * 1e6, *delay / 1e3, *twoHopMuf * 1e6, *twoHopDb, *luf * 1e6};
     setup.snrDb = *snr;
     const QString about = QStringLiteral(
-        "rigsim audio: a USB receiver (300-2700 Hz) tuned by the commands hears a 100 kHz/s "
-        "sounder (period %1 s, chirptime %2 s, %3) by one hop (%4 ms, MUF %5 MHz) and two "
-        "hops (-%6 dB, MUF %7 MHz), fading below %8 MHz, SNR %9 dB; noise only until the "
-        "first frequency command; 48 kHz s16le mono to ");
-    setup.about
-        = about.arg(*period)
-              .arg(*chirptime)
-              .arg(setup.sounder.local ? QStringLiteral("local time") : QStringLiteral("UTC"))
-              .arg(*delay)
-              .arg(*muf)
-              .arg(*twoHopDb)
-              .arg(*twoHopMuf)
-              .arg(*luf)
-              .arg(*snr)
-          + parser.value(options.audio);
+        "rigsim audio: a USB receiver (300-2700 Hz) tuned by the commands hears %1 (%2; periods "
+        "from %3 midnight) by one hop (%4 ms, MUF %5 MHz) and two hops (-%6 dB, MUF %7 MHz), "
+        "fading below %8 MHz, SNR %9 dB each; noise only until the first frequency command; "
+        "48 kHz s16le mono to ");
+    setup.about = about
+                      .arg(heard.size() == 1 ? QStringLiteral("a sounder")
+                                             : QStringLiteral("%1 sounders").arg(heard.size()),
+                           heard.join(QStringLiteral(", ")),
+                           local ? QStringLiteral("local") : QStringLiteral("UTC"))
+                      .arg(*delay)
+                      .arg(*muf)
+                      .arg(*twoHopDb)
+                      .arg(*twoHopMuf)
+                      .arg(*luf)
+                      .arg(*snr)
+                  + parser.value(options.audio);
     return setup;
 }
 
@@ -227,7 +288,7 @@ int main(int argc, char *argv[])
         std::printf("%s\n", qPrintable(sky.about));
         std::fflush(stdout);
         audio = std::make_unique<Sky::AudioWriter>(
-            parser.value(skyOptions.audio), Sky::SkyAudio(sky.sounder, sky.sky, sky.snrDb), &say);
+            parser.value(skyOptions.audio), Sky::SkyAudio(sky.sounders, sky.sky, sky.snrDb), &say);
     }
 
     QObject::connect(&peer, &Peer::RigPeer::connectionAccepted, &peer, [](const QString &from) {

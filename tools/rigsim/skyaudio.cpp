@@ -4,10 +4,12 @@
 #include "skyaudio.h"
 
 #include <QDateTime>
+#include <QStringList>
 
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <utility>
 #include <vector>
 
 namespace Sky {
@@ -47,6 +49,47 @@ hop(double rfHz, double mufHz, double baseDelayS, double amplitude, double lufHz
 }
 
 } // namespace
+
+std::optional<Sounder> makeSounder(double periodS, double chirptimeS, double rateKHzPerS)
+{
+    // Written so that NaN, which fails every comparison, is refused too.
+    if (!(periodS >= 1 && periodS <= MaxPeriodS) || !(chirptimeS >= 0 && chirptimeS < periodS)
+        || !(rateKHzPerS >= MinRateKHzPerS && rateKHzPerS <= MaxRateKHzPerS))
+        return std::nullopt;
+    const Sounder sounder{
+        std::llround(periodS * 1e9), std::llround(chirptimeS * 1e9), false, rateKHzPerS * 1e3};
+    // A chirptime a fraction of a nanosecond below the period rounds up to it.
+    if (sounder.chirptimeNs >= sounder.periodNs)
+        return std::nullopt;
+    return sounder;
+}
+
+std::optional<Sounder> sounderFromText(const QString &text)
+{
+    const QStringList parts = text.split(u':');
+    if (parts.size() < 2 || parts.size() > 3)
+        return std::nullopt;
+    double values[3] = {0, 0, 100};
+    for (qsizetype i = 0; i < parts.size(); ++i) {
+        bool ok = false;
+        values[i] = parts[i].toDouble(&ok);
+        if (!ok)
+            return std::nullopt;
+    }
+    return makeSounder(values[0], values[1], values[2]);
+}
+
+QString sounderText(const Sounder &sounder)
+{
+    // Fifteen digits give back the decimals a user writes, without the binary's residue.
+    const auto number = [](double value) {
+        return QString::number(value, 'g', 15);
+    };
+    return QStringLiteral("%1:%2 at %3 kHz/s")
+        .arg(number(double(sounder.periodNs) / 1e9),
+             number(double(sounder.chirptimeNs) / 1e9),
+             number(sounder.sweepHzPerS / 1e3));
+}
 
 std::array<std::optional<Echo>, 2> echoesAt(const Ionosphere &sky, double rfHz)
 {
@@ -97,8 +140,8 @@ double SkyAudio::Biquad::step(double x)
     return y;
 }
 
-SkyAudio::SkyAudio(const Sounder &sounder, const Ionosphere &sky, double snrDb, quint64 seed)
-    : m_sounder(sounder)
+SkyAudio::SkyAudio(std::vector<Sounder> sounders, const Ionosphere &sky, double snrDb, quint64 seed)
+    : m_sounders(std::move(sounders))
     , m_sky(sky)
     , m_random(seed)
 {
@@ -126,10 +169,12 @@ SkyAudio::SkyAudio(const Sounder &sounder, const Ionosphere &sky, double snrDb, 
             y = b.step(y);
         gain += y * y;
     }
-    // The chirp's power is amplitude^2 / 2; the noise's is sigma^2 after the filter.
+    // The chirp's power is amplitude^2 / 2; the noise's is sigma^2 after the filter. The peak
+    // allows for every sounder's two echoes in phase at once.
     const double noisePerAmplitude = std::sqrt(0.5) * std::pow(10.0, -snrDb / 20);
     const double twoHop = std::pow(10.0, -sky.twoHopDb / 20);
-    m_chirpAmplitude = PeakShare * 32767 / (1 + twoHop + NoiseSigmas * noisePerAmplitude);
+    const double count = double(std::max<size_t>(m_sounders.size(), 1));
+    m_chirpAmplitude = PeakShare * 32767 / (count * (1 + twoHop) + NoiseSigmas * noisePerAmplitude);
     m_whiteSigma = m_chirpAmplitude * noisePerAmplitude / std::sqrt(gain);
 }
 
@@ -144,15 +189,17 @@ double SkyAudio::bandNoise()
 void SkyAudio::addEcho(std::span<double> block,
                        qint64 startNs,
                        double dialHz,
+                       const Sounder &sounder,
                        const Echo &echo) const
 {
     // The echo of the sweep crosses the dial leadS after the sweep's start; u is the time
-    // since then, and the audio frequency is SweepHzPerS * u.
-    const double leadS = dialHz / SweepHzPerS + echo.delayS;
+    // since then, and the audio frequency is rate * u.
+    const double rate = sounder.sweepHzPerS;
+    const double leadS = dialHz / rate + echo.delayS;
     const qint64 leadNs = std::llround(leadS * 1e9);
     const qint64 lastNs = (qint64(block.size()) - 1) * 1'000'000'000 / SampleRate;
-    const qint64 firstStart = chirpStartNs(startNs - leadNs, m_sounder);
-    const qint64 lastStart = chirpStartNs(startNs + lastNs - leadNs, m_sounder);
+    const qint64 firstStart = chirpStartNs(startNs - leadNs, sounder);
+    const qint64 lastStart = chirpStartNs(startNs + lastNs - leadNs, sounder);
     const double firstU = double(startNs - firstStart) * 1e-9 - leadS;
     const double lastU = double(startNs - lastStart) * 1e-9 - leadS;
     const double amplitude = m_chirpAmplitude * echo.amplitude;
@@ -161,12 +208,12 @@ void SkyAudio::addEcho(std::span<double> block,
         double u = firstU + sinceStart;
         if (lastStart != firstStart && lastU + sinceStart >= 0)
             u = lastU + sinceStart; // a new sweep began within the block
-        const double audioHz = SweepHzPerS * u;
+        const double audioHz = rate * u;
         if (audioHz <= EdgeLowHz || audioHz >= EdgeHighHz)
             continue;
-        // Phase 2 pi (R u^2 / 2): the RF chirp's phase mixed down by the dial, less a constant.
-        block[i]
-            += amplitude * passbandGain(audioHz) * std::sin(std::numbers::pi * SweepHzPerS * u * u);
+        // Phase 2 pi (rate u^2 / 2): the RF chirp's phase mixed down by the dial, less a
+        // constant.
+        block[i] += amplitude * passbandGain(audioHz) * std::sin(std::numbers::pi * rate * u * u);
     }
 }
 
@@ -179,8 +226,10 @@ void SkyAudio::render(qint64 startNs, std::optional<qint64> dialHz, std::span<qi
     if (dialHz && *dialHz >= 0 && double(*dialHz) + EdgeHighHz <= SweepEndHz) {
         const double dial = double(*dialHz);
         for (const auto &echo : echoesAt(m_sky, dial + BandCentreHz)) {
-            if (echo)
-                addEcho(block, startNs, dial, *echo);
+            if (!echo)
+                continue;
+            for (const Sounder &sounder : m_sounders)
+                addEcho(block, startNs, dial, sounder, *echo);
         }
     }
     for (size_t i = 0; i < out.size(); ++i)

@@ -3,28 +3,45 @@
 
 #pragma once
 
+#include <QString>
 #include <QtGlobal>
 
 #include <array>
 #include <optional>
 #include <random>
 #include <span>
+#include <vector>
 
-// What a USB receiver hears from a chirp sounder over a simple ionosphere: the model behind
+// What a USB receiver hears from chirp sounders over a simple ionosphere: the model behind
 // rigsim --audio. Times are nanoseconds since the epoch by the system clock.
 namespace Sky {
 
 inline constexpr int SampleRate = 48'000;
-inline constexpr double SweepHzPerS = 100e3;
-inline constexpr double SweepEndHz = 30.1e6; // the sweep starts at 0 Hz and stops here
+inline constexpr double SweepEndHz = 30.1e6; // every sweep starts at 0 Hz and stops here
 
-// When the sounder sweeps.
+// When a sounder sweeps, and how fast.
 struct Sounder
 {
     qint64 periodNs = 300'000'000'000;
     qint64 chirptimeNs = 78'000'000'000; // from the period's start to the sweep's 0 Hz
     bool local = false;                  // periods from local midnight; UTC midnight otherwise
+    double sweepHzPerS = 100e3;
 };
+
+// The sounders rigsim accepts: periods of 1 s to a day, rates of 1 to 1000 kHz/s.
+inline constexpr double MaxPeriodS = 86'400;
+inline constexpr double MinRateKHzPerS = 1, MaxRateKHzPerS = 1000;
+
+// A sounder in UTC from its period, chirptime (both s) and rate (kHz/s); none when one is out
+// of range or the chirptime is not below the period.
+std::optional<Sounder> makeSounder(double periodS, double chirptimeS, double rateKHzPerS);
+
+// A sounder written PERIOD:CHIRPTIME[:RATE] (s, s, kHz/s; decimals with "."; rate 100 when
+// left out), as makeSounder takes it; none when the text is not one.
+std::optional<Sounder> sounderFromText(const QString &text);
+
+// "PERIOD:CHIRPTIME at RATE kHz/s", with the decimals a user would write.
+QString sounderText(const Sounder &sounder);
 
 // A one-hop echo whose group delay grows towards its maximum usable frequency, and a weaker
 // two-hop echo with a lower MUF and twice the delay; both fade below the lowest usable
@@ -61,11 +78,12 @@ qint64 chirpStartNs(qint64 atNs, const Sounder &sounder);
 class SkyAudio
 {
 public:
-    // snrDb: the one-hop chirp's power in the passband over the noise's power there.
-    SkyAudio(const Sounder &sounder, const Ionosphere &sky, double snrDb, quint64 seed = 1);
+    // Every sounder comes back by the same echoes. snrDb: one sounder's one-hop chirp's power
+    // in the passband over the noise's power there.
+    SkyAudio(std::vector<Sounder> sounders, const Ionosphere &sky, double snrDb, quint64 seed = 1);
 
     // Fills out with the samples for startNs + i / SampleRate seconds, the receiver's dial at
-    // dialHz (none: noise only). Nothing clips.
+    // dialHz (none: noise only). Nothing clips, even with every sounder's echoes at once.
     void render(qint64 startNs, std::optional<qint64> dialHz, std::span<qint16> out);
 
 private:
@@ -78,12 +96,16 @@ private:
     };
 
     double bandNoise();
-    // Adds the chirp as one echo carries it to the samples in block.
-    void addEcho(std::span<double> block, qint64 startNs, double dialHz, const Echo &echo) const;
+    // Adds a sounder's chirp as one echo carries it to the samples in block.
+    void addEcho(std::span<double> block,
+                 qint64 startNs,
+                 double dialHz,
+                 const Sounder &sounder,
+                 const Echo &echo) const;
 
-    Sounder m_sounder;
+    std::vector<Sounder> m_sounders;
     Ionosphere m_sky;
-    double m_chirpAmplitude = 0; // of the one-hop echo, in sample units
+    double m_chirpAmplitude = 0; // of one sounder's one-hop echo, in sample units
     double m_whiteSigma = 0;     // of the noise before the band filter
     std::array<Biquad, 4> m_band;
     std::mt19937_64 m_random;

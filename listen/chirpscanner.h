@@ -1,0 +1,49 @@
+// SPDX-FileCopyrightText: 2026 The Zarvotel developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+#pragma once
+
+#include "chirpdetector.h"
+
+#include <QList>
+
+#include <memory>
+#include <span>
+#include <vector>
+
+namespace Listen {
+
+// Finds chirps of any of several rates crossing a parked dial, a block of audio at a time:
+// each chirp once, at the rate whose tone it matches best.
+class ChirpScanner
+{
+public:
+    ChirpScanner(int sampleRate, const QList<double> &ratesKhzPerS);
+
+    struct Hit
+    {
+        double offsetMs = 0; // from the block's start to the chirp's arrival at the dial
+        double rateKhzPerS = 0;
+        double snrDb = 0;
+    };
+
+    // Blocks start stepSamples() apart and are blockSamples() long; a chirp is found in the
+    // block whose first stepSamples() it arrives in.
+    qsizetype blockSamples() const { return m_blockSamples; }
+    qsizetype stepSamples() const { return m_stepSamples; }
+    QList<Hit> scan(std::span<const float> block) const;
+
+    static constexpr double StepMs = 1000;
+    // Over a whole second, every second, noise must not be taken for a chirp.
+    static constexpr double ThresholdDb = 16;
+    // A chirp's echoes, and its likeness at the other rates, lie within this of it.
+    static constexpr double OneChirpMs = 60;
+
+private:
+    QList<double> m_rates;
+    std::vector<std::unique_ptr<ChirpDetector>> m_detectors;
+    qsizetype m_blockSamples = 0;
+    qsizetype m_stepSamples = 0;
+};
+
+} // namespace Listen
