@@ -122,6 +122,7 @@ private Q_SLOTS:
     void ownTextsFitTheStatusLine();
     void unfitClockTurnsTheTimeRed_data();
     void unfitClockTurnsTheTimeRed();
+    void foundSounderIsFollowedWhileStopped();
 };
 
 void TestWindow::controls_data()
@@ -612,4 +613,34 @@ void TestWindow::unfitClockTurnsTheTimeRed()
 }
 
 QTEST_MAIN(TestWindow)
+// A sounder found by ear becomes the window's period and chirptime, and the tick's rate, in
+// the user's notation; while running it is refused and nothing changes.
+void TestWindow::foundSounderIsFollowedWhileStopped()
+{
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    WindowUnderTest window(fixedNoon);
+    Listen::FoundSounder radar;
+    radar.periodS = 450;
+    radar.chirptimeS = 17.07;
+    radar.rateKhzPerS = 125;
+    QVERIFY(window.followSounder(radar));
+    QCOMPARE(window.controls().Combo_period->currentText(), QStringLiteral("450"));
+    QCOMPARE(window.controls().chirptime->text(), QStringLiteral("17,07"));
+    QCOMPARE(window.tickCycle().rate(), 125.0);
+    // 12:34:56.789 with lead is 45,297,389 ms: 297.389 s into a 450 s period, 280.319 s
+    // after 17.07, where a 125 kHz/s sweep stands past 30 MHz.
+    window.onCommand1Clicked();
+    window.tickCycle().onTimer1Tick();
+    QCOMPARE(window.controls().text2->text(), QStringLiteral("2,00 MHz"));
+
+    Listen::FoundSounder inskip;
+    inskip.periodS = 300;
+    inskip.chirptimeS = 78.02;
+    inskip.rateKhzPerS = 100;
+    QVERIFY(!window.followSounder(inskip));
+    QCOMPARE(window.controls().chirptime->text(), QStringLiteral("17,07"));
+    QCOMPARE(window.tickCycle().rate(), 125.0);
+    setUpTestEnvironment();
+}
+
 #include "tst_window.moc"
