@@ -19,7 +19,8 @@ SUDO := $(if $(filter 0,$(shell id -u)),,sudo)
 JOBS ?= $(shell nproc)
 
 .PHONY: all deps test-deps configure build run demo test format-check test-plain test-asan test-install fuzz fuzz-smoke \
-        soak memcheck bench install package windows windows-package windows-test clean
+        soak memcheck bench install package windows windows-package windows-installer windows-test \
+        windows-icon clean
 
 all: build
 
@@ -144,7 +145,7 @@ test-install: test-deps build
 # Windows, cross-compiled with MinGW-w64 against a static Qt built once from Debian's own
 # source (in ~/.cache/zarvotel), and tested under Wine.
 WINDOWS_PACKAGES := g++-mingw-w64-x86-64-posix ninja-build dpkg-dev cmake qt6-base-dev \
-                    qt6-shadertools-dev wine64 xvfb xauth xdotool zip
+                    qt6-shadertools-dev wine64 xvfb xauth xdotool zip nsis
 WINDOWS_VERSION := $(shell grep -o 'zarvotel VERSION [0-9.]*' CMakeLists.txt | cut -d' ' -f3)
 windows:
 	@$(MAKE) --no-print-directory deps DEBIAN_PACKAGES="$(WINDOWS_PACKAGES)"
@@ -162,8 +163,27 @@ windows-package: windows
 	cd build/windows-package && zip -qr ../zarvotel-$(WINDOWS_VERSION)-windows-x64.zip zarvotel
 	@echo "Package written: build/zarvotel-$(WINDOWS_VERSION)-windows-x64.zip"
 
+# The installer, from the same build as the zip: CPack's NSIS generator with the script in
+# tools/windows/NSIS.template.in.
+windows-installer: windows
+	cd build/windows && cpack -G NSIS -B $(CURDIR)/build/windows-installer > /dev/null
+	cp build/windows-installer/zarvotel-$(WINDOWS_VERSION)-windows-x64-setup.exe build/
+	@echo "Installer written: build/zarvotel-$(WINDOWS_VERSION)-windows-x64-setup.exe"
+
+# The programs' icon, drawn again from the SVG at each size Windows shows; the result is
+# committed, so that building needs neither tool.
+ICON := data/icons/net.zarvotel.Zarvotel
+ICON_SIZES := 16 20 24 32 40 48 64 256
+windows-icon:
+	@$(MAKE) --no-print-directory deps DEBIAN_PACKAGES="librsvg2-bin imagemagick"
+	rm -rf build/icon && mkdir -p build/icon
+	for s in $(ICON_SIZES); do \
+	  rsvg-convert -w $$s -h $$s $(ICON).svg -o build/icon/$$s.png || exit 1; \
+	done
+	convert $(ICON_SIZES:%=build/icon/%.png) -strip $(ICON).ico
+
 WINE_TESTS := tst_tracking tst_link tst_endtoend tst_options tst_listen
-windows-test: windows build
+windows-test: windows-installer build
 	@export WINEPREFIX=$(CURDIR)/build/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=d"; \
 	xvfb-run -a bash -c 'wineboot -i > /dev/null 2>&1; passed=0; failed=0; \
 	  for t in $(WINE_TESTS); do \
@@ -191,6 +211,12 @@ windows-test: windows build
 	  if xdotool search --name "^Zarvotel ionogram$$" > /dev/null; then passed=$$((passed + 1)); \
 	  else echo "no ionogram window"; failed=$$((failed + 1)); fi; \
 	  kill $$exe 2> /dev/null; \
+	  for mode in per-user all-users folder; do \
+	    echo "the installer, $$mode: install, run, uninstall (in a Wine prefix of its own)"; \
+	    if tools/windows/check-installer build/zarvotel-$(WINDOWS_VERSION)-windows-x64-setup.exe \
+	         $(WINDOWS_VERSION) $$mode; then passed=$$((passed + 1)); \
+	    else failed=$$((failed + 1)); fi; \
+	  done; \
 	  wineserver -k; echo "windows: $$passed passed, $$failed failed"; test $$failed -eq 0'
 
 clean:
