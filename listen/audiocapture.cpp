@@ -290,16 +290,16 @@ void AudioCapture::setRate(double rateKhzPerS)
 void AudioCapture::scan(const QList<double> &ratesKhzPerS)
 {
     m_scanRates = ratesKhzPerS;
-    m_scanner.reset();
     if (m_detector)
         makeScanners(m_detector->settings().sampleRate);
+    else
+        m_scanner.reset();
 }
 
 void AudioCapture::makeScanners(int sampleRate)
 {
-    m_scanner.reset();
-    if (!m_scanRates.isEmpty())
-        m_scanner = std::make_unique<ChirpScanner>(sampleRate, m_scanRates);
+    m_scanner
+        = m_scanRates.isEmpty() ? nullptr : std::make_unique<ChirpScanner>(sampleRate, m_scanRates);
 }
 
 void AudioCapture::scanWhatIsIn()

@@ -164,14 +164,8 @@ void Listener::setRate(double rateKhzPerS)
 
 QList<FoundSounder> Listener::sounders() const
 {
-    QList<FoundSounder> found;
-    if (m_finder) {
-        for (const FoundSounder &sounder : m_finder->sounders()) {
-            if (sounder.hearings >= m_finder->hearingsToFind())
-                found.append(sounder);
-        }
-    }
-    return found;
+    // The finder keeps only sounders heard enough to be found.
+    return m_finder ? m_finder->sounders() : QList<FoundSounder>();
 }
 
 QString Listener::sounderLineOf(const FoundSounder &sounder) const
@@ -188,11 +182,8 @@ void Listener::onHeard(double arrivalMs, double rateKhzPerS, double snrDb)
         = QDateTime::fromMSecsSinceEpoch(wholeMs, m_options.utc ? Qt::UTC : Qt::LocalTime);
     const double dayMs = double(when.time().msecsSinceStartOfDay()) + (arrivalMs - double(wholeMs));
     const int index = m_finder->add({arrivalMs, dayMs, rateKhzPerS, snrDb});
-    if (index >= 0) {
-        const FoundSounder &sounder = m_finder->sounders()[index];
-        if (sounder.hearings >= m_finder->hearingsToFind())
-            Q_EMIT sounderReported(index, sounder);
-    }
+    if (index >= 0)
+        Q_EMIT sounderReported(index, m_finder->sounders()[index]);
     updateStatus();
 }
 
