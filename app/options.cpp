@@ -4,6 +4,7 @@
 #include "options.h"
 
 #include "chirpschedule.h"
+#include "sounder.h"
 
 #include <QCommandLineParser>
 #include <QDir>
@@ -249,12 +250,8 @@ std::variant<CommandLine, QString> parseCommandLine(const QStringList &arguments
         launch.listen = true;
         // Two of the longest periods tried: every sounder heard twice, one period apart.
         double longest = 3600;
-        if (launch.period) {
-            const Tracking::StepInputs inputs{*launch.period, QStringLiteral("0"), 0};
-            const auto outcome = Tracking::ComputeStep(600, inputs, locale);
-            if (const auto *step = std::get_if<Tracking::StepResult>(&outcome))
-                longest = step->periodMs / 1000.0;
-        }
+        if (launch.period)
+            longest = Tracking::periodSeconds(*launch.period, locale).value_or(longest);
         launch.findSeconds = 2 * longest;
     }
     if (p.parser.isSet(p.findSeconds)) {

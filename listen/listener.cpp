@@ -74,6 +74,7 @@ Listener::Listener(const ListenOptions &options, Clock clock, QObject *parent)
     if (m_options.folder.isEmpty())
         m_options.folder = defaultIonogramFolder();
 
+    m_rateKhzPerS = m_options.rateKhzPerS;
     m_capture = new AudioCapture(m_options.inputText, detectorSettingsFor(m_options), clock);
     m_capture->moveToThread(&m_audioThread);
     connect(&m_audioThread, &QThread::finished, m_capture, &QObject::deleteLater);
@@ -117,7 +118,10 @@ Listener::~Listener()
     m_fileThread.wait();
 }
 
-void Listener::onStepTaken(qint64 tickMs, const Tracking::StepResult &step)
+void Listener::onStepTaken(qint64 tickMs,
+                           const Tracking::StepResult &step,
+                           const Tracking::Sounder &sounder,
+                           bool reachesRadio)
 {
     // The tuning started: the dial is no longer parked, and finding ends.
     if (m_finder && !m_findingEnded) {
@@ -125,15 +129,29 @@ void Listener::onStepTaken(qint64 tickMs, const Tracking::StepResult &step)
         QMetaObject::invokeMethod(
             m_capture, [capture = m_capture] { capture->scan({}); }, Qt::QueuedConnection);
     }
+    setTuning(reachesRadio ? Tuning::Tuned : Tuning::NoLink);
+    // Another sounder (the user took over a found one): the capture listens for its rate,
+    // and nothing planned for the old one is measured.
+    if (sounder.rateKhzPerS != m_rateKhzPerS) {
+        m_rateKhzPerS = sounder.rateKhzPerS;
+        m_pending.clear();
+        QMetaObject::invokeMethod(
+            m_capture,
+            [capture = m_capture, rate = m_rateKhzPerS] { capture->setRate(rate); },
+            Qt::QueuedConnection);
+    }
     // A step whose dial moved before its chirp was heard is not measured.
     for (auto it = m_pending.begin(); it != m_pending.end();) {
         if (it->dialHz != step.stepHz
-            && double(tickMs) < it->arrivalMs + passageMs(m_options.rateKhzPerS))
+            && double(tickMs) < it->arrivalMs + sounder.reachMs(PassbandTopHz))
             it = m_pending.erase(it);
         else
             ++it;
     }
-    const auto planned = planStep(tickMs, step, m_options.rateKhzPerS);
+    // Steps that never reach the radio are not measured: the radio is elsewhere.
+    if (!reachesRadio)
+        return;
+    const auto planned = planStep(tickMs, step, sounder);
     if (!planned)
         return;
     if (m_sweepStartMs != planned->sweepStartMs) {
@@ -152,14 +170,13 @@ void Listener::onStepTaken(qint64 tickMs, const Tracking::StepResult &step)
         Qt::QueuedConnection);
 }
 
-void Listener::setRate(double rateKhzPerS)
+void Listener::setTuning(Tuning tuning)
 {
-    m_options.rateKhzPerS = rateKhzPerS;
-    m_pending.clear();
-    QMetaObject::invokeMethod(
-        m_capture,
-        [capture = m_capture, rateKhzPerS] { capture->setRate(rateKhzPerS); },
-        Qt::QueuedConnection);
+    if (m_tuning == tuning)
+        return;
+    m_tuning = tuning;
+    m_lastReading.reset();
+    updateStatus();
 }
 
 QList<FoundSounder> Listener::sounders() const
@@ -190,6 +207,7 @@ void Listener::onHeard(double arrivalMs, double rateKhzPerS, double snrDb)
 void Listener::onStopped()
 {
     m_pending.clear();
+    setTuning(Tuning::Stopped);
 }
 
 void Listener::savePicture(qint64 sweepStartMs, const QImage &picture)
@@ -268,6 +286,13 @@ void Listener::updateStatus()
                             QString::number(*m_options.findHz / 1e6, 'f', 3),
                             QString::number(m_chirpsHeard),
                             QString::number(sounders().size()));
+        } else if (m_tuning == Tuning::Stopped) {
+            text = QStringLiteral("Listening on %1. Nothing is tuned: the tuning is stopped.")
+                       .arg(name);
+        } else if (m_tuning == Tuning::NoLink) {
+            text = QStringLiteral("Listening on %1. Nothing is tuned: no rig-control program "
+                                  "is connected.")
+                       .arg(name);
         } else if (!m_lastReading) {
             text = QStringLiteral("Listening on %1.").arg(name);
         } else if (m_lastReading->echoes.isEmpty()) {

@@ -58,11 +58,13 @@ public:
 
     const ListenOptions &options() const { return m_options; }
 
-    // The tick at tickMs (ms since the epoch) computed `step`.
-    void onStepTaken(qint64 tickMs, const Tracking::StepResult &step);
-    // The sounder's rate changed (the user took over another sounder).
-    void setRate(double rateKhzPerS);
-    // Stop: what was still to be measured is dropped.
+    // The tick at tickMs (ms since the epoch) computed `step` for `sounder`; reachesRadio:
+    // the step went to a connected rig-control program.
+    void onStepTaken(qint64 tickMs,
+                     const Tracking::StepResult &step,
+                     const Tracking::Sounder &sounder,
+                     bool reachesRadio = true);
+    // Stop: what was still to be measured is dropped, and nothing is tuned.
     void onStopped();
     // The picture of the sweep that began at sweepStartMs, to be saved beside its CSV.
     void savePicture(qint64 sweepStartMs, const QImage &picture);
@@ -82,6 +84,9 @@ Q_SIGNALS:
     void sounderReported(int index, const Listen::FoundSounder &sounder);
 
 private:
+    // What the tuning does: stopped, or its steps not reaching the radio.
+    enum class Tuning { Stopped, NoLink, Tuned };
+    void setTuning(Tuning tuning);
     void onMeasured(qint64 id, const Listen::Detection &detection);
     void onInputState(Listen::InputState state, const QString &inputName);
     void updateStatus();
@@ -99,6 +104,8 @@ private:
     InputState m_inputState = InputState::NoInput;
     QString m_inputName;
     std::optional<StepReading> m_lastReading;
+    double m_rateKhzPerS = Tracking::DefaultRateKhzPerS; // the capture listens for it
+    Tuning m_tuning = Tuning::Stopped;
     QString m_status;
     std::optional<SounderFinder> m_finder;
     int m_chirpsHeard = 0;

@@ -177,22 +177,34 @@ void tst_Listen::stepPlanned_data()
     QTest::addColumn<qint32>("stepHz");
     QTest::addColumn<double>("rate");
     QTest::addColumn<double>("arrivalAfterTickMs"); // -1: nothing to plan
+    QTest::addColumn<double>("movedOnAfterTickMs"); // when the schedule moves the dial on
 
     const qint16 none = 0;
-    QTest::newRow("the step's first tick") << 143'000 << none << 14'300'000 << 100.0 << 600.0;
-    QTest::newRow("its sixth") << 143'500 << none << 14'300'000 << 100.0 << 100.0;
-    QTest::newRow("chirp already past the dial") << 143'650 << none << 14'300'000 << 100.0 << -1.0;
-    QTest::newRow("waiting at 2 MHz for the sweep") << 12'000 << none << 2'000'000 << 100.0 << -1.0;
+    QTest::newRow("the step's first tick")
+        << 143'000 << none << 14'300'000 << 100.0 << 600.0 << 1000.0;
+    QTest::newRow("its sixth") << 143'500 << none << 14'300'000 << 100.0 << 100.0 << 500.0;
+    QTest::newRow("chirp already past the dial")
+        << 143'650 << none << 14'300'000 << 100.0 << -1.0 << 0.0;
+    QTest::newRow("waiting at 2 MHz for the sweep")
+        << 12'000 << none << 2'000'000 << 100.0 << -1.0 << 0.0;
     QTest::newRow("2 MHz, the sweep due in 1.9 s")
-        << 18'700 << none << 2'000'000 << 100.0 << 1900.0;
-    QTest::newRow("the sweep reaches 2 MHz") << 20'050 << none << 2'000'000 << 100.0 << 550.0;
-    QTest::newRow("30 MHz, its one millisecond") << 300'000 << none << 30'000'000 << 100.0 << 600.0;
-    QTest::newRow("waiting after the sweep") << 301'000 << none << 2'000'000 << 100.0 << -1.0;
+        << 18'700 << none << 2'000'000 << 100.0 << 1900.0 << 2300.0;
+    QTest::newRow("the sweep reaches 2 MHz")
+        << 20'050 << none << 2'000'000 << 100.0 << 550.0 << 950.0;
+    // Past 30 MHz the radio waits at 2 MHz: 30 MHz is left 1 ms after it was set.
+    QTest::newRow("30 MHz, left before the chirp comes")
+        << 300'000 << none << 30'000'000 << 100.0 << -1.0 << 0.0;
+    QTest::newRow("waiting after the sweep")
+        << 301'000 << none << 2'000'000 << 100.0 << -1.0 << 0.0;
     // The offset trims the tuning; the sounder stays where its schedule puts it: 14.5 s into
-    // the sweep, 7 MHz is 13,999.7648 ms in at 500.0084 kHz/s.
+    // the sweep, 7 MHz is 13,999.7648 ms in at 500.0084 kHz/s, 7.1 MHz 14,199.7614 ms.
     QTest::newRow("500.0084 kHz/s, offset -500 ms")
-        << 14'000 << qint16(-500) << 7'000'000 << 500.0084 << 99.7648;
-    QTest::newRow("125 kHz/s") << 56'000 << none << 7'000'000 << 125.0 << 600.0;
+        << 14'000 << qint16(-500) << 7'000'000 << 500.0084 << 99.7648 << 199.7614;
+    // Without the offset the tuning is 600 ms ahead: the dial holds 7.3 MHz for 200 ms and
+    // leaves it 400 ms before the chirp comes.
+    QTest::newRow("500.0084 kHz/s, the dial gone before the chirp")
+        << 14'600 << none << 7'300'000 << 500.0084 << -1.0 << 0.0;
+    QTest::newRow("125 kHz/s") << 56'000 << none << 7'000'000 << 125.0 << 600.0 << 800.0;
 }
 
 void tst_Listen::stepPlanned()
@@ -202,6 +214,7 @@ void tst_Listen::stepPlanned()
     QFETCH(qint32, stepHz);
     QFETCH(double, rate);
     QFETCH(double, arrivalAfterTickMs);
+    QFETCH(double, movedOnAfterTickMs);
 
     Tracking::StepResult step;
     step.periodMs = 300'000;
@@ -209,12 +222,15 @@ void tst_Listen::stepPlanned()
     step.offsetMs = offsetMs;
     step.stepHz = stepHz;
     const qint64 tickMs = 1'796'700'000'000;
-    const auto planned = planStep(tickMs, step, rate);
+    const auto planned = planStep(tickMs, step, {300'000, 0, rate});
     QCOMPARE(planned.has_value(), arrivalAfterTickMs >= 0);
     if (planned) {
         QVERIFY(std::abs(planned->arrivalMs - double(tickMs) - arrivalAfterTickMs) < 1e-3);
         QCOMPARE(planned->dialHz, stepHz);
         QCOMPARE(planned->sweepStartMs, tickMs + 600 - (qint64(chirpPositionMs) - offsetMs));
+        QCOMPARE(planned->dialFromMs, double(tickMs));
+        QVERIFY(std::abs(planned->dialToMs - double(tickMs) - movedOnAfterTickMs) < 1e-3);
+        QCOMPARE(planned->rateKhzPerS, rate);
     }
 }
 

@@ -66,6 +66,8 @@ private Q_SLOTS:
     void computeStep();
     void computeStepInCommaLocale();
     void computeStepAtRate_data();
+    void sounderOfStep_data();
+    void sounderOfStep();
     void computeStepAtRate();
     void numbersReadAsTheLocaleReadsThem_data();
     void numbersReadAsTheLocaleReadsThem();
@@ -166,6 +168,44 @@ void TestTracking::computeStepAtRate()
     QVERIFY(std::holds_alternative<Tracking::StepResult>(outcome));
     QCOMPARE(std::get<Tracking::StepResult>(outcome).sweepHz, sweepHz);
     QCOMPARE(std::get<Tracking::StepResult>(outcome).stepHz, stepHz);
+}
+
+void TestTracking::sounderOfStep_data()
+{
+    QTest::addColumn<qint32>("dayTime");
+    QTest::addColumn<QString>("period");
+    QTest::addColumn<QString>("chirptime");
+    QTest::addColumn<int>("offsetUnits");
+    QTest::addColumn<double>("chirptimeMs"); // the sounder's, whatever the tick and offset
+
+    QTest::newRow("mid-sweep") << 45'297'389 << "300"
+                               << "78" << 0 << 78'000.0;
+    QTest::newRow("offset +1.5 s") << 45'297'389 << "300"
+                                   << "78" << 15 << 78'000.0;
+    QTest::newRow("offset -0.5 s") << 45'297'389 << "300"
+                                   << "78" << -5 << 78'000.0;
+    // 10 s into the period the sweep under way is the previous period's.
+    QTest::newRow("before this period's chirp") << 10'000 << "900"
+                                                << "325.25" << 0 << 325'250.0;
+    QTest::newRow("the radar at 17.05 s") << 73'050 << "450"
+                                          << "17.05" << 0 << 17'050.0;
+}
+
+void TestTracking::sounderOfStep()
+{
+    QFETCH(qint32, dayTime);
+    QFETCH(QString, period);
+    QFETCH(QString, chirptime);
+    QFETCH(int, offsetUnits);
+    QFETCH(double, chirptimeMs);
+    const Tracking::StepInputs inputs{period, chirptime, offsetUnits, 125};
+    const auto outcome = Tracking::ComputeStep(dayTime, inputs);
+    QVERIFY(std::holds_alternative<Tracking::StepResult>(outcome));
+    const auto sounder = Tracking::Sounder::of(std::get<Tracking::StepResult>(outcome), 125);
+    QCOMPARE(sounder.chirptimeMs, chirptimeMs);
+    QCOMPARE(sounder.rateKhzPerS, 125.0);
+    QCOMPARE(Tracking::Sounder::read(period, chirptime, 125), std::optional(sounder));
+    QCOMPARE(Tracking::Sounder::read(QStringLiteral("0"), chirptime), std::nullopt);
 }
 
 void TestTracking::computeStep_data()

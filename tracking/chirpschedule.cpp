@@ -16,7 +16,6 @@ namespace Tracking {
 namespace {
 
 constexpr qint32 HzPerMs = 100; // the sweep rises 100 kHz per second
-constexpr qint32 StepHz = 100'000;
 
 using Number = std::variant<double, StepError>;
 
@@ -212,7 +211,7 @@ StepOutcome ComputeStep(qint32 dayTime, const StepInputs &inputs, const QLocale 
     if (r.sweepHz < SweepFloorHz || r.sweepHz > SweepCeilingHz)
         r.sweepHz = SweepFloorHz;
 
-    r.stepHz = r.sweepHz / StepHz * StepHz;
+    r.stepHz = r.sweepHz / SweepStepHz * SweepStepHz;
     r.stepText = QString::number(r.stepHz);
     r.chirpPositionText = fixedText(r.chirpPositionMs, 100, 1, notation);
     r.periodPositionText = fixedText(r.periodPositionMs, 100, 1, notation);

@@ -60,6 +60,14 @@ using StepOutcome = std::variant<StepResult, StepFailure>;
 
 inline constexpr qint32 SweepFloorHz = 2'000'000;
 inline constexpr qint32 SweepCeilingHz = 30'000'000;
+// The radio follows the sweep in steps of 100 kHz: 281 steps from 2 to 30 MHz.
+inline constexpr qint32 SweepStepHz = 100'000;
+inline constexpr int SweepSteps = (SweepCeilingHz - SweepFloorHz) / SweepStepHz + 1;
+// A step's place in the sweep, 0 for 2 MHz; outside 0 to SweepSteps - 1 for another dial.
+inline int stepColumn(qint32 dialHz)
+{
+    return (dialHz - SweepFloorHz) / SweepStepHz;
+}
 
 // The step for a day time (ms, lead included) and the settings. Texts are read and shown
 // with the locale's decimal separator.

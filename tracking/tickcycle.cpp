@@ -50,7 +50,7 @@ void TickCycle::onTimer1Tick()
     if (m_sendStep)
         m_sendStep(step.stepHz);
     if (m_stepTaken)
-        m_stepTaken(reading, step);
+        m_stepTaken(reading, step, Sounder::of(step, inputs.rateKhzPerS));
 }
 
 StepInputs TickCycle::readInputs() const

@@ -5,6 +5,7 @@
 
 #include "chirpschedule.h"
 #include "daytime.h"
+#include "sounder.h"
 
 #include <functional>
 
@@ -46,7 +47,8 @@ public:
 
     // Hears of each step after it was handed on, with the clock's reading it was computed
     // from, and of each stop; listening follows the tuning this way without delaying it.
-    using StepTaken = std::function<void(const QDateTime &reading, const StepResult &step)>;
+    using StepTaken = std::function<void(
+        const QDateTime &reading, const StepResult &step, const Sounder &sounder)>;
     using Stopped = std::function<void()>;
 
     void setSendStep(SendStep sendStep) { m_sendStep = std::move(sendStep); }

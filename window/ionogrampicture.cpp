@@ -38,7 +38,7 @@ IonogramPicture::IonogramPicture(double delayFromMs, double delayToMs)
     : m_delayFromMs(delayFromMs)
     , m_delayToMs(delayToMs)
     , m_rows(std::clamp(int(std::lround((delayToMs - delayFromMs) * 10)), 50, 1000))
-    , m_image(Left + Listen::SweepSteps * ColumnWidth + Right,
+    , m_image(Left + Tracking::SweepSteps * ColumnWidth + Right,
               Top + m_rows + Bottom,
               QImage::Format_RGB32)
 {
@@ -50,15 +50,15 @@ void IonogramPicture::beginSweep(const QString &title)
     m_filled = 0;
     m_image.fill(Paper);
     QPainter painter(&m_image);
-    painter.fillRect(Left, Top, Listen::SweepSteps * ColumnWidth, m_rows, QColor(Unmeasured));
+    painter.fillRect(Left, Top, Tracking::SweepSteps * ColumnWidth, m_rows, QColor(Unmeasured));
     painter.end();
     drawFrame(title);
 }
 
 void IonogramPicture::setColumn(const Listen::StepReading &reading)
 {
-    const int column = Listen::stepColumn(reading.step.dialHz);
-    if (column < 0 || column >= Listen::SweepSteps)
+    const int column = Tracking::stepColumn(reading.step.dialHz);
+    if (column < 0 || column >= Tracking::SweepSteps)
         return;
     const qsizetype bins = reading.profileDb.size();
     for (int row = 0; row < m_rows; ++row) {
@@ -77,7 +77,7 @@ void IonogramPicture::drawFrame(const QString &title)
     QFont font = painter.font();
     font.setPixelSize(12);
     painter.setFont(font);
-    const int width = Listen::SweepSteps * ColumnWidth;
+    const int width = Tracking::SweepSteps * ColumnWidth;
     painter.drawRect(Left - 1, Top - 1, width + 1, m_rows + 1);
 
     // Frequency: a tick at every MHz, a label at every other.

@@ -127,7 +127,7 @@ void IonogramWindow::onStepHeard(const Listen::StepReading &reading)
     m_unsaved = true;
     m_view->update();
     // The last step a sweep tunes to is 29.9 MHz: past it the radio waits for the next.
-    if (reading.step.dialHz >= Tracking::SweepCeilingHz - 100'000)
+    if (reading.step.dialHz >= Tracking::SweepCeilingHz - Tracking::SweepStepHz)
         saveSweep();
 }
 

@@ -73,14 +73,6 @@ QLineEdit *makeTextBox(QWidget *parent, const char *name, const QString &text)
     return box;
 }
 
-// A period text as the window reads it, in seconds (0 when it cannot be read).
-double periodSeconds(const QString &text)
-{
-    const auto outcome = Tracking::ComputeStep(600, {text, QStringLiteral("0"), 0});
-    const auto *step = std::get_if<Tracking::StepResult>(&outcome);
-    return step ? step->periodMs / 1000.0 : 0;
-}
-
 } // namespace
 
 QString ClockText(const QTime &time)
@@ -119,7 +111,7 @@ Main::Main(Tracking::Clock clock,
     if (m_findHz) {
         m_listenOptions.findHz = m_findHz;
         if (options.period)
-            m_listenOptions.findPeriodsS = {periodSeconds(*options.period)};
+            m_listenOptions.findPeriodsS = {Tracking::periodSeconds(*options.period).value_or(0)};
         if (options.rateKhzPerS)
             m_listenOptions.findRatesKhzPerS = {*options.rateKhzPerS};
     }
@@ -352,9 +344,19 @@ void Main::routeEvents()
     QObject::connect(m_ui.disconnect, &QPushButton::clicked, this, &Main::onDisconnectClicked);
     m_tickCycle.setSendStep([this](qint32 stepHz) { m_rigLink.SendStep(stepHz); });
     m_tickCycle.setStepWatchers(
-        [this](const QDateTime &reading, const Tracking::StepResult &step) {
-            if (m_listening)
-                m_listening->listener().onStepTaken(reading.toMSecsSinceEpoch(), step);
+        [this](const QDateTime &reading,
+               const Tracking::StepResult &step,
+               const Tracking::Sounder &sounder) {
+            if (!m_listening)
+                return;
+            // Only a link that is up (or one whose lines go out whatever the state) tunes.
+            const auto state = m_rigLink.state();
+            const bool reachesRadio = state == Rig::RigLink::State::Ready
+                                      || state == Rig::RigLink::State::Awaiting
+                                      || (state == Rig::RigLink::State::Opening
+                                          && !Rig::rigProgram(m_rigLink.protocol()).awaitsAnswers);
+            m_listening->listener().onStepTaken(
+                reading.toMSecsSinceEpoch(), step, sounder, reachesRadio);
         },
         [this] {
             if (m_listening)
@@ -398,8 +400,6 @@ bool Main::followSounder(const Listen::FoundSounder &sounder)
     m_ui.Combo_period->setEditText(locale.toString(sounder.periodS, 'g', 10));
     m_ui.chirptime->setText(locale.toString(sounder.chirptimeS, 'f', 2));
     m_tickCycle.setRate(sounder.rateKhzPerS);
-    if (m_listening)
-        m_listening->listener().setRate(sounder.rateKhzPerS);
     return true;
 }
 
