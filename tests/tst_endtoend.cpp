@@ -3,12 +3,14 @@
 // The window, the tick cycle and the link together against a loopback peer.
 
 #include "fixtures.h"
+#include "ionogramwindow.h"
 
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSlider>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -38,6 +40,7 @@ private Q_SLOTS:
     void launchedToConnectAndStart();
     void reconnectsWhenTheProgramComesBack();
     void launchIntentEndsAtTheUsersPress();
+    void ionogramReopenedInASweep();
 };
 
 void TestEndToEnd::tenTicksASecondReachThePeer()
@@ -341,6 +344,30 @@ void TestEndToEnd::launchIntentEndsAtTheUsersPress()
     QCOMPARE(ui.Command1->text(), QStringLiteral("Start"));
     QVERIFY(!window.isTimer1Enabled());
     QCOMPARE(peer.received(), QByteArray());
+}
+
+// The ionogram window closed in the middle of a sweep and opened again: the sweep's picture
+// keeps the columns drawn before and after.
+void TestEndToEnd::ionogramReopenedInASweep()
+{
+    QTemporaryDir dir;
+    Listen::ListenOptions options;
+    options.folder = dir.path();
+    const qint64 sweepStartMs = 1'796'700'000'000; // 2026-12-08 03:20:00 UTC
+    for (const auto &[dialHz, snrDb] : {std::pair{2'000'000, 36.0f}, std::pair{3'000'000, 6.0f}}) {
+        Listen::Listener listener(options);
+        Window::IonogramWindow window(listener, [] { return QStringLiteral("15:00"); });
+        window.onSweepBegun(sweepStartMs);
+        if (dialHz == 3'000'000) // the part drawn before comes back into the window
+            QTRY_VERIFY(!window.picture().isEmpty());
+        window.onStepHeard({{sweepStartMs, dialHz, double(sweepStartMs) + 1000}, {}, 0, {snrDb}});
+        window.close();
+    }
+    // Columns 0 (2 MHz, 36 dB: the scale's top) and 10 (3 MHz, 6 dB: its foot); 5 unheard.
+    const QImage saved(dir.filePath(QStringLiteral("20261208-032000Z.png")));
+    QCOMPARE(saved.pixel(56, 30), 0xfffcfdbfu);
+    QCOMPARE(saved.pixel(86, 30), 0xff000428u);
+    QCOMPARE(saved.pixel(71, 30), 0xff9a9a9au);
 }
 
 QTEST_MAIN(TestEndToEnd)
