@@ -3,8 +3,10 @@
 
 #include "audiocapture.h"
 #include "console.h"
+#include "listener.h"
 #include "mainwindow.h"
 #include "options.h"
+#include "sweeprecorder.h"
 #include "systemclock.h"
 
 #include <QApplication>
@@ -73,6 +75,17 @@ int main(int argc, char *argv[])
                        QStringLiteral("zarvotel: no audio input's name contains \"%1\"; "
                                       "the inputs are: %2\n")
                            .arg(inputText, inputs.join(QStringLiteral(", "))));
+            return 2;
+        }
+    }
+
+    // One Zarvotel to an ionogram folder: a second would write the same files.
+    if (line.launch.listen) {
+        const QString &folder = line.launch.listening.folder;
+        Listen::FolderLock lock(folder.isEmpty() ? Listen::defaultIonogramFolder() : folder);
+        if (lock.take() == Listen::FolderLock::Result::InUse) {
+            App::attachParentConsole();
+            App::print(stderr, QStringLiteral("zarvotel: %1\n").arg(lock.refusal()));
             return 2;
         }
     }

@@ -98,6 +98,9 @@ Listener::Listener(const ListenOptions &options, Clock clock, QObject *parent)
     m_recorder->moveToThread(&m_fileThread);
     connect(&m_fileThread, &QThread::finished, m_recorder, &QObject::deleteLater);
     connect(m_recorder, &SweepRecorder::problem, this, &Listener::fileProblem);
+    connect(m_recorder, &SweepRecorder::pictureLoaded, this, &Listener::pictureLoaded);
+    // The folder is taken at once, so that a refusal is seen before any step is heard.
+    connect(&m_fileThread, &QThread::started, m_recorder, &SweepRecorder::takeFolder);
 
     m_audioThread.setObjectName(QStringLiteral("audio"));
     m_fileThread.setObjectName(QStringLiteral("ionogram files"));
@@ -217,6 +220,14 @@ void Listener::savePicture(qint64 sweepStartMs, const QImage &picture)
         [recorder = m_recorder, sweepStartMs, picture] {
             recorder->savePicture(sweepStartMs, picture);
         },
+        Qt::QueuedConnection);
+}
+
+void Listener::loadPicture(qint64 sweepStartMs)
+{
+    QMetaObject::invokeMethod(
+        m_recorder,
+        [recorder = m_recorder, sweepStartMs] { recorder->loadPicture(sweepStartMs); },
         Qt::QueuedConnection);
 }
 

@@ -68,6 +68,8 @@ public:
     void onStopped();
     // The picture of the sweep that began at sweepStartMs, to be saved beside its CSV.
     void savePicture(qint64 sweepStartMs, const QImage &picture);
+    // Asks for the saved picture of the sweep that began at sweepStartMs (pictureLoaded).
+    void loadPicture(qint64 sweepStartMs);
 
     QString status() const { return m_status; }
     // The sounders found so far (finding), and the line that reports each.
@@ -80,6 +82,8 @@ Q_SIGNALS:
     void statusChanged(const QString &text);
     // The files cannot be written (the whole text), or can again (empty).
     void fileProblem(const QString &text);
+    // The picture saved of a sweep, as loadPicture asked.
+    void pictureLoaded(qint64 sweepStartMs, const QImage &picture);
     // A sounder was found, or heard again (index into sounders()).
     void sounderReported(int index, const Listen::FoundSounder &sounder);
 

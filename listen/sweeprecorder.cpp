@@ -8,13 +8,67 @@
 
 namespace Listen {
 
+FolderLock::FolderLock(const QString &folder)
+    : m_folder(folder)
+    , m_lock(lockPath(folder))
+{
+    // Only a dead holder makes a lock stale, however old it is.
+    m_lock.setStaleLockTime(0);
+}
+
+QString FolderLock::lockPath(const QString &folder)
+{
+    return QDir(folder).filePath(QStringLiteral(".zarvotel.lock"));
+}
+
+FolderLock::Result FolderLock::take()
+{
+    if (m_lock.isLocked())
+        return Result::Held;
+    const QString folder = QDir::toNativeSeparators(m_folder);
+    if (!QDir().mkpath(m_folder)) {
+        m_refusal = QStringLiteral("cannot make the folder %1").arg(folder);
+        return Result::Unwritable;
+    }
+    if (m_lock.tryLock(0)) {
+        m_refusal.clear();
+        return Result::Held;
+    }
+    if (m_lock.error() != QLockFile::LockFailedError) {
+        m_refusal
+            = QStringLiteral("cannot write %1").arg(QDir::toNativeSeparators(lockPath(m_folder)));
+        return Result::Unwritable;
+    }
+    qint64 pid = 0;
+    QString host, program;
+    const QString holder = m_lock.getLockInfo(&pid, &host, &program)
+                               ? QStringLiteral(" (process %1)").arg(pid)
+                               : QString();
+    m_refusal = QStringLiteral("the ionogram folder %1 is in use by another Zarvotel%2; give "
+                               "another with --ionograms")
+                    .arg(folder, holder);
+    return Result::InUse;
+}
+
 SweepRecorder::SweepRecorder(const QString &folder, QObject *parent)
     : QObject(parent)
     , m_folder(folder)
+    , m_lock(folder)
 {}
+
+bool SweepRecorder::takeFolder()
+{
+    if (m_lock.take() == FolderLock::Result::Held)
+        return true;
+    const QString why = m_lock.refusal();
+    report(why.left(1).toUpper() + why.mid(1) + u'.');
+    return false;
+}
 
 bool SweepRecorder::openSweep(qint64 sweepStartMs)
 {
+    if (!takeFolder())
+        return false;
     if (m_sweepStartMs == sweepStartMs && m_file.isOpen())
         return true;
     m_file.close();
@@ -65,6 +119,8 @@ void SweepRecorder::writeRow(const StepReading &reading)
 
 void SweepRecorder::savePicture(qint64 sweepStartMs, const QImage &picture)
 {
+    if (!takeFolder())
+        return;
     if (!QDir().mkpath(m_folder))
         return report(
             QStringLiteral("Cannot make the folder %1.").arg(QDir::toNativeSeparators(m_folder)));
@@ -80,9 +136,18 @@ void SweepRecorder::savePicture(qint64 sweepStartMs, const QImage &picture)
     Q_EMIT written(path);
 }
 
+void SweepRecorder::loadPicture(qint64 sweepStartMs)
+{
+    const QImage picture(
+        QDir(m_folder).filePath(sweepFileStem(sweepStartMs) + QStringLiteral(".png")));
+    if (!picture.isNull())
+        Q_EMIT pictureLoaded(sweepStartMs, picture);
+}
+
 void SweepRecorder::finish()
 {
     m_file.close();
+    m_lock.release();
 }
 
 void SweepRecorder::report(const QString &text)

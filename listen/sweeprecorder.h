@@ -7,13 +7,39 @@
 
 #include <QFile>
 #include <QImage>
+#include <QLockFile>
 #include <QObject>
 
 namespace Listen {
 
+// Keeps an ionogram folder to one Zarvotel: a lock file in the folder, which names the
+// process holding it. A lock left by a process that died is taken over.
+class FolderLock
+{
+public:
+    enum class Result { Held, InUse, Unwritable };
+
+    explicit FolderLock(const QString &folder);
+
+    // Makes the folder when it is missing and takes it; Held also when already held.
+    Result take();
+    // Why the last take() failed, in one line beginning in lower case, with no full stop.
+    QString refusal() const { return m_refusal; }
+    bool isHeld() const { return m_lock.isLocked(); }
+    void release() { m_lock.unlock(); }
+
+    static QString lockPath(const QString &folder);
+
+private:
+    QString m_folder;
+    QLockFile m_lock;
+    QString m_refusal;
+};
+
 // Writes each sweep's CSV, a row as soon as its step is measured, and its picture. Lives
 // on a thread of its own, so that a slow disk never holds up the audio or the window. A
 // row is written whole and flushed, or taken back: the file never ends in half a row.
+// Nothing is written until the recorder holds its folder (FolderLock).
 class SweepRecorder : public QObject
 {
     Q_OBJECT
@@ -21,20 +47,27 @@ class SweepRecorder : public QObject
 public:
     explicit SweepRecorder(const QString &folder, QObject *parent = nullptr);
 
+    // Takes the folder, or reports why it cannot (another Zarvotel writes there).
+    bool takeFolder();
     void writeRow(const Listen::StepReading &reading);
     void savePicture(qint64 sweepStartMs, const QImage &picture);
+    // Reads the sweep's saved picture, if there is one, and hands it on by pictureLoaded.
+    void loadPicture(qint64 sweepStartMs);
+    // Closes the sweep's file and lets the folder go.
     void finish();
 
 Q_SIGNALS:
     // Something could not be written (the whole text), or writing works again.
     void problem(const QString &text);
     void written(const QString &path);
+    void pictureLoaded(qint64 sweepStartMs, const QImage &picture);
 
 private:
     bool openSweep(qint64 sweepStartMs);
     void report(const QString &text);
 
     QString m_folder;
+    FolderLock m_lock;
     QFile m_file;
     qint64 m_sweepStartMs = -1;
     bool m_failing = false;

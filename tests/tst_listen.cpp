@@ -14,6 +14,8 @@
 #include "testenvironment.h"
 
 #include <QDateTime>
+#include <QLockFile>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -39,6 +41,8 @@ private Q_SLOTS:
     void csvRow_data();
     void csvRow();
     void rowsAreWholeOrAbsent();
+    void folderHeldByOne_data();
+    void folderHeldByOne();
     void dayOfListening();
     void soundersFound_data();
     void soundersFound();
@@ -296,6 +300,71 @@ void tst_Listen::rowsAreWholeOrAbsent()
                         "2026-12-08T03:20:20.000Z,2100000,0.0,\n"));
 }
 
+void tst_Listen::folderHeldByOne_data()
+{
+    QTest::addColumn<bool>("holderLives");
+    QTest::addColumn<QByteArray>("rowsAdded"); // by the second recorder
+    QTest::newRow("a Zarvotel writes there") << true << QByteArray();
+    QTest::newRow("a Zarvotel died there")
+        << false << QByteArray("2026-12-08T03:20:20.000Z,2100000,0.0,\n");
+}
+
+// A recorder writes nowhere another living Zarvotel holds; it takes over a dead one's lock.
+void tst_Listen::folderHeldByOne()
+{
+    QFETCH(bool, holderLives);
+    QFETCH(QByteArray, rowsAdded);
+    QTemporaryDir dir;
+    StepReading reading;
+    reading.step = {1'796'700'000'000, 2'000'000, 1'796'700'020'000};
+    SweepRecorder(dir.path()).writeRow(reading);
+
+    // The holder's lock as Qt writes it, naming this process or one that has ended.
+    QProcess ended;
+    ended.start(QCoreApplication::applicationFilePath(), {QStringLiteral("-functions")});
+    QVERIFY(ended.waitForStarted());
+    const qint64 holder = holderLives ? QCoreApplication::applicationPid() : ended.processId();
+    QVERIFY(ended.waitForFinished());
+    QFile lock(dir.filePath(QStringLiteral(".zarvotel.lock")));
+    QByteArray lockText;
+    {
+        QLockFile mine(lock.fileName());
+        QVERIFY(mine.tryLock(0) && lock.open(QIODevice::ReadOnly));
+        lockText = lock.readAll();
+        lock.close();
+    }
+    QVERIFY(lock.open(QIODevice::WriteOnly));
+    lock.write(QByteArray::number(holder) + lockText.mid(lockText.indexOf('\n')));
+    lock.close();
+
+    SweepRecorder second(dir.path());
+    QSignalSpy problems(&second, &SweepRecorder::problem);
+    reading.step.dialHz = 2'100'000;
+    second.writeRow(reading);
+    second.savePicture(reading.step.sweepStartMs, QImage(4, 4, QImage::Format_RGB32));
+    QFile csv(dir.filePath(QStringLiteral("20261208-032000Z.csv")));
+    QVERIFY(csv.open(QIODevice::ReadOnly));
+    QCOMPARE(csv.readAll(),
+             "time_utc,frequency_hz,snr_db,delays_ms\n2026-12-08T03:20:20.000Z,2000000,0.0,\n"
+                 + rowsAdded);
+    QCOMPARE(QFile::exists(dir.filePath(QStringLiteral("20261208-032000Z.png"))), !holderLives);
+    QCOMPARE(problems.size(), holderLives ? 2 : 0);
+    if (!holderLives)
+        return;
+    const QString refused = QStringLiteral("The ionogram folder %1 is in use by another Zarvotel "
+                                           "(process %2); give another with --ionograms.")
+                                .arg(QDir::toNativeSeparators(dir.path()))
+                                .arg(holder);
+    QCOMPARE(problems.last().first().toString(), refused);
+    // Listening says so as soon as it starts.
+    ListenOptions options;
+    options.folder = dir.path();
+    Listener listener(options);
+    QSignalSpy said(&listener, &Listener::fileProblem);
+    QTRY_COMPARE(said.size(), 1);
+    QCOMPARE(said.first().first().toString(), refused);
+}
+
 // A day of listening (make soak; ten minutes otherwise): a step a second through the clock
 // mapping, the detector and the files, and the memory they hold stays flat.
 void tst_Listen::dayOfListening()
@@ -326,7 +395,8 @@ void tst_Listen::dayOfListening()
         if (step == steps / 10)
             before = residentKiB();
     }
-    QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), (steps + 299) / 300);
+    QCOMPARE(QDir(dir.path()).entryList({QStringLiteral("*.csv")}, QDir::Files).size(),
+             (steps + 299) / 300);
     // Resident memory is read from /proc (Linux).
     const qint64 growth = residentKiB() - before;
     if (residentMemoryIsMeaningful && before > 0)

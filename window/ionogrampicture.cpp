@@ -15,6 +15,9 @@ namespace {
 constexpr QRgb Unmeasured = 0xff9a9a9a;
 constexpr QRgb Paper = 0xffffffff;
 constexpr QRgb Ink = 0xff000000;
+// The PNG's text keys that mark a picture as Zarvotel's, and its delays.
+constexpr auto SoftwareKey = "Software";
+constexpr auto DelaysKey = "Delays";
 
 // Dark blue through purple, red and orange to pale yellow.
 constexpr QRgb Stops[] = {0xff000428, 0xff3b0f70, 0xff8c2981, 0xffde4968, 0xfffe9f6d, 0xfffcfdbf};
@@ -42,12 +45,16 @@ IonogramPicture::IonogramPicture(double delayFromMs, double delayToMs)
               Top + m_rows + Bottom,
               QImage::Format_RGB32)
 {
+    m_image.setText(QString::fromLatin1(SoftwareKey), QStringLiteral("Zarvotel"));
+    m_image.setText(QString::fromLatin1(DelaysKey),
+                    QStringLiteral("%1 to %2 ms").arg(delayFromMs).arg(delayToMs));
     beginSweep(QString());
 }
 
 void IonogramPicture::beginSweep(const QString &title)
 {
     m_filled = 0;
+    m_drawn.fill(false, Listen::SweepSteps);
     m_image.fill(Paper);
     QPainter painter(&m_image);
     painter.fillRect(Left, Top, Tracking::SweepSteps * ColumnWidth, m_rows, QColor(Unmeasured));
@@ -67,7 +74,31 @@ void IonogramPicture::setColumn(const Listen::StepReading &reading)
         for (int x = 0; x < ColumnWidth; ++x)
             m_image.setPixel(Left + column * ColumnWidth + x, Top + row, colour);
     }
-    ++m_filled;
+    if (!m_drawn[column]) {
+        m_drawn[column] = true;
+        ++m_filled;
+    }
+}
+
+bool IonogramPicture::continueFrom(const QImage &saved)
+{
+    const QString software = QString::fromLatin1(SoftwareKey);
+    const QString delays = QString::fromLatin1(DelaysKey);
+    if (saved.size() != m_image.size() || saved.text(software) != m_image.text(software)
+        || saved.text(delays) != m_image.text(delays))
+        return false;
+    const QImage from = saved.convertToFormat(m_image.format());
+    QPainter painter(&m_image);
+    for (int column = 0; column < Listen::SweepSteps; ++column) {
+        const int x = Left + column * ColumnWidth;
+        // Every colour of the scale differs from the grey of a column not measured.
+        if (m_drawn[column] || from.pixel(x, Top) == Unmeasured)
+            continue;
+        painter.drawImage(QPoint(x, Top), from, QRect(x, Top, ColumnWidth, m_rows));
+        m_drawn[column] = true;
+        ++m_filled;
+    }
+    return true;
 }
 
 void IonogramPicture::drawFrame(const QString &title)

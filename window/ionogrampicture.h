@@ -23,6 +23,9 @@ public:
     // A new sweep: every column empty, and the title it is drawn under.
     void beginSweep(const QString &title);
     void setColumn(const Listen::StepReading &reading);
+    // Takes the columns this sweep has not drawn from a picture of it saved earlier (by this
+    // program, with the same delays); false when that picture is not such a one.
+    bool continueFrom(const QImage &saved);
     bool isEmpty() const { return m_filled == 0; }
 
     const QImage &image() const { return m_image; }
@@ -45,6 +48,7 @@ private:
     double m_delayToMs;
     int m_rows;
     int m_filled = 0;
+    QList<bool> m_drawn; // by column
     QImage m_image;
 };
 

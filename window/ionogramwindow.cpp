@@ -85,6 +85,7 @@ IonogramWindow::IonogramWindow(Listen::Listener &listener,
 
     connect(&listener, &Listen::Listener::sweepBegun, this, &IonogramWindow::onSweepBegun);
     connect(&listener, &Listen::Listener::stepHeard, this, &IonogramWindow::onStepHeard);
+    connect(&listener, &Listen::Listener::pictureLoaded, this, &IonogramWindow::onPictureLoaded);
     connect(
         &listener, &Listen::Listener::sounderReported, this, &IonogramWindow::onSounderReported);
     connect(&listener, &Listen::Listener::statusChanged, m_status, &QLabel::setText);
@@ -117,6 +118,14 @@ void IonogramWindow::onSweepBegun(qint64 sweepStartMs)
                              .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
     m_picture.beginSweep(QStringLiteral("%1   %2 UTC").arg(m_scheduleText(), when));
     m_view->update();
+    // A sweep drawn in part before the window was closed goes on in the same picture.
+    m_listener.loadPicture(sweepStartMs);
+}
+
+void IonogramWindow::onPictureLoaded(qint64 sweepStartMs, const QImage &saved)
+{
+    if (sweepStartMs == m_sweepStartMs && m_picture.continueFrom(saved))
+        m_view->update();
 }
 
 void IonogramWindow::onStepHeard(const Listen::StepReading &reading)

@@ -42,6 +42,8 @@ public:
 
     void onSweepBegun(qint64 sweepStartMs);
     void onStepHeard(const Listen::StepReading &reading);
+    // A picture saved of a sweep, perhaps by this window before it was closed and opened.
+    void onPictureLoaded(qint64 sweepStartMs, const QImage &saved);
     void onSounderReported(int index, const Listen::FoundSounder &sounder);
 
 Q_SIGNALS:
