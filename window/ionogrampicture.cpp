@@ -54,7 +54,7 @@ IonogramPicture::IonogramPicture(double delayFromMs, double delayToMs)
 void IonogramPicture::beginSweep(const QString &title)
 {
     m_filled = 0;
-    m_drawn.fill(false, Listen::SweepSteps);
+    m_drawn.fill(false, Tracking::SweepSteps);
     m_image.fill(Paper);
     QPainter painter(&m_image);
     painter.fillRect(Left, Top, Tracking::SweepSteps * ColumnWidth, m_rows, QColor(Unmeasured));
@@ -89,7 +89,7 @@ bool IonogramPicture::continueFrom(const QImage &saved)
         return false;
     const QImage from = saved.convertToFormat(m_image.format());
     QPainter painter(&m_image);
-    for (int column = 0; column < Listen::SweepSteps; ++column) {
+    for (int column = 0; column < Tracking::SweepSteps; ++column) {
         const int x = Left + column * ColumnWidth;
         // Every colour of the scale differs from the grey of a column not measured.
         if (m_drawn[column] || from.pixel(x, Top) == Unmeasured)
