@@ -188,10 +188,11 @@ private:
             return true;
         }
         QList<QByteArray> words = line.split(' ');
-        if (m_peer.m_dialect == Dialect::Rigctld && (words[0] == "F" || words[0] == "f")) {
+        static const QByteArrayList vfoCommands{"F", "f", "M", "m"};
+        if (m_peer.m_dialect == Dialect::Rigctld && vfoCommands.contains(words[0])) {
             const bool namesVfo = words.value(1) == "currVFO";
-            if (m_peer.m_vfoMode && !namesVfo && words[0] == "F") {
-                // rigctld in VFO mode reads the number as a VFO and waits for the frequency.
+            if (m_peer.m_vfoMode && !namesVfo && (words[0] == "F" || words[0] == "M")) {
+                // rigctld in VFO mode reads the first argument as a VFO and waits for more.
                 command.taken = QDateTime::currentDateTime();
                 m_peer.m_commands << command;
                 Q_EMIT m_peer.commandTaken(command);
@@ -262,6 +263,9 @@ private:
         if (isFrequencyCommand(name) && !argument.isEmpty()
             && m_peer.m_behaviour != Behaviour::Refuse)
             m_peer.m_frequency = argument;
+        if ((name == "M" || name == "rig.set_mode") && !argument.isEmpty()
+            && m_peer.m_behaviour != Behaviour::Refuse && !m_peer.m_refusesMode)
+            m_peer.setMode(QString::fromUtf8(argument));
         switch (m_peer.m_behaviour) {
         case Behaviour::Silent:
         case Behaviour::Stall:
@@ -368,6 +372,10 @@ QByteArray RigPeer::answerFor(const QByteArray &name, const QByteArray &argument
         }
         if (name == "f")
             return m_frequency + '\n';
+        if (name == "M" && !argument.isEmpty())
+            return refuse || m_refusesMode ? "RPRT -11\n" : "RPRT 0\n";
+        if (name == "m")
+            return m_mode.toUtf8() + "\n2400\n"; // the mode and its passband in hertz
         if (name == "\\chk_vfo")
             return m_vfoMode ? "1\n" : "0\n";
         if (name == "invalid VFO")
@@ -383,7 +391,25 @@ QByteArray RigPeer::answerFor(const QByteArray &name, const QByteArray &argument
     }
     if (name == "rig.get_vfo")
         return httpResponse(xmlRpcValue("<string>" + m_frequency + "</string>"));
+    if (name == "rig.get_modes")
+        return httpResponse(xmlRpcValue(
+            "<array><data><value>LSB</value><value>USB</value><value>CW</value></data></array>"));
+    if (name == "rig.get_mode")
+        return httpResponse(xmlRpcValue(m_mode.toHtmlEscaped().toUtf8()));
+    if (name == "rig.set_mode") {
+        if (refuse || m_refusesMode)
+            return httpResponse(xmlRpcFault("mode not available"));
+        return httpResponse(xmlRpcValue("<i4>1</i4>"));
+    }
     return httpResponse(xmlRpcFault("unknown method"));
+}
+
+void RigPeer::setMode(const QString &mode)
+{
+    if (mode == m_mode)
+        return;
+    m_mode = mode;
+    Q_EMIT modeChanged(mode);
 }
 
 void RigPeer::releaseAnswers()
