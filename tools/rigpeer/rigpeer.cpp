@@ -283,7 +283,7 @@ private:
         const QByteArray answer = m_peer.answerFor(name, argument);
         if (answer.isEmpty())
             return;
-        if (m_peer.m_holding && isFrequencyCommand(name))
+        if (m_peer.m_holding && (isFrequencyCommand(name) || name == "M" || name == "rig.set_mode"))
             m_peer.m_held.append({m_socket, answer});
         else
             m_socket->write(answer);

@@ -87,7 +87,7 @@ public:
     // Answers mode commands that the radio did not take it ("RPRT -11", a fault), all else
     // as the behaviour says.
     void setRefusesMode(bool on) { m_refusesMode = on; }
-    // Keeps the answers to frequency commands back until releaseAnswers().
+    // Keeps the answers to frequency and mode commands back until releaseAnswers().
     void holdAnswers() { m_holding = true; }
     void releaseAnswers();
 
