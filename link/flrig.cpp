@@ -126,17 +126,6 @@ std::optional<QStringList> readXmlRpcStrings(const QByteArray &body)
     return std::nullopt;
 }
 
-std::optional<QString> upperSidebandMode(const QStringList &modes)
-{
-    if (modes.contains(u"USB"))
-        return QStringLiteral("USB");
-    for (const QString &mode : modes) {
-        if (mode.startsWith(u"USB"))
-            return mode;
-    }
-    return std::nullopt;
-}
-
 QByteArray httpHost(const QString &host, quint16 port)
 {
     const QString name = host.trimmed();

@@ -35,10 +35,6 @@ std::variant<XmlRpcValue, XmlRpcFault, Malformed> readXmlRpcResponse(const QByte
 // <string>), or nothing for any other response.
 std::optional<QStringList> readXmlRpcStrings(const QByteArray &body);
 
-// The mode to ask flrig for upper sideband, from the radio's modes: "USB", else the first
-// that starts with "USB" ("USB-D"); nothing when there is none.
-std::optional<QString> upperSidebandMode(const QStringList &modes);
-
 // "host:port" for an HTTP Host header; an IPv6 address goes in brackets.
 QByteArray httpHost(const QString &host, quint16 port);
 

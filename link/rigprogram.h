@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 #include <optional>
@@ -67,6 +68,10 @@ public:
     virtual QByteArray sidebandCommand() { return {}; }
     virtual Answer takeSidebandAnswer(QByteArray &buffer) { return takeAnswer(buffer); }
 };
+
+// The mode that sets upper sideband, from the names of the radio's modes: "USB", else the
+// first that starts with "USB" ("USB-D"); nothing when there is none.
+std::optional<QString> upperSidebandMode(const QStringList &modes);
 
 // The words before the program's answer when the radio did not take upper sideband.
 inline const QString SidebandRefusedPrefix

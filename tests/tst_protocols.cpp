@@ -639,6 +639,18 @@ void TestProtocols::conversation_data()
     QTest::newRow("flrig answers a fault")
         << Protocol::Flrig << B::Refuse << QByteArray() << QString() << step141 << set141
         << "flrig did not tune: radio not connected" << true << 0;
+    QTest::newRow("HamRadioDeluxe 5: the mode control, its list, then upper sideband")
+        << Protocol::Hrd << B::Answer << QByteArray() << QString()
+        << QStringList{"listen", "taken 3", "step 7100000", "taken 7", "step 7200000", "taken 8"}
+        << QStringList{"get context",
+                       "get radios",
+                       "get radio",
+                       "[2] set frequency-hz 7100000",
+                       "[2] get dropdowns",
+                       "[2] get dropdown-list {Mode}",
+                       "[2] set dropdown Mode USB 1",
+                       "[2] set frequency-hz 7200000"}
+        << reply + "OK" << true << 0;
     QTest::newRow("flrig: the radio's modes, then upper sideband")
         << Protocol::Flrig << B::Answer << QByteArray() << QString()
         << QStringList{"listen", "step 14100000", "taken 3", "step 14200000", "taken 4"}

@@ -220,6 +220,12 @@ private:
         if (words.startsWith(u'[') && words.contains(u']'))
             words = words.mid(words.indexOf(u']') + 1).trimmed();
         const qsizetype lastBlank = words.lastIndexOf(u' ');
+        if (words.startsWith(u"set dropdown ")) {
+            // "set dropdown Mode USB 1": the control, the item ("~" for blanks), its place.
+            const QString item = words.section(u' ', 3, 3).replace(u'~', u' ');
+            respond(command, "set dropdown", item.toUtf8());
+            return true;
+        }
         const bool isSet = words.startsWith(u"set frequency-hz ");
         respond(command,
                 isSet ? QByteArray("set frequency-hz") : words.toUtf8(),
@@ -263,7 +269,7 @@ private:
         if (isFrequencyCommand(name) && !argument.isEmpty()
             && m_peer.m_behaviour != Behaviour::Refuse)
             m_peer.m_frequency = argument;
-        if ((name == "M" || name == "rig.set_mode") && !argument.isEmpty()
+        if ((name == "M" || name == "rig.set_mode" || name == "set dropdown") && !argument.isEmpty()
             && m_peer.m_behaviour != Behaviour::Refuse && !m_peer.m_refusesMode)
             m_peer.setMode(QString::fromUtf8(argument));
         switch (m_peer.m_behaviour) {
@@ -359,6 +365,13 @@ QByteArray RigPeer::answerFor(const QByteArray &name, const QByteArray &argument
             return Rig::hrdFrame(m_radios);
         if (name == "get radio")
             return Rig::hrdFrame(m_currentRadio);
+        if (name == "get dropdowns")
+            return Rig::hrdFrame(QStringLiteral("AGC,Mode,Filter"));
+        if (name == "get dropdown-list {Mode}")
+            return Rig::hrdFrame(QStringLiteral("LSB,USB,CW,AM,FM"));
+        if (name == "set dropdown")
+            return Rig::hrdFrame(refuse || m_refusesMode ? QStringLiteral("Unknown command")
+                                                         : QStringLiteral("OK"));
         if (name != "set frequency-hz")
             return Rig::hrdFrame(QStringLiteral("Unknown command"));
         return Rig::hrdFrame(

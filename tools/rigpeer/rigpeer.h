@@ -80,12 +80,12 @@ public:
         m_radios = radios;
         m_currentRadio = current;
     }
-    // The radio's mode as the mode commands of rigctld ("M USB 0") and flrig (rig.set_mode)
-    // leave it; "USB" until one comes.
+    // The radio's mode as the mode commands of rigctld ("M USB 0"), flrig (rig.set_mode) and
+    // HamRadioDeluxe 5 ("set dropdown Mode USB 1") leave it; "USB" until one comes.
     QString mode() const { return m_mode; }
     void setMode(const QString &mode);
-    // Answers mode commands that the radio did not take it ("RPRT -11", a fault), all else
-    // as the behaviour says.
+    // Answers mode commands that the radio did not take it ("RPRT -11", a fault, "Unknown
+    // command"), all else as the behaviour says.
     void setRefusesMode(bool on) { m_refusesMode = on; }
     // Keeps the answers to frequency and mode commands back until releaseAnswers().
     void holdAnswers() { m_holding = true; }
