@@ -188,7 +188,8 @@ public:
         if (!mode)
             return Reply{false,
                          SidebandRefusedPrefix + QStringLiteral("flrig lists no USB mode"),
-                         SidebandRefusedPrefix + QStringLiteral("flrig lists no USB mode for it (")
+                         SidebandRefusedPrefix
+                             + QStringLiteral("flrig lists no USB mode for the radio (")
                              + modes->join(QStringLiteral(", ")) + u')'};
         return SetupNext{
             call("rig.set_mode", "<string>" + mode->toHtmlEscaped().toUtf8() + "</string>")};
