@@ -6,6 +6,8 @@
 #include <QHostAddress>
 #include <QXmlStreamReader>
 
+#include <utility>
+
 namespace Rig {
 
 std::variant<Incomplete, HttpMessage, Malformed> takeHttpMessage(QByteArray &buffer)
@@ -98,6 +100,32 @@ std::variant<XmlRpcValue, XmlRpcFault, Malformed> readXmlRpcResponse(const QByte
     return Malformed{};
 }
 
+std::optional<QStringList> readXmlRpcStrings(const QByteArray &body)
+{
+    // <methodResponse><params><param><value><array><data><value>LSB</value>...
+    QXmlStreamReader xml(body);
+    QStringList strings;
+    bool inData = false;
+    while (!xml.atEnd()) {
+        xml.readNext();
+        if (xml.isEndElement() && xml.name() == u"data")
+            return strings;
+        if (!xml.isStartElement())
+            continue;
+        if (xml.name() == u"fault")
+            return std::nullopt;
+        if (xml.name() == u"data") {
+            inData = true;
+        } else if (inData && xml.name() == u"value") {
+            const auto value = readValue(xml);
+            if (!value || value->type != u"string")
+                return std::nullopt;
+            strings << value->text;
+        }
+    }
+    return std::nullopt;
+}
+
 QByteArray httpHost(const QString &host, quint16 port)
 {
     const QString name = host.trimmed();
@@ -117,13 +145,13 @@ public:
 
     QByteArray stepCommand(qint32 hz) const override
     {
-        const QByteArray body = "<?xml version=\"1.0\"?>\r\n<methodCall><methodName>"
-                                "rig.set_frequency</methodName><params><param><value><double>"
-                                + QByteArray::number(hz)
-                                + "</double></value></param></params></methodCall>\r\n";
-        return "POST /RPC2 HTTP/1.1\r\nHost: " + m_host
-               + "\r\nUser-Agent: Zarvotel\r\nContent-Type: text/xml\r\nContent-Length: "
-               + QByteArray::number(body.size()) + "\r\n\r\n" + body;
+        return call("rig.set_frequency", "<double>" + QByteArray::number(hz) + "</double>");
+    }
+
+    QByteArray sidebandCommand() override
+    {
+        m_askingModes = true;
+        return call("rig.get_modes");
     }
 
     Answer takeAnswer(QByteArray &buffer) override
@@ -133,17 +161,66 @@ public:
             return Incomplete{};
         if (std::holds_alternative<Malformed>(message))
             return Malformed{};
+        return answerTo(std::get<HttpMessage>(message), QStringLiteral("flrig did not tune: "));
+    }
+
+    Answer takeSidebandAnswer(QByteArray &buffer) override
+    {
+        const auto message = takeHttpMessage(buffer);
+        if (std::holds_alternative<Incomplete>(message))
+            return Incomplete{};
+        if (std::holds_alternative<Malformed>(message))
+            return Malformed{};
         const HttpMessage &http = std::get<HttpMessage>(message);
+        if (!std::exchange(m_askingModes, false)) {
+            const Answer answer = answerTo(http, SidebandRefusedPrefix);
+            // flrig 1.4 answers an empty value to a mode that is not the radio's.
+            if (const auto *reply = std::get_if<Reply>(&answer);
+                reply && reply->tuned && reply->text != u"1")
+                return Reply{false, SidebandRefusedPrefix + u'"' + reply->text + u'"', {}};
+            return answer;
+        }
+        // A list without upper sideband ends the errand; no list at all, and "USB" is tried.
+        const std::optional<QStringList> modes
+            = http.startLine.contains(" 200 ") ? readXmlRpcStrings(http.body) : std::nullopt;
+        const std::optional<QString> mode
+            = modes ? upperSidebandMode(*modes) : QStringLiteral("USB");
+        if (!mode)
+            return Reply{false,
+                         SidebandRefusedPrefix + QStringLiteral("flrig lists no USB mode"),
+                         SidebandRefusedPrefix
+                             + QStringLiteral("flrig lists no USB mode for the radio (")
+                             + modes->join(QStringLiteral(", ")) + u')'};
+        return SetupNext{
+            call("rig.set_mode", "<string>" + mode->toHtmlEscaped().toUtf8() + "</string>")};
+    }
+
+private:
+    // A POST of methodName with one parameter, given as its typed XML, or none.
+    QByteArray call(const QByteArray &method, const QByteArray &parameter = {}) const
+    {
+        const QByteArray params = parameter.isEmpty() ? QByteArray()
+                                                      : "<params><param><value>" + parameter
+                                                            + "</value></param></params>";
+        const QByteArray body = "<?xml version=\"1.0\"?>\r\n<methodCall><methodName>" + method
+                                + "</methodName>" + params + "</methodCall>\r\n";
+        return "POST /RPC2 HTTP/1.1\r\nHost: " + m_host
+               + "\r\nUser-Agent: Zarvotel\r\nContent-Type: text/xml\r\nContent-Length: "
+               + QByteArray::number(body.size()) + "\r\n\r\n" + body;
+    }
+
+    // What a response to a command means; notDone goes before the reason it was not done.
+    static Answer answerTo(const HttpMessage &http, const QString &notDone)
+    {
         const QList<QByteArray> status = http.startLine.split(' ');
         if (status.size() < 2 || !status[0].startsWith("HTTP/"))
             return Malformed{};
-        const QString notTuned = QStringLiteral("flrig did not tune: ");
         if (status[1] != "200")
-            return Reply{false, notTuned + QString::fromLatin1(http.startLine), {}};
+            return Reply{false, notDone + QString::fromLatin1(http.startLine), {}};
 
         const auto response = readXmlRpcResponse(http.body);
         if (const auto *fault = std::get_if<XmlRpcFault>(&response))
-            return Reply{false, notTuned + fault->words, {}};
+            return Reply{false, notDone + fault->words, {}};
         const auto *value = std::get_if<XmlRpcValue>(&response);
         if (!value)
             return Reply{false, QStringLiteral("flrig sent an answer that is not understood."), {}};
@@ -153,15 +230,15 @@ public:
             = value->type == u"i4" || value->type == u"int" || value->type == u"boolean";
         if (whole && value->text.trimmed() == u"0")
             return Reply{false,
-                         notTuned + QStringLiteral("no transceiver online"),
-                         notTuned
+                         notDone + QStringLiteral("no transceiver online"),
+                         notDone
                              + QStringLiteral("no transceiver is online in flrig, or its "
                                               "XML-RPC control is turned off.")};
         return Reply{true, value->text, {}};
     }
 
-private:
     QByteArray m_host;
+    bool m_askingModes = false;
 };
 
 } // namespace

@@ -9,6 +9,8 @@
 #include <QStringList>
 #include <QtEndian>
 
+#include <algorithm>
+
 namespace Rig {
 
 QByteArray hrdFrame(const QString &text)
@@ -88,8 +90,7 @@ public:
 
     QByteArray stepCommand(qint32 hz) const override
     {
-        return hrdFrame(QStringLiteral("[%1] ").arg(m_radioId)
-                        + QString::fromLatin1(setFrequencyText(hz)));
+        return command(QString::fromLatin1(setFrequencyText(hz)));
     }
 
     Answer takeAnswer(QByteArray &buffer) override
@@ -122,12 +123,88 @@ public:
         case State::Ready:
             break;
         }
-        if (text.trimmed().compare(QLatin1StringView("OK"), Qt::CaseInsensitive) == 0)
+        if (isOk(text))
             return Reply{true, text, {}};
         return Reply{false, QStringLiteral("HamRadioDeluxe did not tune: ") + text, {}};
     }
 
+    QByteArray sidebandCommand() override
+    {
+        m_sideband = Sideband::Dropdowns;
+        return command(QStringLiteral("get dropdowns"));
+    }
+
+    // The radio's mode control among its dropdowns, the place of USB in its list, then the
+    // choice: "set dropdown Mode USB 1" (blanks in names written as "~").
+    Answer takeSidebandAnswer(QByteArray &buffer) override
+    {
+        const auto frame = takeHrdFrame(buffer);
+        if (std::holds_alternative<Incomplete>(frame))
+            return Incomplete{};
+        if (std::holds_alternative<Malformed>(frame))
+            return Malformed{};
+        const QString text = std::get<QString>(frame);
+        const QStringList items = text.split(u',', Qt::SkipEmptyParts);
+        switch (m_sideband) {
+        case Sideband::Dropdowns: {
+            const auto mode = std::find_if(items.begin(), items.end(), [](const QString &name) {
+                return name.trimmed().compare(u"Mode", Qt::CaseInsensitive) == 0;
+            });
+            const auto anyMode = std::find_if(items.begin(), items.end(), [](const QString &name) {
+                return name.contains(u"Mode", Qt::CaseInsensitive);
+            });
+            if (anyMode == items.end())
+                return Reply{false,
+                             SidebandRefusedPrefix + QStringLiteral("no mode control"),
+                             SidebandRefusedPrefix
+                                 + QStringLiteral("HamRadioDeluxe names no mode control among %1")
+                                       .arg(quotedAnswer(text))};
+            m_dropdown = (mode != items.end() ? *mode : *anyMode).trimmed();
+            m_sideband = Sideband::List;
+            return SetupNext{command(QStringLiteral("get dropdown-list {%1}").arg(m_dropdown))};
+        }
+        case Sideband::List: {
+            QStringList modes;
+            for (const QString &item : items)
+                modes << item.trimmed();
+            const std::optional<QString> usb = upperSidebandMode(modes);
+            if (!usb)
+                return Reply{false,
+                             SidebandRefusedPrefix + QStringLiteral("no USB mode"),
+                             SidebandRefusedPrefix
+                                 + QStringLiteral("HamRadioDeluxe lists no USB mode: %1")
+                                       .arg(quotedAnswer(text))};
+            m_sideband = Sideband::Set;
+            const auto tilde = [](QString name) {
+                return name.replace(u' ', u'~');
+            };
+            return SetupNext{command(QStringLiteral("set dropdown %1 %2 %3")
+                                         .arg(tilde(m_dropdown), tilde(*usb))
+                                         .arg(modes.indexOf(*usb)))};
+        }
+        case Sideband::Set:
+            break;
+        }
+        if (isOk(text))
+            return Reply{true, text, {}};
+        return Reply{false, SidebandRefusedPrefix + text, {}};
+    }
+
 private:
+    static bool isOk(const QString &text)
+    {
+        return text.trimmed().compare(QLatin1StringView("OK"), Qt::CaseInsensitive) == 0;
+    }
+
+    // A command to the current radio, in a frame.
+    QByteArray command(const QString &text) const
+    {
+        return hrdFrame(QStringLiteral("[%1] ").arg(m_radioId) + text);
+    }
+
+    enum class Sideband { Dropdowns, List, Set };
+    Sideband m_sideband = Sideband::Dropdowns;
+    QString m_dropdown;
     enum class State { Context, Radios, Radio, Ready };
     State m_state = State::Context;
     QString m_radios;

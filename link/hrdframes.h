@@ -21,7 +21,10 @@ std::variant<Incomplete, QString, Malformed> takeHrdFrame(QByteArray &buffer);
 std::optional<quint32> hrdRadioId(const QString &radios, const QString &current);
 
 // HamRadioDeluxe 5 and later: "get context" to learn that the frames are understood, "get
-// radios" and "get radio" for the current radio's id N, then "[N] set frequency-hz ...".
+// radios" and "get radio" for the current radio's id N, then "[N] set frequency-hz ...";
+// upper sideband by "[N] get dropdowns", "[N] get dropdown-list {Mode}" and
+// "[N] set dropdown Mode USB 1" (the item and its place in the list), as HamRadioDeluxe's
+// IP server documents them.
 std::unique_ptr<Conversation> newHrdConversation();
 
 } // namespace Rig

@@ -62,29 +62,23 @@ public:
 
     Answer takeAnswer(QByteArray &buffer) override
     {
-        for (;;) {
+        if (m_probing) {
             const auto taken = takeLine(buffer);
-            if (std::holds_alternative<Incomplete>(taken))
-                return Incomplete{};
+            if (const auto *line = std::get_if<QByteArray>(&taken))
+                return probed(*line);
             if (std::holds_alternative<Malformed>(taken))
                 return Malformed{};
-            const QByteArray &line = std::get<QByteArray>(taken);
-            if (m_probing)
-                return probed(line);
-            // Lines other than "RPRT n" (an echo, extended output) are passed over.
-            if (!line.startsWith("RPRT "))
-                continue;
-            bool ok = false;
-            const int code = line.mid(5).trimmed().toInt(&ok);
-            if (!ok)
-                return Malformed{};
-            const QString raw = QString::fromLatin1(line);
-            if (code == 0)
-                return Reply{true, raw, {}};
-            const QString caption = QStringLiteral("rigctld did not tune: ") + raw;
-            return Reply{
-                false, caption, caption + QStringLiteral(" (%1)").arg(hamlibErrorText(code))};
+            return Incomplete{};
         }
+        return takeReport(buffer, QStringLiteral("rigctld did not tune: "));
+    }
+
+    // Upper sideband with the radio's own passband for it (0).
+    QByteArray sidebandCommand() override { return m_vfoMode ? "M currVFO USB 0\n" : "M USB 0\n"; }
+
+    Answer takeSidebandAnswer(QByteArray &buffer) override
+    {
+        return takeReport(buffer, SidebandRefusedPrefix);
     }
 
 private:
@@ -97,6 +91,32 @@ private:
         m_vfoMode = words.size() <= 2 && words.last() == "1"
                     && (words.size() == 1 || words.first() == "CHKVFO");
         return SetupNext{};
+    }
+
+    // An "RPRT n" line; refused goes before it when n is not 0.
+    static Answer takeReport(QByteArray &buffer, const QString &refused)
+    {
+        for (;;) {
+            const auto taken = takeLine(buffer);
+            if (std::holds_alternative<Incomplete>(taken))
+                return Incomplete{};
+            if (std::holds_alternative<Malformed>(taken))
+                return Malformed{};
+            const QByteArray &line = std::get<QByteArray>(taken);
+            // Lines other than "RPRT n" (an echo, extended output) are passed over.
+            if (!line.startsWith("RPRT "))
+                continue;
+            bool ok = false;
+            const int code = line.mid(5).trimmed().toInt(&ok);
+            if (!ok)
+                return Malformed{};
+            const QString raw = QString::fromLatin1(line);
+            if (code == 0)
+                return Reply{true, raw, {}};
+            const QString caption = refused + raw;
+            return Reply{
+                false, caption, caption + QStringLiteral(" (%1)").arg(hamlibErrorText(code))};
+        }
     }
 
     bool m_probing = false;

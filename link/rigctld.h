@@ -11,7 +11,8 @@ namespace Rig {
 QString hamlibErrorText(int code);
 
 // Hamlib's rigctld: "\chk_vfo" on connecting to learn whether it runs in VFO mode (-o),
-// then "F hz", or "F currVFO hz" in VFO mode, each answered by "RPRT n".
+// then "F hz", or "F currVFO hz" in VFO mode, each answered by "RPRT n"; upper sideband is
+// "M USB 0" ("M currVFO USB 0"), passband 0 being the radio's default for the mode.
 std::unique_ptr<Conversation> newRigctldConversation();
 
 } // namespace Rig

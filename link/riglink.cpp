@@ -68,6 +68,7 @@ void RigLink::onConnected()
     m_controls.setIndicatorColour(IndicatorGreen);
     m_received.clear();
     m_sentHz = 0;
+    m_sidebandSent = false;
     enter(State::Ready);
     if (m_program.awaitsAnswers) {
         if (const QByteArray opening = m_conversation->opening(); !opening.isEmpty())
@@ -113,7 +114,9 @@ void RigLink::takeAnswers()
             m_received.clear(); // nothing more is asked on this connection
             return;
         }
-        const Answer answer = m_conversation->takeAnswer(m_received);
+        const bool sideband = m_state == State::Sideband;
+        const Answer answer = sideband ? m_conversation->takeSidebandAnswer(m_received)
+                                       : m_conversation->takeAnswer(m_received);
         if (std::holds_alternative<Incomplete>(answer))
             return;
         if (std::holds_alternative<Malformed>(answer)) {
@@ -124,6 +127,10 @@ void RigLink::takeAnswers()
         }
         m_replyTimer.stop();
         enter(State::Ready);
+        if (sideband) {
+            sidebandAnswered(answer);
+            continue;
+        }
         if (const auto *next = std::get_if<SetupNext>(&answer)) {
             if (next->request.isEmpty())
                 sendWanted();
@@ -163,13 +170,39 @@ void RigLink::SendStep(qint32 stepHz)
     sendWanted();
 }
 
+void RigLink::setSidebandWanted(bool wanted)
+{
+    if (wanted == m_sidebandWanted)
+        return;
+    m_sidebandWanted = wanted;
+    m_sidebandSent = false;
+    if (m_program.awaitsAnswers)
+        sendWanted();
+}
+
 void RigLink::sendWanted()
 {
-    if (m_state != State::Ready || m_wantedHz == 0 || m_wantedHz == m_sentHz
-        || !m_client.isConnected())
+    if (m_state != State::Ready || !m_client.isConnected())
         return;
-    m_sentHz = m_wantedHz;
-    request(m_conversation->stepCommand(m_wantedHz), State::Awaiting);
+    if (m_wantedHz != 0 && m_wantedHz != m_sentHz) {
+        m_sentHz = m_wantedHz;
+        return request(m_conversation->stepCommand(m_wantedHz), State::Awaiting);
+    }
+    // The step of the moment goes first on every connection; the sideband follows its answer.
+    if (!m_sidebandWanted || m_sidebandSent || m_sentHz == 0)
+        return;
+    m_sidebandSent = true;
+    if (const QByteArray command = m_conversation->sidebandCommand(); !command.isEmpty())
+        request(command, State::Sideband);
+}
+
+void RigLink::sidebandAnswered(const Answer &answer)
+{
+    if (const auto *next = std::get_if<SetupNext>(&answer); next && !next->request.isEmpty())
+        return request(next->request, State::Sideband);
+    if (const auto *reply = std::get_if<Reply>(&answer); reply && !reply->tuned)
+        Q_EMIT sidebandRefused(reply->whole.isEmpty() ? reply->text : reply->whole);
+    sendWanted();
 }
 
 void RigLink::request(const QByteArray &bytes, State awaiting)
@@ -214,6 +247,7 @@ void RigLink::closeLink()
     m_client.Close();
     m_received.clear();
     m_sentHz = 0;
+    m_sidebandSent = false;
     m_replyTimer.stop();
     enter(State::Closed);
 }

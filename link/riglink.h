@@ -74,6 +74,7 @@ public:
         Opening,      // connected; the program's opening requests are being answered
         Ready,        // connected; no answer is awaited
         Awaiting,     // connected; a step went out and its answer is awaited
+        Sideband,     // connected; a request that sets upper sideband awaits its answer
         Unusable,     // connected, but the program cannot be driven on this connection
         WaitingRetry, // the link went down; Connect is pressed again when the time comes
     };
@@ -99,15 +100,23 @@ public:
     // whatever goes out next, after any reconnection, is the newest step.
     void SendStep(qint32 stepHz);
 
+    // Whether the radio is to be set to upper sideband (while listening): once per connection,
+    // after the answer to its first step, and once at once when it becomes wanted.
+    void setSidebandWanted(bool wanted);
+    bool sidebandWanted() const { return m_sidebandWanted; }
+
 Q_SIGNALS:
     // The connection is established (after the status line and the indicator say so).
     void linkEstablished();
+    // The program answered that the radio did not take upper sideband; the link stays.
+    void sidebandRefused(const QString &text);
 
 private:
     void onClientError(const QString &text);
     void onReplyTimeout();
     void takeAnswers();
     void sendWanted();
+    void sidebandAnswered(const Answer &answer);
     void request(const QByteArray &bytes, State awaiting);
     void sendFailed(RigClient::SendResult result = RigClient::SendResult::NotConnected);
     void linkLost();
@@ -126,6 +135,8 @@ private:
 
     qint32 m_wantedHz = 0; // the newest step of the ticks
     qint32 m_sentHz = 0;   // the step last sent on this connection
+    bool m_sidebandWanted = false;
+    bool m_sidebandSent = false; // on this connection, since it became wanted
     QByteArray m_received;
     QTimer m_replyTimer;
     QTimer m_retryTimer;

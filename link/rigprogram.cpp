@@ -88,6 +88,17 @@ QString sendFailedText(Protocol protocol)
     return QStringLiteral("Ready to connect, %1 needs to be running.").arg(programName(protocol));
 }
 
+std::optional<QString> upperSidebandMode(const QStringList &modes)
+{
+    if (modes.contains(u"USB"))
+        return QStringLiteral("USB");
+    for (const QString &mode : modes) {
+        if (mode.startsWith(u"USB"))
+            return mode;
+    }
+    return std::nullopt;
+}
+
 std::variant<Incomplete, QByteArray, Malformed> takeLine(QByteArray &buffer)
 {
     const qsizetype end = buffer.indexOf('\n');

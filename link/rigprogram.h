@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 #include <optional>
@@ -60,7 +61,21 @@ public:
     virtual QByteArray stepCommand(qint32 hz) const = 0;
     // Takes one answer from the front of buffer.
     virtual Answer takeAnswer(QByteArray &buffer) = 0;
+
+    // The first request that sets the radio to upper sideband; empty when the program has no
+    // way to. Its answers go to takeSidebandAnswer: SetupNext with the next request of the
+    // same errand, or a Reply that says whether the radio took it.
+    virtual QByteArray sidebandCommand() { return {}; }
+    virtual Answer takeSidebandAnswer(QByteArray &buffer) { return takeAnswer(buffer); }
 };
+
+// The mode that sets upper sideband, from the names of the radio's modes: "USB", else the
+// first that starts with "USB" ("USB-D"); nothing when there is none.
+std::optional<QString> upperSidebandMode(const QStringList &modes);
+
+// The words before the program's answer when the radio did not take upper sideband.
+inline const QString SidebandRefusedPrefix
+    = QStringLiteral("The radio did not take upper sideband: ");
 
 // How a program's messages are cut from the byte stream, in both directions.
 enum class Framing {

@@ -75,13 +75,17 @@ public:
                    5000)
                && m_socket.state() == QAbstractSocket::ConnectedState;
     }
-    // The first line of the answer, or nothing.
-    QByteArray ask(const QByteArray &command)
+    // The first line of the answer of the given number of lines, or nothing.
+    QByteArray ask(const QByteArray &command, int lines = 1)
     {
         m_socket.write(command);
-        if (!QTest::qWaitFor([&] { return m_socket.canReadLine(); }, 5000))
-            return {};
-        return m_socket.readLine().trimmed();
+        QByteArrayList answer;
+        while (answer.size() < lines) {
+            if (!QTest::qWaitFor([&] { return m_socket.canReadLine(); }, 5000))
+                return {};
+            answer << m_socket.readLine().trimmed();
+        }
+        return answer.first();
     }
 
 private:
@@ -148,6 +152,8 @@ private Q_SLOTS:
     void flrigReplies();
     void xmlRpcResponses_data();
     void xmlRpcResponses();
+    void flrigUpperSideband_data();
+    void flrigUpperSideband();
 
     void conversation_data();
     void conversation();
@@ -156,6 +162,8 @@ private Q_SLOTS:
 
     void realRigctldTunesTheDummyRadio_data();
     void realRigctldTunesTheDummyRadio();
+    void realRigctldSetsUpperSideband_data() { realRigctldTunesTheDummyRadio_data(); }
+    void realRigctldSetsUpperSideband();
     void realFlrigTunes();
     void rigsimSpeaksEveryProtocol_data();
     void rigsimSpeaksEveryProtocol();
@@ -494,16 +502,44 @@ void TestProtocols::xmlRpcResponses()
     QCOMPARE(got, read);
 }
 
+void TestProtocols::flrigUpperSideband_data()
+{
+    QTest::addColumn<QByteArray>("values"); // rig.get_modes' answer inside its <array>
+    QTest::addColumn<QString>("mode");      // what is asked for; "none", or "no list"
+    QTest::newRow("USB listed") << QByteArray("<value>LSB</value><value>USB</value>") << "USB";
+    QTest::newRow("typed strings") << QByteArray("<value><string>USB</string></value>") << "USB";
+    QTest::newRow("plain USB before a data mode")
+        << QByteArray("<value>USB-D</value><value>USB</value>") << "USB";
+    QTest::newRow("only a data mode")
+        << QByteArray("<value>LSB-D</value><value>USB-D</value>") << "USB-D";
+    QTest::newRow("no upper sideband")
+        << QByteArray("<value>CW</value><value>FM</value>") << "none";
+    QTest::newRow("numbers are no modes") << QByteArray("<value><i4>1</i4></value>") << "no list";
+}
+
+void TestProtocols::flrigUpperSideband()
+{
+    QFETCH(QByteArray, values);
+    QFETCH(QString, mode);
+    const auto modes = readXmlRpcStrings(
+        "<?xml version=\"1.0\"?>\n<methodResponse><params><param>\n\t<value><array><data>" + values
+        + "</data></array></value>\n</param></params></methodResponse>\n");
+    const auto picked = modes ? upperSidebandMode(*modes) : QStringLiteral("no list");
+    QCOMPARE(picked.value_or(QStringLiteral("none")), mode);
+}
+
 void TestProtocols::conversation_data()
 {
     QTest::addColumn<Protocol>("protocol");
     QTest::addColumn<Peer::Behaviour>("behaviour");
     QTest::addColumn<QByteArray>("answer"); // empty: the program's own
-    // The peer's set-up: "vfo" (rigctld -o), "radios LIST|CURRENT" (HamRadioDeluxe's).
+    // The peer's set-up: "vfo" (rigctld -o), "radios LIST|CURRENT" (HamRadioDeluxe's),
+    // "no USB" (the peer refuses mode commands).
     QTest::addColumn<QString>("setup");
     // What the test does, in order: "step HZ" (a tick's step), "taken N" (wait until the
     // peer has taken N commands), "replied" (wait for a reply in the status line), "hold" and
-    // "release" (the peer's answers), "reconnect", "send TEXT" (the peer sends TEXT).
+    // "release" (the peer's answers), "reconnect", "send TEXT" (the peer sends TEXT),
+    // "listen" (upper sideband wanted), "refused TEXT" (wait until the link reports TEXT).
     QTest::addColumn<QStringList>("script");
     QTest::addColumn<QStringList>("commands");
     QTest::addColumn<QString>("status");
@@ -560,6 +596,33 @@ void TestProtocols::conversation_data()
         << QStringList{"step 2000000", "taken 2", "step 2100000", "taken 3"}
         << QStringList{chk, "F 2000000", "F 2100000"}
         << "rigctld did not tune: RPRT -9 (command rejected by the rig)" << true << 0;
+    const QString usb = QStringLiteral("M USB 0");
+    QTest::newRow("listening: upper sideband after the first step, again after reconnecting")
+        << Protocol::Rigctld << B::Answer << QByteArray() << QString()
+        << QStringList{"listen", "step 21900000", "taken 3", "reconnect", "taken 6"}
+        << QStringList{chk, "F 21900000", usb, chk, "F 21900000", usb} << reply + "RPRT 0" << true
+        << 0;
+    QTest::newRow("listening starts while connected; the next step waits for its answer")
+        << Protocol::Rigctld << B::Answer << QByteArray() << QStringLiteral("vfo")
+        << QStringList{"step 2000000",
+                       "replied",
+                       "hold",
+                       "listen",
+                       "step 2100000",
+                       "taken 3",
+                       "release",
+                       "taken 4"}
+        << QStringList{chk, "F currVFO 2000000", "M currVFO USB 0", "F currVFO 2100000"}
+        << reply + "RPRT 0" << true << 0;
+    QTest::newRow("rigctld: the radio refuses upper sideband, the steps go on")
+        << Protocol::Rigctld << B::Answer << QByteArray() << QStringLiteral("no USB")
+        << QStringList{"listen",
+                       "step 2000000",
+                       "refused The radio did not take upper sideband: RPRT -11 (function not "
+                       "available)",
+                       "step 2100000",
+                       "taken 4"}
+        << QStringList{chk, "F 2000000", usb, "F 2100000"} << reply + "RPRT 0" << true << 0;
     QTest::newRow("rigctld silent for two seconds: a failed send")
         << Protocol::Rigctld << B::Silent << QByteArray() << QString()
         << QStringList{"step 2000000"} << QStringList{chk}
@@ -576,6 +639,33 @@ void TestProtocols::conversation_data()
     QTest::newRow("flrig answers a fault")
         << Protocol::Flrig << B::Refuse << QByteArray() << QString() << step141 << set141
         << "flrig did not tune: radio not connected" << true << 0;
+    QTest::newRow("HamRadioDeluxe 5: the mode control, its list, then upper sideband")
+        << Protocol::Hrd << B::Answer << QByteArray() << QString()
+        << QStringList{"listen", "taken 3", "step 7100000", "taken 7", "step 7200000", "taken 8"}
+        << QStringList{"get context",
+                       "get radios",
+                       "get radio",
+                       "[2] set frequency-hz 7100000",
+                       "[2] get dropdowns",
+                       "[2] get dropdown-list {Mode}",
+                       "[2] set dropdown Mode USB 1",
+                       "[2] set frequency-hz 7200000"}
+        << reply + "OK" << true << 0;
+    QTest::newRow("flrig: the radio's modes, then upper sideband")
+        << Protocol::Flrig << B::Answer << QByteArray() << QString()
+        << QStringList{"listen", "step 14100000", "taken 3", "step 14200000", "taken 4"}
+        << QStringList{"rig.set_frequency 14100000",
+                       "rig.get_modes",
+                       "rig.set_mode USB",
+                       "rig.set_frequency 14200000"}
+        << reply + "1" << true << 0;
+    QTest::newRow("flrig: the radio refuses upper sideband")
+        << Protocol::Flrig << B::Answer << QByteArray() << QStringLiteral("no USB")
+        << QStringList{"listen",
+                       "step 14100000",
+                       "refused The radio did not take upper sideband: mode not available"}
+        << QStringList{"rig.set_frequency 14100000", "rig.get_modes", "rig.set_mode USB"}
+        << reply + "1" << true << 0;
     QTest::newRow("flrig silent") << Protocol::Flrig << B::Silent << QByteArray() << QString()
                                   << step141 << set141
                                   << "Ready to connect, flrig needs to be running." << false
@@ -608,6 +698,10 @@ void TestProtocols::conversation()
     Peer::RigPeer &peer = rig.peer;
     peer.setAnswer(answer);
     peer.setVfoMode(setup == u"vfo");
+    peer.setRefusesMode(setup == u"no USB");
+    peer.setMode(QStringLiteral("LSB"));
+    QSignalSpy refusals(&rig.link, &RigLink::sidebandRefused);
+    QSignalSpy modes(&peer, &Peer::RigPeer::modeChanged);
     if (setup.startsWith(u"radios "))
         peer.setRadios(setup.mid(7).section(u'|', 0, 0), setup.section(u'|', 1));
     QVERIFY(rig.connect());
@@ -631,6 +725,11 @@ void TestProtocols::conversation()
             QVERIFY(rig.connect());
         } else if (verb == u"send") {
             peer.send(argument.toUtf8());
+        } else if (verb == u"listen") {
+            rig.link.setSidebandWanted(true);
+        } else if (verb == u"refused") {
+            QTRY_COMPARE(refusals.size(), 1);
+            QCOMPARE(refusals.first().first().toString(), argument);
         } else {
             QFAIL(qPrintable(QStringLiteral("unknown action ") + action));
         }
@@ -643,6 +742,9 @@ void TestProtocols::conversation()
     QCOMPARE(rig.client.isConnected(), connected);
     QCOMPARE(peer.problems(), QStringList());
     QCOMPARE(peer.accepted(), script.contains(QStringLiteral("reconnect")) ? 2 : 1);
+    const bool usb = script.contains(QStringLiteral("listen")) && setup != u"no USB";
+    QCOMPARE(peer.mode(), usb ? QStringLiteral("USB") : QStringLiteral("LSB"));
+    QCOMPARE(modes.size(), usb ? 1 : 0);
 }
 
 void TestProtocols::newestStepAfterAnOutage_data()
@@ -726,6 +828,35 @@ void TestProtocols::realRigctldTunesTheDummyRadio()
     window.controls().Command1->click();
 }
 
+// While listening: after connecting and after reconnecting; the dummy radio starts in FM.
+void TestProtocols::realRigctldSetsUpperSideband()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QByteArray, question);
+    const QByteArray vfo = question.mid(1); // "\n" or " currVFO\n"
+    QProcess rigctld;
+    rigctld.setProcessChannelMode(QProcess::ForwardedChannels);
+    RigctldClient logger;
+    const quint16 port = startRigctld(rigctld, logger, options);
+    QVERIFY2(port != 0, "rigctld (Debian's libhamlib-utils) did not start and answer");
+    QCOMPARE(logger.ask("m" + vfo, 2), QByteArray("FM"));
+
+    FakeLinkControls controls;
+    controls.port = QString::number(port);
+    RigClient client;
+    RigLink link(controls, client, Protocol::Rigctld);
+    link.setSidebandWanted(true);
+    link.onConnectClicked();
+    QTRY_COMPARE(controls.colour, Green);
+    link.SendStep(7'100'000);
+    QTRY_COMPARE_WITH_TIMEOUT(logger.ask("m" + vfo, 2), QByteArray("USB"), 10'000);
+
+    QCOMPARE(logger.ask("M" + vfo.chopped(1) + " LSB 0\n"), QByteArray("RPRT 0"));
+    link.onConnectClicked();
+    QTRY_COMPARE_WITH_TIMEOUT(logger.ask("m" + vfo, 2), QByteArray("USB"), 10'000);
+    QCOMPARE(controls.status, Sending + QStringLiteral("RPRT 0"));
+}
+
 namespace {
 
 // An X server of its own for a program that needs one; its display number, or -1.
@@ -747,12 +878,16 @@ int startXvfb(QProcess &xvfb)
 }
 
 // Asks flrig over XML-RPC for one method's answer, as text, keeping the window running.
-QByteArray askFlrig(quint16 port, const QByteArray &method)
+QByteArray askFlrig(quint16 port, const QByteArray &method, const QByteArray &text = {})
 {
     QTcpSocket socket;
     socket.connectToHost(QStringLiteral("127.0.0.1"), port);
-    const QByteArray body
-        = "<?xml version=\"1.0\"?><methodCall><methodName>" + method + "</methodName></methodCall>";
+    const QByteArray params = text.isEmpty() ? QByteArray()
+                                             : "<params><param><value><string>" + text
+                                                   + "</string></value></param>"
+                                                     "</params>";
+    const QByteArray body = "<?xml version=\"1.0\"?><methodCall><methodName>" + method
+                            + "</methodName>" + params + "</methodCall>";
     socket.write("POST /RPC2 HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: text/xml\r\n"
                  "Content-Length: "
                  + QByteArray::number(body.size()) + "\r\n\r\n" + body);
@@ -817,6 +952,7 @@ void TestProtocols::realFlrigTunes()
         }
     }
     QVERIFY2(port != 0, "flrig did not answer on its XML-RPC port");
+    QCOMPARE(askFlrig(port, "rig.set_mode", "LSB"), QByteArray("1"));
 
     QDateTime now = fixedNoon(); // 21.9 MHz
     WindowUnderTest window([&] { return now; }, Protocol::Flrig);
@@ -828,6 +964,16 @@ void TestProtocols::realFlrigTunes()
     QTRY_COMPARE_WITH_TIMEOUT(askFlrig(port, "rig.get_vfo"), QByteArray("21900000"), 15'000);
     now = now.addSecs(1);
     QTRY_COMPARE_WITH_TIMEOUT(askFlrig(port, "rig.get_vfo"), QByteArray("22000000"), 15'000);
+    QCOMPARE(window.indicatorColour(), Green);
+    QCOMPARE(askFlrig(port, "rig.get_mode"), QByteArray("LSB"));
+
+    // Listening starts while connected, and again after reconnecting: upper sideband.
+    window.rigLink().setSidebandWanted(true);
+    QTRY_COMPARE_WITH_TIMEOUT(askFlrig(port, "rig.get_mode"), QByteArray("USB"), 15'000);
+    QCOMPARE(askFlrig(port, "rig.set_mode", "LSB"), QByteArray("1"));
+    window.controls().disconnect->click();
+    window.controls().connect->click();
+    QTRY_COMPARE_WITH_TIMEOUT(askFlrig(port, "rig.get_mode"), QByteArray("USB"), 15'000);
     QCOMPARE(window.indicatorColour(), Green);
     window.controls().Command1->click();
     flrig.kill();

@@ -382,6 +382,11 @@ void Main::startListening()
                 return periodText().trimmed() + QLatin1Char(':') + chirptimeText().trimmed();
             },
             this);
+        // The radio listens in upper sideband for as long as the session lasts.
+        m_rigLink.setSidebandWanted(true);
+        QObject::connect(m_listening, &QObject::destroyed, &m_rigLink, [link = &m_rigLink] {
+            link->setSidebandWanted(false);
+        });
         IonogramWindow &ionogram = m_listening->window();
         ionogram.move(frameGeometry().topRight() + QPoint(8, 0));
         ionogram.setFollow(

@@ -188,10 +188,11 @@ private:
             return true;
         }
         QList<QByteArray> words = line.split(' ');
-        if (m_peer.m_dialect == Dialect::Rigctld && (words[0] == "F" || words[0] == "f")) {
+        static const QByteArrayList vfoCommands{"F", "f", "M", "m"};
+        if (m_peer.m_dialect == Dialect::Rigctld && vfoCommands.contains(words[0])) {
             const bool namesVfo = words.value(1) == "currVFO";
-            if (m_peer.m_vfoMode && !namesVfo && words[0] == "F") {
-                // rigctld in VFO mode reads the number as a VFO and waits for the frequency.
+            if (m_peer.m_vfoMode && !namesVfo && (words[0] == "F" || words[0] == "M")) {
+                // rigctld in VFO mode reads the first argument as a VFO and waits for more.
                 command.taken = QDateTime::currentDateTime();
                 m_peer.m_commands << command;
                 Q_EMIT m_peer.commandTaken(command);
@@ -219,6 +220,12 @@ private:
         if (words.startsWith(u'[') && words.contains(u']'))
             words = words.mid(words.indexOf(u']') + 1).trimmed();
         const qsizetype lastBlank = words.lastIndexOf(u' ');
+        if (words.startsWith(u"set dropdown ")) {
+            // "set dropdown Mode USB 1": the control, the item ("~" for blanks), its place.
+            const QString item = words.section(u' ', 3, 3).replace(u'~', u' ');
+            respond(command, "set dropdown", item.toUtf8());
+            return true;
+        }
         const bool isSet = words.startsWith(u"set frequency-hz ");
         respond(command,
                 isSet ? QByteArray("set frequency-hz") : words.toUtf8(),
@@ -262,6 +269,9 @@ private:
         if (isFrequencyCommand(name) && !argument.isEmpty()
             && m_peer.m_behaviour != Behaviour::Refuse)
             m_peer.m_frequency = argument;
+        if ((name == "M" || name == "rig.set_mode" || name == "set dropdown") && !argument.isEmpty()
+            && m_peer.m_behaviour != Behaviour::Refuse && !m_peer.m_refusesMode)
+            m_peer.setMode(QString::fromUtf8(argument));
         switch (m_peer.m_behaviour) {
         case Behaviour::Silent:
         case Behaviour::Stall:
@@ -279,7 +289,7 @@ private:
         const QByteArray answer = m_peer.answerFor(name, argument);
         if (answer.isEmpty())
             return;
-        if (m_peer.m_holding && isFrequencyCommand(name))
+        if (m_peer.m_holding && (isFrequencyCommand(name) || name == "M" || name == "rig.set_mode"))
             m_peer.m_held.append({m_socket, answer});
         else
             m_socket->write(answer);
@@ -355,6 +365,13 @@ QByteArray RigPeer::answerFor(const QByteArray &name, const QByteArray &argument
             return Rig::hrdFrame(m_radios);
         if (name == "get radio")
             return Rig::hrdFrame(m_currentRadio);
+        if (name == "get dropdowns")
+            return Rig::hrdFrame(QStringLiteral("AGC,Mode,Filter"));
+        if (name == "get dropdown-list {Mode}")
+            return Rig::hrdFrame(QStringLiteral("LSB,USB,CW,AM,FM"));
+        if (name == "set dropdown")
+            return Rig::hrdFrame(refuse || m_refusesMode ? QStringLiteral("Unknown command")
+                                                         : QStringLiteral("OK"));
         if (name != "set frequency-hz")
             return Rig::hrdFrame(QStringLiteral("Unknown command"));
         return Rig::hrdFrame(
@@ -368,6 +385,10 @@ QByteArray RigPeer::answerFor(const QByteArray &name, const QByteArray &argument
         }
         if (name == "f")
             return m_frequency + '\n';
+        if (name == "M" && !argument.isEmpty())
+            return refuse || m_refusesMode ? "RPRT -11\n" : "RPRT 0\n";
+        if (name == "m")
+            return m_mode.toUtf8() + "\n2400\n"; // the mode and its passband in hertz
         if (name == "\\chk_vfo")
             return m_vfoMode ? "1\n" : "0\n";
         if (name == "invalid VFO")
@@ -383,7 +404,25 @@ QByteArray RigPeer::answerFor(const QByteArray &name, const QByteArray &argument
     }
     if (name == "rig.get_vfo")
         return httpResponse(xmlRpcValue("<string>" + m_frequency + "</string>"));
+    if (name == "rig.get_modes")
+        return httpResponse(xmlRpcValue(
+            "<array><data><value>LSB</value><value>USB</value><value>CW</value></data></array>"));
+    if (name == "rig.get_mode")
+        return httpResponse(xmlRpcValue(m_mode.toHtmlEscaped().toUtf8()));
+    if (name == "rig.set_mode") {
+        if (refuse || m_refusesMode)
+            return httpResponse(xmlRpcFault("mode not available"));
+        return httpResponse(xmlRpcValue("<i4>1</i4>"));
+    }
     return httpResponse(xmlRpcFault("unknown method"));
+}
+
+void RigPeer::setMode(const QString &mode)
+{
+    if (mode == m_mode)
+        return;
+    m_mode = mode;
+    Q_EMIT modeChanged(mode);
 }
 
 void RigPeer::releaseAnswers()

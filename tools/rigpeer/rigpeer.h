@@ -80,7 +80,14 @@ public:
         m_radios = radios;
         m_currentRadio = current;
     }
-    // Keeps the answers to frequency commands back until releaseAnswers().
+    // The radio's mode as the mode commands of rigctld ("M USB 0"), flrig (rig.set_mode) and
+    // HamRadioDeluxe 5 ("set dropdown Mode USB 1") leave it; "USB" until one comes.
+    QString mode() const { return m_mode; }
+    void setMode(const QString &mode);
+    // Answers mode commands that the radio did not take it ("RPRT -11", a fault, "Unknown
+    // command"), all else as the behaviour says.
+    void setRefusesMode(bool on) { m_refusesMode = on; }
+    // Keeps the answers to frequency and mode commands back until releaseAnswers().
     void holdAnswers() { m_holding = true; }
     void releaseAnswers();
 
@@ -108,6 +115,8 @@ Q_SIGNALS:
     void commandTaken(const Peer::Command &command);
     // A connection the peer closed itself, and why.
     void dropped(const QString &why);
+    // A mode command changed the radio's mode.
+    void modeChanged(const QString &mode);
 
 private:
     class Conversation;
@@ -123,6 +132,8 @@ private:
     QByteArray m_answer;
     bool m_holding = false;
     bool m_vfoMode = false;
+    bool m_refusesMode = false;
+    QString m_mode = QStringLiteral("USB");
     QString m_radios = QStringLiteral("1:IC-7300,2:FT-991A");
     QString m_currentRadio = QStringLiteral("FT-991A");
     QList<QPair<QPointer<QTcpSocket>, QByteArray>> m_held;
