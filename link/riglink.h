@@ -89,6 +89,12 @@ public:
 
     Protocol protocol() const { return m_program.protocol; }
     State state() const { return m_state; }
+    // Connected to a program that can be driven: the steps reach the radio.
+    bool reachesRadio() const
+    {
+        return m_state == State::Opening || m_state == State::Ready || m_state == State::Awaiting
+               || m_state == State::Sideband;
+    }
 
     void onConnectClicked();
     void onDisconnectClicked();

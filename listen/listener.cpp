@@ -207,6 +207,12 @@ void Listener::onHeard(double arrivalMs, double rateKhzPerS, double snrDb)
     updateStatus();
 }
 
+void Listener::setRadioNote(const QString &text)
+{
+    m_radioNote = text;
+    updateStatus();
+}
+
 void Listener::onStopped()
 {
     m_pending.clear();
@@ -297,6 +303,8 @@ void Listener::updateStatus()
                             QString::number(*m_options.findHz / 1e6, 'f', 3),
                             QString::number(m_chirpsHeard),
                             QString::number(sounders().size()));
+        } else if (!m_radioNote.isEmpty()) {
+            text = m_radioNote;
         } else if (m_tuning == Tuning::Stopped) {
             text = QStringLiteral("Listening on %1. Nothing is tuned: the tuning is stopped.")
                        .arg(name);

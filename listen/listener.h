@@ -66,6 +66,9 @@ public:
                      bool reachesRadio = true);
     // Stop: what was still to be measured is dropped, and nothing is tuned.
     void onStopped();
+    // What the rig-control program said of the radio's setup (the sideband refused), shown
+    // in the status line while listening until it is cleared (empty).
+    void setRadioNote(const QString &text);
     // The picture of the sweep that began at sweepStartMs, to be saved beside its CSV.
     void savePicture(qint64 sweepStartMs, const QImage &picture);
     // Asks for the saved picture of the sweep that began at sweepStartMs (pictureLoaded).
@@ -110,6 +113,7 @@ private:
     std::optional<StepReading> m_lastReading;
     double m_rateKhzPerS = Tracking::DefaultRateKhzPerS; // the capture listens for it
     Tuning m_tuning = Tuning::Stopped;
+    QString m_radioNote;
     QString m_status;
     std::optional<SounderFinder> m_finder;
     int m_chirpsHeard = 0;

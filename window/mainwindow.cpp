@@ -349,14 +349,8 @@ void Main::routeEvents()
                const Tracking::Sounder &sounder) {
             if (!m_listening)
                 return;
-            // Only a link that is up (or one whose lines go out whatever the state) tunes.
-            const auto state = m_rigLink.state();
-            const bool reachesRadio = state == Rig::RigLink::State::Ready
-                                      || state == Rig::RigLink::State::Awaiting
-                                      || (state == Rig::RigLink::State::Opening
-                                          && !Rig::rigProgram(m_rigLink.protocol()).awaitsAnswers);
             m_listening->listener().onStepTaken(
-                reading.toMSecsSinceEpoch(), step, sounder, reachesRadio);
+                reading.toMSecsSinceEpoch(), step, sounder, m_rigLink.reachesRadio());
         },
         [this] {
             if (m_listening)
@@ -387,6 +381,14 @@ void Main::startListening()
         QObject::connect(m_listening, &QObject::destroyed, &m_rigLink, [link = &m_rigLink] {
             link->setSidebandWanted(false);
         });
+        QObject::connect(&m_rigLink,
+                         &Rig::RigLink::sidebandRefused,
+                         &m_listening->listener(),
+                         &Listen::Listener::setRadioNote);
+        QObject::connect(&m_rigLink,
+                         &Rig::RigLink::linkEstablished,
+                         &m_listening->listener(),
+                         [listener = &m_listening->listener()] { listener->setRadioNote({}); });
         IonogramWindow &ionogram = m_listening->window();
         ionogram.move(frameGeometry().topRight() + QPoint(8, 0));
         ionogram.setFollow(
