@@ -3,6 +3,7 @@
 
 #include "listener.h"
 
+#include "daytime.h"
 #include "sweeprecorder.h"
 
 #include <QDateTime>
@@ -23,10 +24,13 @@ constexpr double WideFromMs = -50;
 constexpr double WideToMs = 300;
 constexpr double MarginMs = 0;
 
-double systemClockMs()
+// When the dial holds the step planned from `step` (ms since the epoch): from the retune,
+// the tick's lead and offset before the chirp reaches the dial, for one step of 100 kHz.
+std::pair<double, double>
+dialHeldMs(const PlannedStep &planned, const Tracking::StepResult &step, double rateKhzPerS)
 {
-    using namespace std::chrono;
-    return duration<double, std::milli>(system_clock::now().time_since_epoch()).count();
+    const double from = planned.arrivalMs - Tracking::DayTimeLeadMs - step.offsetMs;
+    return {from, from + 100'000 / rateKhzPerS};
 }
 
 QString megahertz(qint32 hz)
@@ -69,17 +73,23 @@ Listener::Listener(const ListenOptions &options, Clock clock, QObject *parent)
     qRegisterMetaType<Listen::Detection>();
     qRegisterMetaType<Listen::StepReading>();
     qRegisterMetaType<Listen::InputState>();
-    if (!clock)
-        clock = systemClockMs;
     if (m_options.folder.isEmpty())
         m_options.folder = defaultIonogramFolder();
 
-    m_capture = new AudioCapture(m_options.inputText, detectorSettingsFor(m_options), clock);
-    m_capture->moveToThread(&m_audioThread);
-    connect(&m_audioThread, &QThread::finished, m_capture, &QObject::deleteLater);
+    m_capture = AudioCapture::shared();
     connect(m_capture, &AudioCapture::measured, this, &Listener::onMeasured);
     connect(m_capture, &AudioCapture::missed, this, [this](qint64 id) { m_pending.remove(id); });
+    connect(m_capture, &AudioCapture::clockStepped, this, [this](double stepMs) {
+        m_clockStepMs = stepMs;
+    });
     connect(m_capture, &AudioCapture::stateChanged, this, &Listener::onInputState);
+    QMetaObject::invokeMethod(
+        m_capture,
+        [capture = m_capture,
+         text = m_options.inputText,
+         settings = detectorSettingsFor(m_options),
+         clock] { capture->start(text, settings, clock); },
+        Qt::QueuedConnection);
     if (m_options.findHz) {
         const QList<double> periods
             = m_options.findPeriodsS.isEmpty() ? candidatePeriods() : m_options.findPeriodsS;
@@ -98,22 +108,18 @@ Listener::Listener(const ListenOptions &options, Clock clock, QObject *parent)
     connect(&m_fileThread, &QThread::finished, m_recorder, &QObject::deleteLater);
     connect(m_recorder, &SweepRecorder::problem, this, &Listener::fileProblem);
 
-    m_audioThread.setObjectName(QStringLiteral("audio"));
     m_fileThread.setObjectName(QStringLiteral("ionogram files"));
-    m_audioThread.start();
     m_fileThread.start();
-    QMetaObject::invokeMethod(m_capture, &AudioCapture::start, Qt::QueuedConnection);
     updateStatus();
 }
 
 Listener::~Listener()
 {
-    // What was handed to the threads is done before they end: no row or picture is lost.
+    // The capture stays for the next session; what was handed to the files' thread is done
+    // before it ends: no row or picture is lost.
     QMetaObject::invokeMethod(m_capture, &AudioCapture::stop, Qt::BlockingQueuedConnection);
     QMetaObject::invokeMethod(m_recorder, &SweepRecorder::finish, Qt::BlockingQueuedConnection);
-    m_audioThread.quit();
     m_fileThread.quit();
-    m_audioThread.wait();
     m_fileThread.wait();
 }
 
@@ -146,9 +152,12 @@ void Listener::onStepTaken(qint64 tickMs, const Tracking::StepResult &step)
     m_plannedDials.append(planned->dialHz);
     const qint64 id = ++m_nextId;
     m_pending.insert(id, *planned);
+    const auto [dialFromMs, dialToMs] = dialHeldMs(*planned, step, m_options.rateKhzPerS);
     QMetaObject::invokeMethod(
         m_capture,
-        [capture = m_capture, id, at = planned->arrivalMs] { capture->measure(id, at); },
+        [capture = m_capture, id, at = planned->arrivalMs, from = dialFromMs, to = dialToMs] {
+            capture->measure(id, at, from, to);
+        },
         Qt::QueuedConnection);
 }
 
@@ -230,7 +239,7 @@ void Listener::onInputState(InputState state, const QString &inputName)
 {
     m_inputState = state;
     m_inputName = inputName;
-    if (state != InputState::Listening)
+    if (state != InputState::Listening && state != InputState::ClockStepped)
         m_lastReading.reset();
     updateStatus();
 }
@@ -240,6 +249,14 @@ void Listener::updateStatus()
     const QString &name = m_inputName;
     QString text;
     switch (m_inputState) {
+    case InputState::NoServer:
+        text = QStringLiteral("No sound server answers (PulseAudio or PipeWire). Listening "
+                              "starts when one does.");
+        break;
+    case InputState::ClockStepped:
+        text = QStringLiteral("The system clock stepped by %1 ms; the audio's timing follows it.")
+                   .arg(QString::asprintf("%+.0f", m_clockStepMs));
+        break;
     case InputState::NoInput:
         text = m_options.inputText.isEmpty()
                    ? QStringLiteral("No audio input. Listening starts when there is one.")

@@ -88,15 +88,15 @@ private:
     void onHeard(double arrivalMs, double rateKhzPerS, double snrDb);
 
     ListenOptions m_options;
-    QThread m_audioThread;
     QThread m_fileThread;
-    AudioCapture *m_capture = nullptr;
+    AudioCapture *m_capture = nullptr; // the program's, on its own thread
     SweepRecorder *m_recorder = nullptr;
     qint64 m_nextId = 0;
     QHash<qint64, PlannedStep> m_pending;
     std::optional<qint64> m_sweepStartMs;
     QList<qint32> m_plannedDials; // in the current sweep
     InputState m_inputState = InputState::NoInput;
+    double m_clockStepMs = 0; // the system clock's last step
     QString m_inputName;
     std::optional<StepReading> m_lastReading;
     QString m_status;
