@@ -45,7 +45,8 @@ DetectorSettings detectorSettingsFor(const ListenOptions &options);
 
 // Listening beside the tuning: takes each tick's step, asks the capture thread to measure
 // the step when the chirp is due, and hands what was heard to the window and the files.
-// Nothing here waits: the tick only plans, and the work is done on two threads.
+// Nothing here waits: the tick only plans, and the work is done on two threads. One listens
+// at a time: the capture and its thread are the program's (AudioCapture::shared()).
 class Listener : public QObject
 {
     Q_OBJECT
