@@ -10,7 +10,6 @@
 #include <QDir>
 #include <QStandardPaths>
 
-#include <chrono>
 #include <cmath>
 
 namespace Listen {

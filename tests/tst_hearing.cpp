@@ -167,7 +167,7 @@ void tst_Hearing::echoesFollowTheSky()
     });
     window.onCommand1Clicked();
     heard.clear();
-    QTest::qWaitFor([&] { return measuredAfterStop > 0; }, 2500);
+    (void)QTest::qWaitFor([&] { return measuredAfterStop > 0; }, 2500);
     QCoreApplication::processEvents();
     QCOMPARE(heard.size(), 0);
     rigsim.kill();
