@@ -4,7 +4,7 @@
 # make test  installs what is missing, builds and runs every test (plain and sanitized)
 # make demo  starts the rig simulator and Zarvotel together (RIG=rigctld and so on)
 # make bench times the step computation, compares Zarvotel with a bare Qt program, measures
-#            the chirp detector and the CPU of listening
+#            the chirp detector, the audio clock and the CPU of listening
 # make soak, make fuzz, make memcheck: the longer proofs (see HACKING.md)
 
 # What building and running need; what the tests and proofs need besides.
@@ -123,6 +123,7 @@ BENCH_SECONDS ?= 60
 bench: test-deps build
 	./build/dev/bench/bench_computestep --benchmark_counters_tabular=true
 	./build/dev/bench/detector_sensitivity
+	./build/dev/bench/audio_clock
 	bench/listening-cpu ./build/dev/app/zarvotel $(BENCH_SECONDS)
 	./build/dev/bench/rhythm ./build/dev/bench/floor ./build/dev/bench/zarvotel_driven $(BENCH_SECONDS) 2
 

@@ -51,6 +51,12 @@ int main(int argc, char *argv[])
         App::attachParentConsole();
         QCoreApplication core(argc, argv);
         const QStringList inputs = Listen::audioInputNames();
+        if (inputs.isEmpty() && !Listen::soundServerAnswers()) {
+            App::print(stderr,
+                       QStringLiteral("zarvotel: no sound server answers (PulseAudio or "
+                                      "PipeWire), so there is no audio input.\n"));
+            return 1;
+        }
         App::print(stdout,
                    inputs.isEmpty() ? QStringLiteral("No audio input.\n")
                                     : inputs.join(u'\n') + u'\n');

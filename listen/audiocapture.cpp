@@ -4,10 +4,14 @@
 #include "audiocapture.h"
 
 #include <QAudioSource>
+#include <QCoreApplication>
+#include <QLocalSocket>
 #include <QMediaDevices>
+#include <QThread>
 #include <QTimer>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <utility>
@@ -22,6 +26,40 @@ constexpr double StalledAfterMs = 3000; // no audio at all for this long is a lo
 constexpr double ShownForMs = 5000;     // a clip or a gap stays said this long
 constexpr float Silence = 1e-5f;        // -100 dB of full scale
 constexpr float FullScale = 0.999f;
+// The two clocks are read again when reading both took longer than this (a preemption).
+constexpr double ClockReadMs = 0.05;
+
+double systemClockMs()
+{
+    using namespace std::chrono;
+    return duration<double, std::milli>(system_clock::now().time_since_epoch()).count();
+}
+
+double monotonicClockMs()
+{
+    using namespace std::chrono;
+    return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
+}
+
+AudioCapture *sharedCapture = nullptr;
+QThread *sharedThread = nullptr;
+
+void endSharedCapture()
+{
+    if (!sharedCapture)
+        return;
+    QMetaObject::invokeMethod(
+        sharedCapture,
+        [] {
+            delete sharedCapture;
+            sharedCapture = nullptr;
+        },
+        Qt::BlockingQueuedConnection);
+    sharedThread->quit();
+    sharedThread->wait();
+    delete sharedThread;
+    sharedThread = nullptr;
+}
 
 template<typename T> T sampleAt(const char *data)
 {
@@ -32,8 +70,49 @@ template<typename T> T sampleAt(const char *data)
 
 } // namespace
 
+bool soundServerAnswers()
+{
+#ifdef Q_OS_LINUX
+    // Where libpulse looks: PULSE_SERVER (a list, tried in turn), else the user's runtime
+    // folder, else the system-wide server's.
+    QStringList sockets;
+    const QByteArray server = qgetenv("PULSE_SERVER");
+    if (!server.isEmpty()) {
+        for (QByteArray address : server.split(' ')) {
+            if (address.startsWith('{'))
+                address = address.mid(address.indexOf('}') + 1);
+            if (address.isEmpty())
+                continue;
+            if (address.startsWith("unix:"))
+                sockets.append(QString::fromLocal8Bit(address.mid(5)));
+            else if (address.startsWith('/'))
+                sockets.append(QString::fromLocal8Bit(address));
+            else
+                return true; // a network server: Qt is left to find it
+        }
+    } else {
+        const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+        if (!runtime.isEmpty())
+            sockets.append(QString::fromLocal8Bit(runtime) + QStringLiteral("/pulse/native"));
+        sockets.append(QStringLiteral("/var/run/pulse/native"));
+    }
+    for (const QString &path : std::as_const(sockets)) {
+        // A local socket answers or refuses at once.
+        QLocalSocket socket;
+        socket.connectToServer(path);
+        if (socket.waitForConnected(1000))
+            return true;
+    }
+    return false;
+#else
+    return true;
+#endif
+}
+
 QStringList audioInputNames()
 {
+    if (!soundServerAnswers())
+        return {};
     QStringList names;
     for (const QAudioDevice &device : QMediaDevices::audioInputs())
         names.append(device.description());
@@ -42,6 +121,8 @@ QStringList audioInputNames()
 
 std::optional<QAudioDevice> findAudioInput(const QString &text)
 {
+    if (!soundServerAnswers())
+        return std::nullopt;
     if (text.isEmpty()) {
         const QAudioDevice device = QMediaDevices::defaultAudioInput();
         return device.isNull() ? std::nullopt : std::optional(device);
@@ -90,20 +171,45 @@ void appendSamples(const QAudioFormat &format,
     }
 }
 
-AudioCapture::AudioCapture(const QString &inputText,
-                           const DetectorSettings &settings,
-                           Clock clock,
-                           QObject *parent)
+SampleSpan
+dialSpanInBlock(const AudioClock &clock, qint64 blockStart, double dialFromMs, double dialToMs)
+{
+    return {clock.sampleAt(dialFromMs) - double(blockStart),
+            clock.sampleAt(dialToMs) - double(blockStart)};
+}
+
+AudioCapture::AudioCapture(QObject *parent)
     : QObject(parent)
-    , m_inputText(inputText)
-    , m_settings(settings)
-    , m_clock(std::move(clock))
+    , m_clock(systemClockMs)
+    , m_monotonic(monotonicClockMs)
 {}
 
-AudioCapture::~AudioCapture() = default;
-
-void AudioCapture::start()
+AudioCapture::~AudioCapture()
 {
+    close(InputState::NoInput);
+}
+
+AudioCapture *AudioCapture::shared()
+{
+    if (!sharedCapture) {
+        sharedThread = new QThread;
+        sharedThread->setObjectName(QStringLiteral("audio"));
+        sharedCapture = new AudioCapture;
+        sharedCapture->moveToThread(sharedThread);
+        sharedThread->start();
+        qAddPostRoutine(endSharedCapture);
+    }
+    return sharedCapture;
+}
+
+void AudioCapture::start(const QString &inputText, const DetectorSettings &settings, Clock clock)
+{
+    stop();
+    m_inputText = inputText;
+    m_settings = settings;
+    m_clock = clock ? std::move(clock) : Clock(systemClockMs);
+    m_detector.reset();
+    m_state.reset();
     if (!m_retry) {
         m_retry = new QTimer(this);
         m_retry->setSingleShot(true);
@@ -112,6 +218,30 @@ void AudioCapture::start()
         m_watch = new QTimer(this);
         m_watch->setInterval(1000);
         connect(m_watch, &QTimer::timeout, this, &AudioCapture::watch);
+    }
+    open();
+}
+
+void AudioCapture::stop()
+{
+    if (m_retry)
+        m_retry->stop();
+    if (m_watch)
+        m_watch->stop();
+    close(InputState::NoInput);
+    m_scanRates.clear();
+    m_scanner.reset();
+}
+
+void AudioCapture::open()
+{
+    // Qt Multimedia is asked only once a sound server answers (see soundServerAnswers()).
+    if (!soundServerAnswers()) {
+        setState(InputState::NoServer);
+        m_retry->start();
+        return;
+    }
+    if (!m_devices) {
         // An input unplugged is closed at once, not when its audio is missed.
         m_devices = new QMediaDevices(this);
         connect(m_devices, &QMediaDevices::audioInputsChanged, this, [this] {
@@ -124,20 +254,6 @@ void AudioCapture::start()
                 close(InputState::Lost);
         });
     }
-    open();
-}
-
-void AudioCapture::stop()
-{
-    if (m_retry)
-        m_retry->stop();
-    if (m_watch)
-        m_watch->stop();
-    close(InputState::NoInput);
-}
-
-void AudioCapture::open()
-{
     const auto device = findAudioInput(m_inputText);
     if (!device) {
         setState(InputState::NoInput);
@@ -158,17 +274,14 @@ void AudioCapture::open()
         settings.sampleRate = format.sampleRate();
         m_detector = std::make_unique<ChirpDetector>(settings);
     }
-    m_ring.assign(
-        size_t(std::max<qint64>(KeptMs * format.sampleRate() / 1000, m_detector->blockSamples())),
-        0.0f);
-    m_samples = 0;
+    m_ring = RingBuffer(
+        std::max<qint64>(KeptMs * format.sampleRate() / 1000, m_detector->blockSamples()));
     m_scannedTo = 0;
     m_audioClock.emplace(format.sampleRate());
     makeScanners(format.sampleRate());
 
     m_source = new QAudioSource(*device, format, this);
-    // A quarter of a second of buffer: deliveries every few tens of ms, no overrun.
-    m_source->setBufferSize(format.bytesForDuration(250'000));
+    m_source->setBufferSize(format.bytesForDuration(FragmentUs));
     // Closed from the event loop, never inside the source's own signal.
     connect(m_source,
             &QAudioSource::stateChanged,
@@ -189,22 +302,28 @@ void AudioCapture::open()
         return;
     }
     connect(m_device, &QIODevice::readyRead, this, &AudioCapture::readAudio);
-    const double now = m_clock();
+    const double now = m_monotonic();
     m_lastAudioMs = now;
     m_lastSoundMs = now;
     m_lastClipMs = -1e18;
     m_lastGapMs = -1e18;
+    m_lastStepMs = -1e18;
     m_watch->start();
     setState(InputState::Listening);
+}
+
+void AudioCapture::missAll()
+{
+    for (const Pending &p : std::as_const(m_pending))
+        Q_EMIT missed(p.id);
+    m_pending.clear();
 }
 
 void AudioCapture::close(InputState why)
 {
     QAudioSource *source = std::exchange(m_source, nullptr);
     m_device = nullptr;
-    for (const Pending &p : std::as_const(m_pending))
-        Q_EMIT missed(p.id);
-    m_pending.clear();
+    missAll();
     m_audioClock.reset();
     if (m_watch)
         m_watch->stop();
@@ -228,30 +347,45 @@ void AudioCapture::readAudio()
     const QByteArray bytes = m_device->readAll();
     if (bytes.isEmpty())
         return;
-    const double now = m_clock();
+    // Both clocks at one moment: read again when something came between them.
+    double monotonic = 0;
+    double clock = 0;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        monotonic = m_monotonic();
+        clock = m_clock();
+        if (m_monotonic() - monotonic < ClockReadMs)
+            break;
+    }
     m_chunk.clear();
     appendSamples(m_format, bytes.constData(), bytes.size(), m_chunk);
     if (m_chunk.empty())
         return;
+    m_ring.append(m_chunk);
 
     float loudest = 0;
-    const size_t ring = m_ring.size();
-    for (const float sample : m_chunk) {
-        m_ring[size_t(m_samples % qint64(ring))] = sample;
-        ++m_samples;
+    for (const float sample : m_chunk)
         loudest = std::max(loudest, std::abs(sample));
-    }
-    m_lastAudioMs = now;
+    m_lastAudioMs = monotonic;
     if (loudest > Silence)
-        m_lastSoundMs = now;
+        m_lastSoundMs = monotonic;
     if (loudest >= FullScale)
-        m_lastClipMs = now;
-    if (!m_audioClock->observe(m_samples, now)) {
+        m_lastClipMs = monotonic;
+    const AudioClock::Observed observed = m_audioClock->observe(m_ring.total(), monotonic, clock);
+    if (observed.clockStepMs) {
+        // The steps asked for were timed on the clock before the step.
+        for (Pending &p : m_pending) {
+            p.arrivalMs += *observed.clockStepMs;
+            p.dialFromMs += *observed.clockStepMs;
+            p.dialToMs += *observed.clockStepMs;
+        }
+        m_lastStepMs = monotonic;
+        Q_EMIT clockStepped(*observed.clockStepMs);
+        setState(InputState::ClockStepped);
+    }
+    if (observed.lost) {
         // What was waiting for audio across the gap cannot be placed in time.
-        for (const Pending &p : std::as_const(m_pending))
-            Q_EMIT missed(p.id);
-        m_pending.clear();
-        m_lastGapMs = now;
+        missAll();
+        m_lastGapMs = monotonic;
         setState(InputState::Gap);
     }
     measureWhatIsIn();
@@ -260,7 +394,7 @@ void AudioCapture::readAudio()
 
 void AudioCapture::watch()
 {
-    const double now = m_clock();
+    const double now = m_monotonic();
     if (now - m_lastAudioMs > StalledAfterMs) {
         close(InputState::Lost);
         return;
@@ -271,6 +405,8 @@ void AudioCapture::watch()
         setState(InputState::Clipping);
     else if (now - m_lastGapMs < ShownForMs)
         setState(InputState::Gap);
+    else if (now - m_lastStepMs < ShownForMs)
+        setState(InputState::ClockStepped);
     else
         setState(InputState::Listening);
 }
@@ -307,13 +443,10 @@ void AudioCapture::scanWhatIsIn()
     if (!m_scanner || !m_audioClock || !m_audioClock->isValid())
         return;
     const double rate = m_format.sampleRate();
-    const qint64 kept = qint64(m_ring.size());
     const qint64 length = m_scanner->blockSamples();
-    m_scannedTo = std::max(m_scannedTo, m_samples - kept);
+    m_scannedTo = std::max(m_scannedTo, m_ring.oldest());
     std::vector<float> block(static_cast<size_t>(length));
-    while (m_scannedTo + length <= m_samples) {
-        for (qint64 n = 0; n < length; ++n)
-            block[size_t(n)] = m_ring[size_t((m_scannedTo + n) % kept)];
+    while (m_ring.copy(m_scannedTo, block)) {
         for (const ChirpScanner::Hit &hit : m_scanner->scan(block)) {
             const double sample = double(m_scannedTo) + hit.offsetMs * rate / 1000;
             Q_EMIT heard(m_audioClock->clockAt(sample), hit.rateKhzPerS, hit.snrDb);
@@ -322,13 +455,13 @@ void AudioCapture::scanWhatIsIn()
     }
 }
 
-void AudioCapture::measure(qint64 id, double arrivalMs)
+void AudioCapture::measure(qint64 id, double arrivalMs, double dialFromMs, double dialToMs)
 {
     if (!m_source) {
         Q_EMIT missed(id);
         return;
     }
-    m_pending.append({id, arrivalMs});
+    m_pending.append({id, arrivalMs, dialFromMs, dialToMs});
     measureWhatIsIn();
 }
 
@@ -337,25 +470,21 @@ void AudioCapture::measureWhatIsIn()
     if (!m_audioClock || !m_audioClock->isValid() || !m_detector)
         return;
     const double rate = m_format.sampleRate();
-    const qint64 kept = qint64(m_ring.size());
     const qint64 length = m_detector->blockSamples();
-    std::vector<float> block;
+    std::vector<float> block(static_cast<size_t>(length));
     for (qsizetype i = 0; i < m_pending.size();) {
         const Pending p = m_pending[i];
         const double arrival = m_audioClock->sampleAt(p.arrivalMs);
         const qint64 first = qint64(std::floor(arrival - m_detector->blockLeadMs() * rate / 1000));
-        if (first + length > m_samples) {
+        if (first + length > m_ring.total()) {
             ++i;
             continue;
         }
         m_pending.removeAt(i);
-        if (first < m_samples - kept || first < 0) {
+        if (!m_ring.copy(first, block)) {
             Q_EMIT missed(p.id);
             continue;
         }
-        block.resize(size_t(length));
-        for (qint64 n = 0; n < length; ++n)
-            block[size_t(n)] = m_ring[size_t((first + n) % kept)];
         Q_EMIT measured(p.id, m_detector->detect(block, arrival - double(first)));
     }
 }

@@ -6,6 +6,7 @@
 #include "audioclock.h"
 #include "chirpdetector.h"
 #include "chirpscanner.h"
+#include "ringbuffer.h"
 
 #include <QAudioDevice>
 #include <QAudioFormat>
@@ -25,8 +26,14 @@ class QTimer;
 
 namespace Listen {
 
+// Whether a sound server answers: on Linux, whether PulseAudio's socket (PULSE_SERVER, or
+// the user's, as PipeWire offers it too) takes a connection; elsewhere always. Qt Multimedia
+// is asked nothing before one does: once its PulseAudio engine failed to find a server, it
+// never looks again.
+bool soundServerAnswers();
+
 // The audio inputs by name, and the one whose name contains `text` (the default input for an
-// empty text); none when no input matches.
+// empty text); none when no input matches or no sound server answers.
 QStringList audioInputNames();
 std::optional<QAudioDevice> findAudioInput(const QString &text);
 
@@ -38,16 +45,30 @@ void appendSamples(const QAudioFormat &format,
 
 // What the capture reports about the input.
 enum class InputState {
-    Listening, // audio arrives
-    NoInput,   // no input, or none with the name asked for
-    Lost,      // the input went away or failed; tried again
-    Silent,    // the input delivers nothing but silence
-    Clipping,  // the audio reaches full scale
-    Gap,       // samples were lost; the clock mapping started again
+    Listening,    // audio arrives
+    NoInput,      // no input, or none with the name asked for
+    NoServer,     // no sound server answers (Linux)
+    Lost,         // the input went away or failed; tried again
+    Silent,       // the input delivers nothing but silence
+    Clipping,     // the audio reaches full scale
+    Gap,          // samples were lost; the clock mapping started again
+    ClockStepped, // the system clock was stepped; the mapping follows it (clockStepped())
 };
+
+// Where the dial held a step, in samples from the start of the block that begins at sample
+// `blockStart`; the times in ms since the epoch.
+struct SampleSpan
+{
+    double from = 0;
+    double to = 0;
+};
+SampleSpan
+dialSpanInBlock(const AudioClock &clock, qint64 blockStart, double dialFromMs, double dialToMs);
 
 // Captures the receiver's audio on the thread it lives on, keeps the last seconds, maps the
 // samples to the program's clock and measures each step asked for once its audio is in.
+// One lives as long as the program, on a thread of its own (shared()); each listening
+// session starts and stops it.
 class AudioCapture : public QObject
 {
     Q_OBJECT
@@ -55,26 +76,41 @@ class AudioCapture : public QObject
 public:
     using Clock = std::function<double()>; // ms since the epoch
 
-    AudioCapture(const QString &inputText,
-                 const DetectorSettings &settings,
-                 Clock clock,
-                 QObject *parent = nullptr);
+    explicit AudioCapture(QObject *parent = nullptr);
     ~AudioCapture() override;
 
-    // Opens the input (and again every few seconds while there is none).
-    void start();
-    // Measures the step whose chirp is due at arrivalMs, once its audio is in.
-    void measure(qint64 id, double arrivalMs);
+    // The program's capture, on the thread "audio": made at the first call (from the main
+    // thread, once the application exists) and ended with the application, so that the
+    // sound system's own objects, which stay on the thread that first used them, live on.
+    static AudioCapture *shared();
+
+    // Opens the input whose name contains inputText (the default input for an empty text),
+    // and again every few seconds while there is none; steps are measured with `settings`
+    // on `clock` (the system clock when empty).
+    void start(const QString &inputText, const DetectorSettings &settings, Clock clock = {});
+    // Measures the step whose chirp is due at arrivalMs, once its audio is in; the dial held
+    // the step from dialFromMs to dialToMs (ms since the epoch).
+    void measure(qint64 id, double arrivalMs, double dialFromMs, double dialToMs);
     // The sounder's rate changed: the tone the detector looks for changes with it.
     void setRate(double rateKhzPerS);
     // Listens for chirps at these rates crossing the dial at any time, instead of measuring
     // steps; each is reported once, at its best rate.
     void scan(const QList<double> &ratesKhzPerS);
 
+    // Closes the input and forgets the session: what was to be measured is missed.
     void stop();
 
     static constexpr int RetryMs = 5000;
     static constexpr qint64 KeptMs = 8000;
+    // How long a block of audio the sound server is asked to deliver at a time, in µs:
+    // PulseAudio (Qt's backend sets the fragment to the buffer size and reads once a
+    // fragment) holds seconds of audio for a late reader, so short fragments cost nothing;
+    // elsewhere the buffer is all there is.
+#ifdef Q_OS_LINUX
+    static constexpr qint64 FragmentUs = 10'000;
+#else
+    static constexpr qint64 FragmentUs = 250'000;
+#endif
 
 Q_SIGNALS:
     void stateChanged(Listen::InputState state, const QString &inputName);
@@ -82,6 +118,8 @@ Q_SIGNALS:
     void missed(qint64 id);
     // A chirp crossed the dial: it reached it at arrivalMs (ms since the epoch).
     void heard(double arrivalMs, double rateKhzPerS, double snrDb);
+    // The system clock was stepped by stepMs (sent just before the state ClockStepped).
+    void clockStepped(double stepMs);
 
 private:
     void open();
@@ -92,10 +130,12 @@ private:
     void scanWhatIsIn();
     void makeScanners(int sampleRate);
     void setState(InputState state);
+    void missAll();
 
     QString m_inputText;
     DetectorSettings m_settings;
     Clock m_clock;
+    Clock m_monotonic;
     std::unique_ptr<ChirpDetector> m_detector;
     QList<double> m_scanRates;
     std::unique_ptr<ChirpScanner> m_scanner;
@@ -111,17 +151,21 @@ private:
     QString m_inputName;
     std::optional<InputState> m_state;
 
-    std::vector<float> m_ring; // the last KeptMs of audio
+    RingBuffer m_ring; // the last KeptMs of audio, counted from the input's opening
     std::vector<float> m_chunk;
-    qint64 m_samples = 0;     // samples taken since the input opened
-    double m_lastAudioMs = 0; // when audio last arrived
-    double m_lastSoundMs = 0; // when the audio last held more than silence
+    // On the monotonic clock: when audio last arrived, when it last held more than silence,
+    // when it last clipped, lost samples, or the system clock stepped.
+    double m_lastAudioMs = 0;
+    double m_lastSoundMs = 0;
     double m_lastClipMs = -1e18;
     double m_lastGapMs = -1e18;
+    double m_lastStepMs = -1e18;
     struct Pending
     {
         qint64 id;
         double arrivalMs;
+        double dialFromMs;
+        double dialToMs;
     };
     QList<Pending> m_pending;
 };

@@ -3,13 +3,13 @@
 
 #include "listener.h"
 
+#include "daytime.h"
 #include "sweeprecorder.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QStandardPaths>
 
-#include <chrono>
 #include <cmath>
 
 namespace Listen {
@@ -22,12 +22,6 @@ namespace {
 constexpr double WideFromMs = -50;
 constexpr double WideToMs = 300;
 constexpr double MarginMs = 0;
-
-double systemClockMs()
-{
-    using namespace std::chrono;
-    return duration<double, std::milli>(system_clock::now().time_since_epoch()).count();
-}
 
 QString megahertz(qint32 hz)
 {
@@ -69,18 +63,24 @@ Listener::Listener(const ListenOptions &options, Clock clock, QObject *parent)
     qRegisterMetaType<Listen::Detection>();
     qRegisterMetaType<Listen::StepReading>();
     qRegisterMetaType<Listen::InputState>();
-    if (!clock)
-        clock = systemClockMs;
     if (m_options.folder.isEmpty())
         m_options.folder = defaultIonogramFolder();
 
     m_rateKhzPerS = m_options.rateKhzPerS;
-    m_capture = new AudioCapture(m_options.inputText, detectorSettingsFor(m_options), clock);
-    m_capture->moveToThread(&m_audioThread);
-    connect(&m_audioThread, &QThread::finished, m_capture, &QObject::deleteLater);
+    m_capture = AudioCapture::shared();
     connect(m_capture, &AudioCapture::measured, this, &Listener::onMeasured);
     connect(m_capture, &AudioCapture::missed, this, [this](qint64 id) { m_pending.remove(id); });
+    connect(m_capture, &AudioCapture::clockStepped, this, [this](double stepMs) {
+        m_clockStepMs = stepMs;
+    });
     connect(m_capture, &AudioCapture::stateChanged, this, &Listener::onInputState);
+    QMetaObject::invokeMethod(
+        m_capture,
+        [capture = m_capture,
+         text = m_options.inputText,
+         settings = detectorSettingsFor(m_options),
+         clock] { capture->start(text, settings, clock); },
+        Qt::QueuedConnection);
     if (m_options.findHz) {
         const QList<double> periods
             = m_options.findPeriodsS.isEmpty() ? candidatePeriods() : m_options.findPeriodsS;
@@ -102,22 +102,18 @@ Listener::Listener(const ListenOptions &options, Clock clock, QObject *parent)
     // The folder is taken at once, so that a refusal is seen before any step is heard.
     connect(&m_fileThread, &QThread::started, m_recorder, &SweepRecorder::takeFolder);
 
-    m_audioThread.setObjectName(QStringLiteral("audio"));
     m_fileThread.setObjectName(QStringLiteral("ionogram files"));
-    m_audioThread.start();
     m_fileThread.start();
-    QMetaObject::invokeMethod(m_capture, &AudioCapture::start, Qt::QueuedConnection);
     updateStatus();
 }
 
 Listener::~Listener()
 {
-    // What was handed to the threads is done before they end: no row or picture is lost.
+    // The capture stays for the next session; what was handed to the files' thread is done
+    // before it ends: no row or picture is lost.
     QMetaObject::invokeMethod(m_capture, &AudioCapture::stop, Qt::BlockingQueuedConnection);
     QMetaObject::invokeMethod(m_recorder, &SweepRecorder::finish, Qt::BlockingQueuedConnection);
-    m_audioThread.quit();
     m_fileThread.quit();
-    m_audioThread.wait();
     m_fileThread.wait();
 }
 
@@ -169,7 +165,9 @@ void Listener::onStepTaken(qint64 tickMs,
     m_pending.insert(id, *planned);
     QMetaObject::invokeMethod(
         m_capture,
-        [capture = m_capture, id, at = planned->arrivalMs] { capture->measure(id, at); },
+        [capture = m_capture, id, step = *planned] {
+            capture->measure(id, step.arrivalMs, step.dialFromMs, step.dialToMs);
+        },
         Qt::QueuedConnection);
 }
 
@@ -265,7 +263,7 @@ void Listener::onInputState(InputState state, const QString &inputName)
 {
     m_inputState = state;
     m_inputName = inputName;
-    if (state != InputState::Listening)
+    if (state != InputState::Listening && state != InputState::ClockStepped)
         m_lastReading.reset();
     updateStatus();
 }
@@ -275,6 +273,14 @@ void Listener::updateStatus()
     const QString &name = m_inputName;
     QString text;
     switch (m_inputState) {
+    case InputState::NoServer:
+        text = QStringLiteral("No sound server answers (PulseAudio or PipeWire). Listening "
+                              "starts when one does.");
+        break;
+    case InputState::ClockStepped:
+        text = QStringLiteral("The system clock stepped by %1 ms; the audio's timing follows it.")
+                   .arg(QString::asprintf("%+.0f", m_clockStepMs));
+        break;
     case InputState::NoInput:
         text = m_options.inputText.isEmpty()
                    ? QStringLiteral("No audio input. Listening starts when there is one.")

@@ -45,7 +45,8 @@ DetectorSettings detectorSettingsFor(const ListenOptions &options);
 
 // Listening beside the tuning: takes each tick's step, asks the capture thread to measure
 // the step when the chirp is due, and hands what was heard to the window and the files.
-// Nothing here waits: the tick only plans, and the work is done on two threads.
+// Nothing here waits: the tick only plans, and the work is done on two threads. One listens
+// at a time: the capture and its thread are the program's (AudioCapture::shared()).
 class Listener : public QObject
 {
     Q_OBJECT
@@ -100,15 +101,15 @@ private:
     void onHeard(double arrivalMs, double rateKhzPerS, double snrDb);
 
     ListenOptions m_options;
-    QThread m_audioThread;
     QThread m_fileThread;
-    AudioCapture *m_capture = nullptr;
+    AudioCapture *m_capture = nullptr; // the program's, on its own thread
     SweepRecorder *m_recorder = nullptr;
     qint64 m_nextId = 0;
     QHash<qint64, PlannedStep> m_pending;
     std::optional<qint64> m_sweepStartMs;
     QList<qint32> m_plannedDials; // in the current sweep
     InputState m_inputState = InputState::NoInput;
+    double m_clockStepMs = 0; // the system clock's last step
     QString m_inputName;
     std::optional<StepReading> m_lastReading;
     double m_rateKhzPerS = Tracking::DefaultRateKhzPerS; // the capture listens for it

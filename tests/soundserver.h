@@ -5,7 +5,9 @@
 
 // A PulseAudio server of the test's own (Linux): its own runtime folder, home and socket,
 // and one source, "radio", that plays what is written into its FIFO. The process points Qt
-// Multimedia at it through PULSE_SERVER, so nothing of the machine's own sound is touched.
+// Multimedia at it through PULSE_SERVER (from the start, or from useFromNow() on, so that
+// the server can start late), so nothing of the machine's own sound is touched. It can be
+// stopped and started again at the same address.
 
 #include <QDir>
 #include <QFileInfo>
@@ -16,10 +18,18 @@
 class SoundServer
 {
 public:
+    // Points this process (and what it starts) at the server, running or not.
+    void useFromNow() const { qputenv("PULSE_SERVER", address().toLocal8Bit()); }
+    QString address() const { return QStringLiteral("unix:") + socket(); }
+    bool isRunning() const { return m_server.state() == QProcess::Running; }
+
     // Starts the server; false, with the reason in errorString(), when it cannot.
     bool start()
     {
         const QDir dir(m_dir.path());
+        // Left by a server that was killed; the source refuses a FIFO path that is taken.
+        QFile::remove(socket());
+        QFile::remove(fifo());
         dir.mkpath(QStringLiteral("runtime"));
         dir.mkpath(QStringLiteral("home"));
         QFile::setPermissions(dir.filePath(QStringLiteral("runtime")),
@@ -53,16 +63,23 @@ public:
                 return fail(QString::fromLocal8Bit(m_server.readAll()));
             QTest::qWait(50);
         }
-        qputenv("PULSE_SERVER", QByteArray("unix:") + socket().toLocal8Bit());
+        useFromNow();
         return true;
     }
 
-    ~SoundServer()
+    // Stops the server (as its clients see a sound server end).
+    void stop()
     {
+        if (m_server.state() == QProcess::NotRunning)
+            return;
         m_server.terminate();
-        if (!m_server.waitForFinished(5000))
+        if (!m_server.waitForFinished(5000)) {
             m_server.kill();
+            m_server.waitForFinished(5000);
+        }
     }
+
+    ~SoundServer() { stop(); }
 
     // pactl against this server, and its exit status.
     int pactl(const QStringList &arguments) const

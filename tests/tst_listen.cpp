@@ -6,6 +6,7 @@
 #include "chirpscanner.h"
 #include "listener.h"
 #include "processprobe.h"
+#include "ringbuffer.h"
 #include "sounderfinder.h"
 #include "stepreading.h"
 #include "sweepplan.h"
@@ -36,6 +37,12 @@ private Q_SLOTS:
     void detector();
     void audioClockFollowsTheCard_data();
     void audioClockFollowsTheCard();
+    void audioClockAcrossClockSteps_data();
+    void audioClockAcrossClockSteps();
+    void audioClockSteadyOnABusyMachine_data();
+    void audioClockSteadyOnABusyMachine();
+    void ringBuffer_data();
+    void ringBuffer();
     void stepPlanned_data();
     void stepPlanned();
     void csvRow_data();
@@ -155,7 +162,7 @@ void tst_Listen::audioClockFollowsTheCard()
             delivered -= 4800;
         const double takenAtMs = startMs + double(taken) / cardRate * 1000;
         const double delay = random() % 500 == 0 ? 300 : late(random);
-        if (!clock.observe(delivered, takenAtMs + delay))
+        if (clock.observe(delivered, takenAtMs + delay - startMs, takenAtMs + delay).lost)
             ++gaps;
         // Where the last delivered sample was taken, against where the clock puts it, once
         // two minutes of audio (or after a loss) have settled the line.
@@ -172,6 +179,148 @@ void tst_Listen::audioClockFollowsTheCard()
     QVERIFY2(worstMs < 1.0, qPrintable(QStringLiteral("%1 ms off").arg(worstMs)));
     QCOMPARE(gaps, lostAt > 0 ? 1 : 0);
     QVERIFY(std::abs(clock.measuredRate() - cardRate) < 0.01);
+}
+
+// A card 50 ppm fast delivering every deliveryMs to a machine whose deliveries come 0.1 to
+// 0.5 ms late, one in thirty 10 to 60 ms late; the system clock is 1.8e12 ms ahead of the
+// monotonic one, slewed by slewPerS ms a second and stepped by stepMs at stepAtMs.
+struct SimulatedCard
+{
+    double deliveryMs = 10;
+    double stepMs = 0;
+    double stepAtMs = 1e18;
+    double slewPerS = 0;
+    qint64 delivered = 0;
+    std::mt19937 random{7};
+
+    double takenAtMs(double sample) const { return sample / (48 * (1 + 50e-6)); }
+    double offsetMs(double monotonicMs) const
+    {
+        return 1.8e12 + slewPerS * monotonicMs / 1000 + (monotonicMs >= stepAtMs ? stepMs : 0);
+    }
+    // Delivers the next block; returns its monotonic time, and any step the clock saw.
+    std::pair<double, std::optional<double>> deliver(AudioClock &clock)
+    {
+        delivered += qint64(deliveryMs * 48);
+        const bool busy = random() % 30 == 0;
+        const double late
+            = std::uniform_real_distribution<double>(busy ? 10 : 0.1, busy ? 60 : 0.5)(random);
+        const double at = takenAtMs(double(delivered)) + late;
+        return {at, clock.observe(delivered, at, at + offsetMs(at)).clockStepMs};
+    }
+    // Where the clock puts `sample` against where the system clock, as it reads at nowMs, put
+    // it when it was taken, beyond the least delay of 0.1 ms.
+    double errorMs(const AudioClock &clock, double sample, double nowMs) const
+    {
+        const double taken = takenAtMs(sample);
+        const double slewed = offsetMs(taken) - (taken >= stepAtMs ? stepMs : 0);
+        return clock.clockAt(sample) - taken - slewed - (nowMs >= stepAtMs ? stepMs : 0) - 0.1;
+    }
+};
+
+void tst_Listen::audioClockAcrossClockSteps_data()
+{
+    QTest::addColumn<double>("stepMs");
+    QTest::addColumn<double>("slewPerS");
+    QTest::addColumn<double>("deliveryMs");
+    for (const double delivery : {10.0, 250.0}) {
+        for (const double step : {-500.0, -20.0, 20.0, 500.0})
+            QTest::addRow("%+.0f ms, deliveries of %.0f ms", step, delivery)
+                << step << 0.0 << delivery;
+        QTest::addRow("slewed 0.5 ms/s, deliveries of %.0f ms", delivery) << 0.0 << 0.5 << delivery;
+    }
+}
+
+void tst_Listen::audioClockAcrossClockSteps()
+{
+    QFETCH(double, stepMs);
+    QFETCH(double, slewPerS);
+    QFETCH(double, deliveryMs);
+    // Five minutes of listening, then the step; the chirp a second before the newest audio
+    // is placed right from a second after the step on.
+    SimulatedCard card{deliveryMs, stepMs, 300'000, slewPerS};
+    AudioClock clock(48000);
+    QList<double> steps;
+    double worstMs = 0;
+    for (double now = 0; now < 310'000;) {
+        const auto [at, step] = card.deliver(clock);
+        now = at;
+        if (step)
+            steps.append(*step);
+        if (now > 301'000)
+            worstMs = std::max(worstMs, std::abs(card.errorMs(clock, card.delivered - 48000, now)));
+    }
+    QCOMPARE(steps.size(), stepMs != 0 ? 1 : 0);
+    if (stepMs != 0)
+        QVERIFY2(std::abs(steps.first() - stepMs) < 0.5, qPrintable(QString::number(steps[0])));
+    QVERIFY2(worstMs < 0.1, qPrintable(QStringLiteral("%1 ms off").arg(worstMs)));
+}
+
+void tst_Listen::audioClockSteadyOnABusyMachine_data()
+{
+    QTest::addColumn<double>("deliveryMs");
+    QTest::newRow("10 ms") << 10.0;
+    QTest::newRow("250 ms") << 250.0;
+}
+
+void tst_Listen::audioClockSteadyOnABusyMachine()
+{
+    QFETCH(double, deliveryMs);
+    // Over a sweep of 281 s two minutes into listening, the mapping stays within 0.05 ms.
+    SimulatedCard card{deliveryMs};
+    AudioClock clock(48000);
+    double least = 1e9;
+    double most = -1e9;
+    for (double now = 0, next = 120'000; now < 401'000;) {
+        now = card.deliver(clock).first;
+        if (now >= next) {
+            const double error = card.errorMs(clock, card.delivered - 48000, now);
+            least = std::min(least, error);
+            most = std::max(most, error);
+            next += 1000;
+        }
+    }
+    QVERIFY2(most - least < 0.05, qPrintable(QStringLiteral("%1 to %2 ms").arg(least).arg(most)));
+    QVERIFY2(std::abs(least) < 0.05, qPrintable(QString::number(least)));
+}
+
+void tst_Listen::ringBuffer_data()
+{
+    // Sample n of the stream is n; the buffer keeps 8.
+    QTest::addColumn<QList<int>>("chunks"); // the sizes appended
+    QTest::addColumn<qint64>("first");
+    QTest::addColumn<int>("length");
+    QTest::addColumn<bool>("copied");
+    QTest::newRow("in, not wrapped") << QList<int>{5} << qint64(1) << 3 << true;
+    QTest::newRow("across the wrap") << QList<int>{3, 8} << qint64(5) << 4 << true;
+    QTest::newRow("from the oldest kept") << QList<int>{3, 8} << qint64(3) << 8 << true;
+    QTest::newRow("one overwritten") << QList<int>{3, 8} << qint64(2) << 3 << false;
+    QTest::newRow("up to the newest") << QList<int>{3, 8} << qint64(8) << 3 << true;
+    QTest::newRow("one not yet in") << QList<int>{3, 8} << qint64(9) << 3 << false;
+    QTest::newRow("more than is kept") << QList<int>{3, 8} << qint64(3) << 9 << false;
+    QTest::newRow("a chunk longer than kept") << QList<int>{20} << qint64(12) << 8 << true;
+    QTest::newRow("before the first") << QList<int>{5} << qint64(-1) << 2 << false;
+}
+
+void tst_Listen::ringBuffer()
+{
+    QFETCH(QList<int>, chunks);
+    QFETCH(qint64, first);
+    QFETCH(int, length);
+    QFETCH(bool, copied);
+    RingBuffer ring(8);
+    float next = 0;
+    for (const int size : chunks) {
+        std::vector<float> chunk(size_t(size), 0.0f);
+        for (float &sample : chunk)
+            sample = next++;
+        ring.append(chunk);
+    }
+    QCOMPARE(ring.total(), qint64(next));
+    std::vector<float> out(size_t(length), -1.0f);
+    QCOMPARE(ring.copy(first, out), copied);
+    for (int n = 0; n < length; ++n)
+        QCOMPARE(out[size_t(n)], copied ? float(first + n) : -1.0f);
 }
 
 void tst_Listen::stepPlanned_data()
@@ -382,7 +531,7 @@ void tst_Listen::dayOfListening()
     for (int step = 0; step < steps; ++step) {
         for (int delivery = 0; delivery < 50; ++delivery) {
             const qint64 sample = (qint64(step) * 50 + delivery + 1) * 960;
-            clock.observe(sample, double(startMs) + double(sample) / 48.0 + 3);
+            clock.observe(sample, double(sample) / 48.0 + 3, double(startMs + sample / 48) + 3);
         }
         const Detection found = detector.detect(audio, arrival);
         QCOMPARE(found.echoes.size(), 1);
