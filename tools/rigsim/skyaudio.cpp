@@ -185,6 +185,16 @@ double SkyAudio::Biquad::step(double x)
     return y;
 }
 
+double SkyAudio::Allpass::step(double x)
+{
+    const double y = c2 * (x + y2) - x2;
+    x2 = x1;
+    x1 = x;
+    y2 = y1;
+    y1 = y;
+    return y;
+}
+
 SkyAudio::SkyAudio(std::vector<Sounder> sounders,
                    const Ionosphere &sky,
                    double snrDb,
@@ -257,6 +267,18 @@ SkyAudio::SkyAudio(std::vector<Sounder> sounders,
         m_samplesToCrash = std::llround(m_crashGap(m_crashRandom) * SampleRate);
     }
     if (m_receiver.agc) {
+        // Olli Niemitalo's pair of allpass chains: 90 +- 0.7 degrees apart from 50 Hz to
+        // 12 kHz at 48 kHz, the audio's envelope without a long Hilbert filter.
+        const double coefficients[] = {0.6923878,
+                                       0.9360654322959,
+                                       0.9882295226860,
+                                       0.9987488452737,
+                                       0.4021921162426,
+                                       0.8561710882420,
+                                       0.9722909545651,
+                                       0.9952884791278};
+        for (size_t i = 0; i < m_quadrature.size(); ++i)
+            m_quadrature[i].c2 = coefficients[i] * coefficients[i];
         m_agcAttack = 1 - std::exp(-1 / (m_receiver.agc->attackS * SampleRate));
         m_agcDecay = std::exp(-1 / (m_receiver.agc->decayS * SampleRate));
     }
@@ -363,10 +385,15 @@ void SkyAudio::finish(qint64 startNs, std::span<const double> block, std::span<q
     for (size_t i = 0; i < out.size(); ++i) {
         double y = block[i];
         if (m_receiver.agc) {
-            const double magnitude = std::abs(y);
-            m_agcLevel = magnitude > m_agcLevel
-                             ? m_agcLevel + m_agcAttack * (magnitude - m_agcLevel)
-                             : m_agcLevel * m_agcDecay;
+            double inPhase = y, quadrature = y;
+            for (size_t k = 0; k < 4; ++k) {
+                inPhase = m_quadrature[k].step(inPhase);
+                quadrature = m_quadrature[k + 4].step(quadrature);
+            }
+            const double envelope = std::hypot(m_inPhase, quadrature);
+            m_inPhase = inPhase;
+            m_agcLevel = envelope > m_agcLevel ? m_agcLevel + m_agcAttack * (envelope - m_agcLevel)
+                                               : m_agcLevel * m_agcDecay;
             y *= AgcOutput / std::max(m_agcLevel, knee);
         }
         const qint64 atNs = startNs + sampleNs(qint64(i));

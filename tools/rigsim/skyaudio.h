@@ -113,9 +113,9 @@ struct Crashes
     double lengthS = 0.002;
 };
 
-// The automatic gain control: its level follows the audio's magnitude up with the attack's
-// and down with the decay's time constant; the gain holds anything louder than 20 dB over
-// the noise's rms at half full scale.
+// The automatic gain control: its level follows the audio's envelope up with the attack's
+// and down with the decay's time constant; the gain holds an envelope over 20 dB above the
+// noise's rms at half full scale.
 struct Agc
 {
     double attackS = 0.001;
@@ -170,6 +170,13 @@ private:
         double x1 = 0, x2 = 0, y1 = 0, y2 = 0;
         double step(double x);
     };
+    // One second-order allpass section in z^-2, of a pair of chains 90 degrees apart.
+    struct Allpass
+    {
+        double c2 = 0;
+        double x1 = 0, x2 = 0, y1 = 0, y2 = 0;
+        double step(double x);
+    };
     struct Retune
     {
         qint64 atNs = 0; // when the dial moves
@@ -208,7 +215,9 @@ private:
     double m_crashEnvelope = 0;             // in white sigmas of a crash's start; 0: none
     double m_crashFall = 1;                 // per sample
     double m_crashSigma = 0;                // white sigma at a crash's start
-    double m_agcLevel = 0;                  // the magnitude the AGC follows, in sample units
+    std::array<Allpass, 8> m_quadrature;    // four for the in-phase, four for the quadrature
+    double m_inPhase = 0;                   // the in-phase chain's last output (a sample's delay)
+    double m_agcLevel = 0;                  // the envelope the AGC follows, in sample units
     double m_agcAttack = 0, m_agcDecay = 1; // per sample
     std::optional<qint64> m_dialHz;
     std::vector<Retune> m_retunes; // still to come
