@@ -486,7 +486,7 @@ void TestRigsim::agcDropsFastAndRecoversInItsDecay()
 {
     // A probe carrier 10 dB over the noise everywhere (4.47 noise rms, under the AGC's knee at
     // 10), and one 40 dB over it (141.4 noise rms) at 7.0 MHz only, from 200 ms to 400 ms.
-    // Under the knee the knee goes to 16384: the probe at sqrt(20) / 10 * 16384 = 7327. Over
+    // Under the knee the knee goes to 8192: the probe at sqrt(20) / 10 * 8192 = 3663.6. Over
     // the 40 dB carrier (with the probe's and the noise's peaks, 141 to 150 rms) the gain is
     // 23.0 to 23.5 dB lower, 20 dB of it within three 1 ms attacks (the envelope's peaks charge
     // the level only while they are above it); it comes back 8.69 dB each 1 s decay and is
@@ -505,7 +505,7 @@ void TestRigsim::agcDropsFastAndRecoversInItsDecay()
     const auto samples = renderBlocks(audio, start, 3300);
     const auto probeDb = [&](int fromMs, int ms) {
         const auto stretch = std::span(samples).subspan(size_t(fromMs) * 48, size_t(ms) * 48);
-        return 20 * std::log10(toneAmplitude(stretch, 1000) / 7327);
+        return 20 * std::log10(toneAmplitude(stretch, 1000) / 3663.6);
     };
     QVERIFY2(std::abs(probeDb(100, 20)) < 0.4, qPrintable(QString::number(probeDb(100, 20))));
     QVERIFY2(probeDb(203, 5) < -20, qPrintable(QString::number(probeDb(203, 5))));

@@ -130,8 +130,8 @@ struct SkyOptions
                                QStringLiteral("per-s:dB:ms")};
     QCommandLineOption agc{QStringLiteral("agc"),
                            QStringLiteral("The receiver's AGC, its attack and decay time "
-                                          "constants, as in 1:250; it acts on audio over "
-                                          "20 dB above the noise (default: off)."),
+                                          "constants, as in 1:250; it holds audio over 20 dB "
+                                          "above the noise at -12 dBFS (default: off)."),
                            QStringLiteral("ms:ms")};
     QCommandLineOption filter{QStringLiteral("filter"),
                               QStringLiteral("The receiver's filter, its edges at half "

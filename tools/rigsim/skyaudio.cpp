@@ -15,14 +15,14 @@
 namespace Sky {
 namespace {
 
-constexpr double EdgeHz = 100;       // a filter's raised-cosine edge runs this far each side
-constexpr double DelayGrowth = 3;    // the delay stops growing at three times its base
-constexpr double PeakShare = 0.89;   // of full scale, for the chirps and six noise sigmas
-constexpr double NoiseSigmas = 6;    // filtered noise beyond this is rarer than 1 in 10^8
-constexpr double CrashSigmas = 4;    // a crash's noise beyond this is rare in its few ms
-constexpr double AgcKnee = 10;       // the AGC acts on audio over this many noise rms (20 dB)
-constexpr double AgcOutput = 16'384; // and holds it here, in sample units
-constexpr double CrashEnd = 0.01;    // a crash ends 40 dB down
+constexpr double EdgeHz = 100;      // a filter's raised-cosine edge runs this far each side
+constexpr double DelayGrowth = 3;   // the delay stops growing at three times its base
+constexpr double PeakShare = 0.89;  // of full scale, for the chirps and six noise sigmas
+constexpr double NoiseSigmas = 6;   // filtered noise beyond this is rarer than 1 in 10^8
+constexpr double CrashSigmas = 4;   // a crash's noise beyond this is rare in its few ms
+constexpr double AgcKnee = 10;      // the AGC acts on audio over this many noise rms (20 dB)
+constexpr double AgcOutput = 8'192; // and holds it here (-12 dBFS), in sample units
+constexpr double CrashEnd = 0.01;   // a crash ends 40 dB down
 
 // The time of sample n after sample 0, in nanoseconds (1e9 / 48000 = 62500 / 3).
 qint64 sampleNs(qint64 n)

@@ -115,7 +115,8 @@ struct Crashes
 
 // The automatic gain control: its level follows the audio's envelope up with the attack's
 // and down with the decay's time constant; the gain holds an envelope over 20 dB above the
-// noise's rms at half full scale.
+// noise's rms at a quarter of full scale (-12 dBFS), with room for the overshoot of a burst
+// faster than the attack.
 struct Agc
 {
     double attackS = 0.001;
