@@ -2,7 +2,8 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # make run   installs what is missing, builds and starts Zarvotel
 # make test  installs what is missing, builds and runs every test (plain and sanitized)
-# make demo  starts the rig simulator and Zarvotel together (RIG=rigctld and so on)
+# make demo  starts the rig simulator and Zarvotel together (RIG=rigctld and so on; LISTEN=1
+#            with sound, NOISY=1 on a noisy band)
 # make bench times the step computation, compares Zarvotel with a bare Qt program, measures
 #            the chirp detector, the audio clock and the CPU of listening
 # make soak, make fuzz, make memcheck: the longer proofs (see HACKING.md)
@@ -49,12 +50,18 @@ run: build
 # The rig simulator and Zarvotel beside it, speaking RIG (hrd-text, hrd, rigctld, flrig);
 # Zarvotel connects and starts by itself; both end together. With LISTEN=1 the simulator
 # also plays what the receiver hears, through a sound server of the demo's own, and Zarvotel
-# listens and draws the ionogram.
+# listens and draws the ionogram. NOISY=1 gives its receiver a band's own sounds (a carrier
+# on the broadcast bands, static crashes, AGC, a slow retune); SKY="..." adds rigsim options.
 RIG ?= hrd-text
+NOISY_SKY := --carrier 20:1000:broadcast --crashes 1:20:3 --agc 1:300 --cat-latency 30 \
+  --retune-mute 10
+ifeq ($(NOISY),1)
+SKY += $(NOISY_SKY)
+endif
 ifeq ($(LISTEN),1)
 demo: build
 	@$(MAKE) --no-print-directory deps DEBIAN_PACKAGES="$(RUN_PACKAGES) pulseaudio pulseaudio-utils"
-	tools/listen-demo --rig $(RIG) -- ./build/dev/app/zarvotel --rig $(RIG) --port @PORT@ \
+	tools/listen-demo --rig $(RIG) $(SKY) -- ./build/dev/app/zarvotel --rig $(RIG) --port @PORT@ \
 	  --connect --start --reconnect 2 --utc --period 300 --chirptime 78 --listen \
 	  --audio-input radio --ionograms build/demo-ionograms
 else

@@ -12,6 +12,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 #include <sys/stat.h>
@@ -24,6 +25,38 @@ namespace {
 qint64 utcNs(int day, int h, int m, int s)
 {
     return QDateTime(QDate(2026, 12, day), QTime(h, m, s), Qt::UTC).toMSecsSinceEpoch() * 1'000'000;
+}
+
+// A tone's amplitude at hz in samples (a whole number of its cycles, for no leakage).
+double toneAmplitude(std::span<const qint16> samples, double hz)
+{
+    double re = 0, im = 0;
+    for (size_t i = 0; i < samples.size(); ++i) {
+        const double phase = 2 * std::numbers::pi * hz * double(i) / SampleRate;
+        re += samples[i] * std::cos(phase);
+        im += samples[i] * std::sin(phase);
+    }
+    return 2 * std::hypot(re, im) / double(samples.size());
+}
+
+double meanPower(std::span<const qint16> samples)
+{
+    double sum = 0;
+    for (const qint16 sample : samples)
+        sum += double(sample) * sample;
+    return sum / double(samples.size());
+}
+
+// An ionosphere that returns nothing above 0.1 MHz: the receiver's own sounds alone.
+const Ionosphere Silent{0.1e6, 0.004, 0.1e6, 6, 0};
+
+// From startNs on, in 10 ms blocks as rigsim writes them.
+std::vector<qint16> renderBlocks(SkyAudio &audio, qint64 startNs, int ms)
+{
+    std::vector<qint16> samples(size_t(ms) * 48);
+    for (size_t at = 0; at < samples.size(); at += 480)
+        audio.render(startNs + qint64(at) * 62'500 / 3, std::span(samples).subspan(at, 480));
+    return samples;
 }
 
 } // namespace
@@ -47,6 +80,13 @@ private Q_SLOTS:
     void passageArrivesAfterTheEchoDelay();
     void noiseAtTheRequestedSnrWithoutClipping_data();
     void noiseAtTheRequestedSnrWithoutClipping();
+    void carrierAndFilter_data();
+    void carrierAndFilter();
+    void crashes();
+    void agcDropsFastAndRecoversInItsDecay();
+    void retuneLatencyAndMute_data();
+    void retuneLatencyAndMute();
+    void lowerSidebandChirpFallsBeforeTheArrival();
     void fifoWithoutReaderLeavesCommandsAnswered();
 };
 
@@ -292,6 +332,239 @@ void TestRigsim::noiseAtTheRequestedSnrWithoutClipping()
     QVERIFY2(std::abs(measuredDb - snrDb) < 0.7, qPrintable(QString::number(measuredDb)));
     QVERIFY(peak < 32767);
     QVERIFY(peak > 16384); // loud enough to be heard
+}
+
+void TestRigsim::carrierAndFilter_data()
+{
+    // Levels over the noise in 300-2700 Hz. Edges: half amplitude (-6.02 dB); 450 Hz is a
+    // quarter into the 400-600 Hz edge, 0.5 - 0.5 cos(pi / 4) (-16.69 dB). A fourth-order
+    // Butterworth band's noise bandwidth is 1.026 its width at both ends: 1000 Hz of 2400 is
+    // -3.80 dB. NaN: not heard (below -20 dB).
+    QTest::addColumn<QString>("carrier");
+    QTest::addColumn<double>("lowHz");
+    QTest::addColumn<double>("highHz");
+    QTest::addColumn<qint64>("dialHz");
+    QTest::addColumn<double>("toneHz");
+    QTest::addColumn<double>("toneDb");
+    QTest::addColumn<double>("noiseDb");
+
+    const double none = std::nan("");
+    QTest::newRow("broadcast") << "20:1234:broadcast" << 300.0 << 2700.0 << 7'300'000LL << 1234.0
+                               << 20.0 << 0.0;
+    QTest::newRow("between broadcast bands")
+        << "20:1234:broadcast" << 300.0 << 2700.0 << 7'000'000LL << 1234.0 << none << 0.0;
+    QTest::newRow("listed range") << "15:1000:7.0,9.4-9.9" << 300.0 << 2700.0 << 9'500'000LL
+                                  << 1000.0 << 15.0 << 0.0;
+    QTest::newRow("not listed") << "15:1000:7.0,9.4-9.9" << 300.0 << 2700.0 << 7'100'000LL << 1000.0
+                                << none << 0.0;
+    QTest::newRow("at the edge") << "20:2700" << 300.0 << 2700.0 << 7'000'000LL << 2700.0 << 13.98
+                                 << 0.0;
+    QTest::newRow("beyond the filter")
+        << "20:3000" << 300.0 << 2700.0 << 7'000'000LL << 3000.0 << none << 0.0;
+    QTest::newRow("narrow, in its edge")
+        << "20:450" << 500.0 << 1500.0 << 7'000'000LL << 450.0 << 3.31 << -3.80;
+    QTest::newRow("narrow, above")
+        << "20:2000" << 500.0 << 1500.0 << 7'000'000LL << 2000.0 << none << -3.80;
+}
+
+void TestRigsim::carrierAndFilter()
+{
+    QFETCH(QString, carrier);
+    QFETCH(double, lowHz);
+    QFETCH(double, highHz);
+    QFETCH(qint64, dialHz);
+    QFETCH(double, toneHz);
+    QFETCH(double, toneDb);
+    QFETCH(double, noiseDb);
+    const auto render = [&](double low, double high, std::optional<qint64> dial) {
+        Receiver receiver;
+        receiver.lowHz = low;
+        receiver.highHz = high;
+        receiver.carriers = {carrierFromText(carrier).value()};
+        SkyAudio audio({Sounder{}}, Silent, 10, 1, receiver);
+        std::vector<qint16> samples(SampleRate);
+        audio.render(utcNs(8, 0, 2, 0), dial, samples);
+        return samples;
+    };
+    // The noise in 300-2700 Hz, at no dial (no carrier).
+    const double reference = meanPower(render(300, 2700, std::nullopt));
+    const auto samples = render(lowHz, highHz, dialHz);
+    const double tone = std::pow(toneAmplitude(samples, toneHz), 2) / 2;
+    const double measuredTone = 10 * std::log10(tone / reference);
+    const double measuredNoise = 10 * std::log10((meanPower(samples) - tone) / reference);
+    if (std::isnan(toneDb))
+        QVERIFY2(measuredTone < -20, qPrintable(QString::number(measuredTone)));
+    else
+        QVERIFY2(std::abs(measuredTone - toneDb) < 0.3, qPrintable(QString::number(measuredTone)));
+    QVERIFY2(std::abs(measuredNoise - noiseDb) < 0.3, qPrintable(QString::number(measuredNoise)));
+}
+
+void TestRigsim::crashes()
+{
+    // Five a second, 40 dB, 10 ms: each falls 40 dB in its length, 10 dB from its second
+    // quarter to its third; its energy over the noise's power in 1 ms is 40 dB + 10 log(10 ms
+    // / (2 ln 100)) = 40.36 dB (an amplitude time constant of length / ln 100). (Crashes that
+    // fall faster than the filter's own ringing, 12.5 dB a ms, last as long as it rings.)
+    const double lengthMs = 10;
+    Receiver receiver;
+    receiver.crashes = {5, 40, lengthMs / 1e3};
+    SkyAudio audio({Sounder{}}, Silent, 10, 1, receiver);
+    std::vector<qint16> samples(8 * SampleRate);
+    audio.render(utcNs(8, 0, 2, 0), std::nullopt, samples);
+    // The noise: the median power of 10 ms blocks (few hold a crash).
+    std::vector<double> blocks;
+    for (size_t at = 0; at < samples.size(); at += 480)
+        blocks.push_back(meanPower(std::span(samples).subspan(at, 480)));
+    std::nth_element(blocks.begin(), blocks.begin() + 400, blocks.end());
+    const double noise = blocks[400];
+    // A crash starts where the audio passes 20 dB over the noise's rms after 8 ms below.
+    std::vector<qint64> starts;
+    qint64 lastLoud = -SampleRate;
+    for (qint64 i = 0; i < qint64(samples.size()); ++i) {
+        if (double(samples[size_t(i)]) * samples[size_t(i)] < 100 * noise)
+            continue;
+        if (i - lastLoud > 8 * 48)
+            starts.push_back(i);
+        lastLoud = i;
+    }
+    QVERIFY2(starts.size() >= 25 && starts.size() <= 57,
+             qPrintable(QString::number(starts.size())));
+    // Of each crash alone (none within twice its length and 4 ms): its energy, and its power
+    // in its second and third quarter.
+    const auto length = qint64(lengthMs * 48);
+    const auto excess = [&](qint64 from, qint64 count) {
+        return meanPower(std::span(samples).subspan(size_t(from), size_t(count))) - noise;
+    };
+    // Medians of the two quarters, whose spreads are alike: a crash that starts in another's
+    // tail, unseen, would weigh on a mean. The energy's mean leaves out crashes that rise again.
+    std::vector<double> quarters[2];
+    double energy = 0;
+    int alone = 0;
+    for (size_t c = 1; c + 1 < starts.size(); ++c) {
+        if (starts[c] - starts[c - 1] < 2 * length + 192
+            || starts[c + 1] - starts[c] < 2 * length + 192)
+            continue;
+        quarters[0].push_back(excess(starts[c] + length / 4, length / 4));
+        quarters[1].push_back(excess(starts[c] + length / 2, length / 4));
+        if (quarters[1].back() > quarters[0].back())
+            continue;
+        ++alone;
+        energy += excess(starts[c] - 48, 2 * length + 96) * double(2 * length + 96) / 48;
+    }
+    QVERIFY(alone >= 16);
+    const double measuredEnergy = 10 * std::log10(energy / alone / noise);
+    QVERIFY2(std::abs(measuredEnergy - 40.36) < 1, qPrintable(QString::number(measuredEnergy)));
+    for (auto &powers : quarters)
+        std::nth_element(
+            powers.begin(), powers.begin() + qsizetype(powers.size() / 2), powers.end());
+    const double fall
+        = 10
+          * std::log10(quarters[0][quarters[0].size() / 2] / quarters[1][quarters[1].size() / 2]);
+    QVERIFY2(std::abs(fall - 10) < 1.5, qPrintable(QString::number(fall)));
+}
+
+void TestRigsim::agcDropsFastAndRecoversInItsDecay()
+{
+    // A probe carrier 10 dB over the noise everywhere (4.47 noise rms, under the AGC's knee at
+    // 10), and one 40 dB over it (141.4 noise rms) at 7.0 MHz only, from 200 ms to 400 ms.
+    // Under the knee the knee goes to 8192: the probe at sqrt(20) / 10 * 8192 = 3663.6. Over
+    // the 40 dB carrier (with the probe's and the noise's peaks, 141 to 150 rms) the gain is
+    // 23.0 to 23.5 dB lower, 20 dB of it within three 1 ms attacks (the envelope's peaks charge
+    // the level only while they are above it); it comes back 8.69 dB each 1 s decay and is
+    // whole after 1 s * ln(15) = 2.7 s, but for the noise's and the probe's peaks, which reach
+    // the knee now and then (a few tenths of a dB). (A shorter decay would let the level ripple
+    // with the two carriers' beat, and the gain's ripple would put the loud one's sideband on the
+    // probe.)
+    Receiver receiver;
+    receiver.agc = Agc{0.001, 1};
+    receiver.carriers = {carrierFromText("10:1000").value(), carrierFromText("40:2000:7").value()};
+    SkyAudio audio({Sounder{}}, Silent, 10, 1, receiver);
+    const qint64 start = utcNs(8, 0, 2, 0);
+    audio.retune(start, 6'900'000);
+    audio.retune(start + 200'000'000, 7'000'000);
+    audio.retune(start + 400'000'000, 7'100'000);
+    const auto samples = renderBlocks(audio, start, 3300);
+    const auto probeDb = [&](int fromMs, int ms) {
+        const auto stretch = std::span(samples).subspan(size_t(fromMs) * 48, size_t(ms) * 48);
+        return 20 * std::log10(toneAmplitude(stretch, 1000) / 3663.6);
+    };
+    QVERIFY2(std::abs(probeDb(100, 20)) < 0.4, qPrintable(QString::number(probeDb(100, 20))));
+    QVERIFY2(probeDb(203, 5) < -20, qPrintable(QString::number(probeDb(203, 5))));
+    QVERIFY2(probeDb(210, 20) > -24 && probeDb(210, 20) < -22.9,
+             qPrintable(QString::number(probeDb(210, 20))));
+    QVERIFY2(std::abs(probeDb(1390, 20) + 14.6) < 0.7,
+             qPrintable(QString::number(probeDb(1390, 20))));
+    QVERIFY2(std::abs(probeDb(3200, 20)) < 0.7, qPrintable(QString::number(probeDb(3200, 20))));
+}
+
+void TestRigsim::retuneLatencyAndMute_data()
+{
+    QTest::addColumn<int>("latencyMs");
+    QTest::addColumn<int>("muteMs");
+
+    QTest::newRow("at once") << 0 << 0;
+    QTest::newRow("50 ms late, 20 ms mute") << 50 << 20;
+    QTest::newRow("120 ms late, 5 ms mute") << 120 << 5;
+}
+
+void TestRigsim::retuneLatencyAndMute()
+{
+    // A carrier 20 dB over the noise (14.1 noise rms) at 7.0 MHz only; the command to move
+    // there from 6.9 MHz comes at 100 ms.
+    QFETCH(int, latencyMs);
+    QFETCH(int, muteMs);
+    Receiver receiver;
+    receiver.carriers = {carrierFromText("20:1000:7").value()};
+    receiver.latencyS = latencyMs / 1e3;
+    receiver.muteS = muteMs / 1e3;
+    SkyAudio audio({Sounder{}}, Silent, 10, 1, receiver);
+    const qint64 start = utcNs(8, 0, 2, 0);
+    audio.retune(start - 1'000'000'000, 6'900'000);
+    audio.retune(start + 100'000'000, 7'000'000);
+    const auto samples = renderBlocks(audio, start, 400);
+    const auto moved = size_t(100 + latencyMs) * 48, heard = moved + size_t(muteMs) * 48;
+    const auto before = std::span(samples).subspan(moved - 480, 480);
+    const auto after = std::span(samples).subspan(heard, 480);
+    QVERIFY(std::count(before.begin(), before.end(), 0) < 5);
+    QVERIFY(std::all_of(samples.begin() + qsizetype(moved),
+                        samples.begin() + qsizetype(heard),
+                        [](qint16 sample) { return sample == 0; }));
+    const double noiseRms = std::sqrt(meanPower(before));
+    QVERIFY(toneAmplitude(before, 1000) < 1.4 * noiseRms);
+    const double ratio = toneAmplitude(after, 1000) / noiseRms;
+    QVERIFY2(std::abs(ratio / 14.14 - 1) < 0.1, qPrintable(QString::number(ratio)));
+}
+
+void TestRigsim::lowerSidebandChirpFallsBeforeTheArrival()
+{
+    // In LSB at 7 MHz the echo (one hop at 6.9985 MHz, the passband's middle: 4 ms / sqrt(1 -
+    // (6.9985 / 14)^2) = 4.61847 ms) is heard from 2800 Hz, 28 ms before it arrives at the
+    // dial, down to 200 Hz, 2 ms before; in the 10 ms from 25 ms before it falls from 2500
+    // to 1500 Hz (40 zero crossings), in the next 10 ms from 1500 to 500 Hz (20).
+    Ionosphere sky;
+    sky.twoHopDb = 200;
+    SkyAudio audio({Sounder{}}, sky, 200);
+    audio.setSideband(Sideband::Lower);
+    const qint64 crossing = utcNs(8, 0, 1, 18) + 70'000'000'000;
+    const qint64 start = crossing - 40'000'000;
+    audio.retune(start, 7'000'000);
+    const auto samples = renderBlocks(audio, start, 60);
+    const double arrivalMs = 40 + 4.61847;
+    const auto heard = [&](auto from, auto to) {
+        return double(std::find_if(from, to, [](qint16 s) { return s != 0; }) - from) / 48;
+    };
+    QVERIFY(std::abs(heard(samples.begin(), samples.end()) - (arrivalMs - 28)) < 0.05);
+    QVERIFY(std::abs(60 - heard(samples.rbegin(), samples.rend()) - (arrivalMs - 2)) < 0.05);
+    const auto crossings = [&](double fromMs) {
+        int count = 0;
+        for (auto i = size_t(fromMs * 48); i < size_t((fromMs + 10) * 48); ++i)
+            count += (samples[i] < 0) != (samples[i + 1] < 0);
+        return count;
+    };
+    QVERIFY2(std::abs(crossings(arrivalMs - 25) - 40) <= 1,
+             qPrintable(QString::number(crossings(arrivalMs - 25))));
+    QVERIFY2(std::abs(crossings(arrivalMs - 15) - 20) <= 1,
+             qPrintable(QString::number(crossings(arrivalMs - 15))));
 }
 
 void TestRigsim::fifoWithoutReaderLeavesCommandsAnswered()

@@ -20,6 +20,7 @@ using std::chrono::steady_clock;
 constexpr qint64 BlockSamples = SampleRate / 100; // 10 ms
 constexpr qint64 MaxLateNs = 200'000'000;         // later than this, samples are dropped
 constexpr qint64 MaxClockMoveNs = 5'000'000;      // the system clock moved: the schedule follows
+constexpr size_t MaxCommands = 1000;              // waiting for the writer
 
 // The time of sample n after sample 0, in nanoseconds (1e9 / 48000 = 62500 / 3).
 qint64 sampleNs(qint64 n)
@@ -53,8 +54,20 @@ QString utcText(qint64 ns)
 AudioWriter::AudioWriter(const QString &path,
                          const SkyAudio &audio,
                          std::function<void(const QString &)> report)
-    : m_thread(&AudioWriter::run, m_shared, path, audio, std::move(report))
-{}
+{
+    m_shared->lower = audio.sideband() == Sideband::Lower;
+    m_thread = std::thread(&AudioWriter::run, m_shared, path, audio, std::move(report));
+}
+
+void AudioWriter::setDial(qint64 hz)
+{
+    const std::lock_guard lock(m_shared->mutex);
+    // Without a reader the commands wait; only the latest ones can still matter.
+    if (m_shared->commands.size() >= MaxCommands)
+        m_shared->commands.erase(m_shared->commands.begin(),
+                                 m_shared->commands.begin() + MaxCommands / 2);
+    m_shared->commands.push_back({systemNowNs(), hz});
+}
 
 AudioWriter::~AudioWriter()
 {
@@ -79,6 +92,8 @@ void AudioWriter::run(std::shared_ptr<Shared> shared,
     qint64 firstNs = 0;               // the wall time of sample 0, by the system clock
     steady_clock::time_point firstAt; // the same moment by the steady clock
     qint64 n = 0;                     // the next sample to write
+    std::vector<Command> commands;
+    commands.reserve(MaxCommands);
     while (!shared->stop) {
         if (!file.isOpen()) {
             if (!file.open(mode)) {
@@ -105,9 +120,15 @@ void AudioWriter::run(std::shared_ptr<Shared> shared,
                                   "clock; the audio follows it")
                        .arg(double(movedNs) / 1e6, 0, 'f', 1));
         }
-        const qint64 dial = shared->dialHz.load();
-        audio.render(
-            firstNs + sampleNs(n), dial < 0 ? std::nullopt : std::optional<qint64>(dial), samples);
+        {
+            const std::lock_guard lock(shared->mutex);
+            commands.swap(shared->commands);
+        }
+        for (const Command &command : commands)
+            audio.retune(command.atNs, command.dialHz);
+        commands.clear();
+        audio.setSideband(shared->lower ? Sideband::Lower : Sideband::Upper);
+        audio.render(firstNs + sampleNs(n), samples);
         for (qsizetype i = 0; i < BlockSamples; ++i)
             qToLittleEndian(samples[size_t(i)], bytes.data() + 2 * i);
         if (file.write(bytes) != bytes.size()) {

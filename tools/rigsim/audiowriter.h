@@ -11,7 +11,9 @@
 #include <functional>
 #include <future>
 #include <memory>
+#include <mutex>
 #include <thread>
+#include <vector>
 
 namespace Sky {
 
@@ -30,13 +32,23 @@ public:
     AudioWriter(const AudioWriter &) = delete;
     AudioWriter &operator=(const AudioWriter &) = delete;
 
-    // The receiver's dial from the next block on; from any thread.
-    void setDial(qint64 hz) { m_shared->dialHz.store(hz); }
+    // A frequency command, now by the system clock: the receiver's dial moves as its
+    // latency says. From any thread.
+    void setDial(qint64 hz);
+    // The receiver's sideband from the next block on; from any thread.
+    void setSideband(Sideband sideband) { m_shared->lower.store(sideband == Sideband::Lower); }
 
 private:
+    struct Command
+    {
+        qint64 atNs = 0;
+        qint64 dialHz = 0;
+    };
     struct Shared
     {
-        std::atomic<qint64> dialHz{-1}; // -1: no frequency command yet
+        std::mutex mutex;
+        std::vector<Command> commands; // not yet handed to the audio, under mutex
+        std::atomic<bool> lower{false};
         std::atomic<bool> stop{false};
         std::promise<void> finished;
     };

@@ -21,6 +21,7 @@ namespace {
 
 // More would leave each sounder faint and the writer short of time.
 constexpr qsizetype MaxSounders = 64;
+constexpr qsizetype MaxCarriers = 16;
 
 void say(const QString &text)
 {
@@ -44,6 +45,25 @@ std::optional<double> optionNumber(const QCommandLineParser &parser,
     if (!ok || !(value >= low && value <= high))
         return std::nullopt;
     return value;
+}
+
+// An option's numbers written A:B[:C]: exactly count of them, each from its low to its high.
+std::optional<QList<double>> optionNumbers(const QCommandLineParser &parser,
+                                           const QCommandLineOption &option,
+                                           const QList<std::pair<double, double>> &ranges)
+{
+    const QStringList parts = parser.value(option).split(u':');
+    if (parts.size() != ranges.size())
+        return std::nullopt;
+    QList<double> values;
+    for (qsizetype i = 0; i < parts.size(); ++i) {
+        bool ok = false;
+        const double value = parts[i].toDouble(&ok);
+        if (!ok || !(value >= ranges[i].first && value <= ranges[i].second))
+            return std::nullopt;
+        values.append(value);
+    }
+    return values;
 }
 
 // The options that shape the sounders, the sky and the receiver's noise.
@@ -94,6 +114,41 @@ struct SkyOptions
                            QStringLiteral("Each sounder's chirp over the noise in 300-2700 Hz "
                                           "(default: 10)."),
                            QStringLiteral("dB")};
+    QCommandLineOption carrier{
+        QStringLiteral("carrier"),
+        QStringLiteral("A steady carrier: its level over the noise in 300-2700 Hz (dB), its "
+                       "audio frequency (Hz) and the dials that hear it: \"broadcast\" (the "
+                       "broadcast bands) or MHz and MHz ranges, as in 7.0,9.4-9.9 (default: "
+                       "every dial). Repeat it for more (up to %1).")
+            .arg(MaxCarriers),
+        QStringLiteral("dB:Hz[:dials]")};
+    QCommandLineOption crashes{QStringLiteral("crashes"),
+                               QStringLiteral("Static crashes at random times: how many a "
+                                              "second on average, how loud they start over "
+                                              "the noise in 300-2700 Hz (dB), and how long "
+                                              "each takes to fall 40 dB (ms), as in 2:30:3."),
+                               QStringLiteral("per-s:dB:ms")};
+    QCommandLineOption agc{QStringLiteral("agc"),
+                           QStringLiteral("The receiver's AGC, its attack and decay time "
+                                          "constants, as in 1:250; it holds audio over 20 dB "
+                                          "above the noise at -12 dBFS (default: off)."),
+                           QStringLiteral("ms:ms")};
+    QCommandLineOption filter{QStringLiteral("filter"),
+                              QStringLiteral("The receiver's filter, its edges at half "
+                                             "amplitude (default: 300:2700)."),
+                              QStringLiteral("Hz:Hz")};
+    QCommandLineOption catLatency{QStringLiteral("cat-latency"),
+                                  QStringLiteral("A frequency command retunes the receiver "
+                                                 "this long after it arrives (default: 0)."),
+                                  QStringLiteral("ms")};
+    QCommandLineOption retuneMute{QStringLiteral("retune-mute"),
+                                  QStringLiteral("The receiver's audio is silent this long "
+                                                 "after each retune (default: 0)."),
+                                  QStringLiteral("ms")};
+    QCommandLineOption sideband{QStringLiteral("sideband"),
+                                QStringLiteral("The sideband the receiver hears at first: usb "
+                                               "or lsb (default: usb)."),
+                                QStringLiteral("usb|lsb")};
 
     QList<QCommandLineOption> all() const
     {
@@ -108,7 +163,14 @@ struct SkyOptions
                 twoHopMuf,
                 twoHopDb,
                 luf,
-                snr};
+                snr,
+                carrier,
+                crashes,
+                agc,
+                filter,
+                catLatency,
+                retuneMute,
+                sideband};
     }
 };
 
@@ -118,8 +180,64 @@ struct SkySetup
     std::vector<Sky::Sounder> sounders;
     Sky::Ionosphere sky;
     double snrDb = 10;
+    Sky::Receiver receiver;
     QString about;
 };
+
+// The receiver's filter, sideband, AGC, retunes, carriers and crashes as the options ask;
+// what is wrong with an option, or nothing.
+QString readReceiverOptions(const QCommandLineParser &parser,
+                            const SkyOptions &options,
+                            Sky::Receiver &receiver)
+{
+    if (parser.isSet(options.filter)) {
+        const auto edges = optionNumbers(parser, options.filter, {{100, 5800}, {300, 6000}});
+        if (!edges || (*edges)[1] - (*edges)[0] < 200)
+            return QStringLiteral("--filter takes its low and high edge in Hz, as in 300:2700: "
+                                  "from 100 to 6000 Hz, at least 200 Hz apart");
+        receiver.lowHz = (*edges)[0];
+        receiver.highHz = (*edges)[1];
+    }
+    const QString sideband = parser.value(options.sideband).toLower();
+    if (sideband == QStringLiteral("lsb"))
+        receiver.sideband = Sky::Sideband::Lower;
+    else if (parser.isSet(options.sideband) && sideband != QStringLiteral("usb"))
+        return QStringLiteral("--sideband takes usb or lsb");
+    if (parser.isSet(options.agc)) {
+        const auto times = optionNumbers(parser, options.agc, {{0.01, 10'000}, {0.01, 100'000}});
+        if (!times)
+            return QStringLiteral("--agc takes its attack and decay in ms, as in 1:250: from "
+                                  "0.01 to 10000 and 100000 ms");
+        receiver.agc = Sky::Agc{(*times)[0] / 1e3, (*times)[1] / 1e3};
+    }
+    const auto latency = optionNumber(parser, options.catLatency, 0, 0, 10'000);
+    const auto mute = optionNumber(parser, options.retuneMute, 0, 0, 10'000);
+    if (!latency || !mute)
+        return QStringLiteral("--cat-latency and --retune-mute take ms from 0 to 10000");
+    receiver.latencyS = *latency / 1e3;
+    receiver.muteS = *mute / 1e3;
+    if (parser.isSet(options.crashes)) {
+        const auto crashes
+            = optionNumbers(parser, options.crashes, {{0, 1000}, {-50, 100}, {0.05, 100}});
+        if (!crashes)
+            return QStringLiteral("--crashes takes how many a second, dB and ms, as in 2:30:3: "
+                                  "0 to 1000 a second, -50 to 100 dB, 0.05 to 100 ms");
+        receiver.crashes = {(*crashes)[0], (*crashes)[1], (*crashes)[2] / 1e3};
+    }
+    const QStringList carriers = parser.values(options.carrier);
+    if (carriers.size() > MaxCarriers)
+        return QStringLiteral("--carrier is given at most %1 times").arg(MaxCarriers);
+    for (const QString &text : carriers) {
+        const auto carrier = Sky::carrierFromText(text);
+        if (!carrier)
+            return QStringLiteral("--carrier takes dB:Hz[:dials]: -50 to 100 dB, up to 6000 Hz, "
+                                  "dials \"broadcast\" or MHz and MHz ranges such as "
+                                  "7.0,9.4-9.9 (not \"%1\")")
+                .arg(text);
+        receiver.carriers.push_back(*carrier);
+    }
+    return {};
+}
 
 // The setup, or what is wrong with an option.
 std::variant<SkySetup, QString> readSkyOptions(const QCommandLineParser &parser,
@@ -183,11 +301,34 @@ std::variant<SkySetup, QString> readSkyOptions(const QCommandLineParser &parser,
         return QStringLiteral("--two-hop-db takes dB from 0 to 200, --snr from -30 to 200");
     setup.sky = {*muf * 1e6, *delay / 1e3, *twoHopMuf * 1e6, *twoHopDb, *luf * 1e6};
     setup.snrDb = *snr;
+    const auto receiverError = readReceiverOptions(parser, options, setup.receiver);
+    if (!receiverError.isEmpty())
+        return receiverError;
+    const Sky::Receiver &receiver = setup.receiver;
+    QStringList impairments;
+    for (const Sky::Carrier &carrier : receiver.carriers)
+        impairments += QStringLiteral("a carrier at %1 Hz, %2 dB over the noise, at %3")
+                           .arg(carrier.audioHz)
+                           .arg(carrier.levelDb)
+                           .arg(carrier.dialRangesHz.empty() ? QStringLiteral("every dial")
+                                                             : QStringLiteral("some dials"));
+    if (receiver.crashes.perS > 0)
+        impairments += QStringLiteral("%1 crashes a second, %2 dB over the noise, %3 ms long")
+                           .arg(receiver.crashes.perS)
+                           .arg(receiver.crashes.levelDb)
+                           .arg(receiver.crashes.lengthS * 1e3);
+    if (receiver.agc)
+        impairments += QStringLiteral("AGC attack %1 ms, decay %2 ms")
+                           .arg(receiver.agc->attackS * 1e3)
+                           .arg(receiver.agc->decayS * 1e3);
+    if (receiver.latencyS > 0 || receiver.muteS > 0)
+        impairments += QStringLiteral("retunes %1 ms after the command, then %2 ms muted")
+                           .arg(receiver.latencyS * 1e3)
+                           .arg(receiver.muteS * 1e3);
     const QString about = QStringLiteral(
-        "rigsim audio: a USB receiver (300-2700 Hz) tuned by the commands hears %1 (%2; periods "
+        "rigsim audio: %10 receiver (%11-%12 Hz) tuned by the commands hears %1 (%2; periods "
         "from %3 midnight) by one hop (%4 ms, MUF %5 MHz) and two hops (-%6 dB, MUF %7 MHz), "
-        "fading below %8 MHz, SNR %9 dB each; noise only until the first frequency command; "
-        "48 kHz s16le mono to ");
+        "fading below %8 MHz, SNR %9 dB each; noise only until the first frequency command; ");
     setup.about = about
                       .arg(heard.size() == 1 ? QStringLiteral("a sounder")
                                              : QStringLiteral("%1 sounders").arg(heard.size()),
@@ -199,7 +340,14 @@ std::variant<SkySetup, QString> readSkyOptions(const QCommandLineParser &parser,
                       .arg(*twoHopMuf)
                       .arg(*luf)
                       .arg(*snr)
-                  + parser.value(options.audio);
+                      .arg(receiver.sideband == Sky::Sideband::Lower ? QStringLiteral("an LSB")
+                                                                     : QStringLiteral("a USB"))
+                      .arg(receiver.lowHz)
+                      .arg(receiver.highHz)
+                  + (impairments.isEmpty()
+                         ? QString()
+                         : QStringLiteral("with ") + impairments.join(u", ") + QStringLiteral("; "))
+                  + QStringLiteral("48 kHz s16le mono to ") + parser.value(options.audio);
     return setup;
 }
 
@@ -288,7 +436,9 @@ int main(int argc, char *argv[])
         std::printf("%s\n", qPrintable(sky.about));
         std::fflush(stdout);
         audio = std::make_unique<Sky::AudioWriter>(
-            parser.value(skyOptions.audio), Sky::SkyAudio(sky.sounders, sky.sky, sky.snrDb), &say);
+            parser.value(skyOptions.audio),
+            Sky::SkyAudio(sky.sounders, sky.sky, sky.snrDb, 1, sky.receiver),
+            &say);
     }
 
     QObject::connect(&peer, &Peer::RigPeer::connectionAccepted, &peer, [](const QString &from) {

@@ -15,11 +15,21 @@
 namespace Sky {
 namespace {
 
-constexpr double EdgeLowHz = 200, PassLowHz = 400, PassHighHz = 2600, EdgeHighHz = 2800;
-constexpr double DelayGrowth = 3;     // the delay stops growing at three times its base
-constexpr double PeakShare = 0.89;    // of full scale, for the chirps and six noise sigmas
-constexpr double NoiseSigmas = 6;     // filtered noise beyond this is rarer than 1 in 10^8
-constexpr double BandCentreHz = 1500; // the echoes' delay and strength are taken here
+constexpr double EdgeHz = 100;      // a filter's raised-cosine edge runs this far each side
+constexpr double DelayGrowth = 3;   // the delay stops growing at three times its base
+constexpr double PeakShare = 0.89;  // of full scale, for the chirps and six noise sigmas
+constexpr double NoiseSigmas = 6;   // filtered noise beyond this is rarer than 1 in 10^8
+constexpr double CrashSigmas = 4;   // a crash's noise beyond this is rare in its few ms
+constexpr double AgcKnee = 10;      // the AGC acts on audio over this many noise rms (20 dB)
+constexpr double AgcOutput = 8'192; // and holds it here (-12 dBFS), in sample units
+constexpr double CrashEnd = 0.01;   // a crash ends 40 dB down
+
+// The time of sample n after sample 0, in nanoseconds (1e9 / 48000 = 62500 / 3).
+qint64 sampleNs(qint64 n)
+{
+    static_assert(SampleRate == 48'000);
+    return n * 62'500 / 3;
+}
 
 qint64 floorDiv(qint64 a, qint64 b)
 {
@@ -98,19 +108,54 @@ std::array<std::optional<Echo>, 2> echoesAt(const Ionosphere &sky, double rfHz)
         hop(rfHz, sky.twoHopMufHz, 2 * sky.delayS, std::pow(10.0, -sky.twoHopDb / 20), sky.lufHz)};
 }
 
-double passbandGain(double audioHz)
+double passbandGain(double audioHz, double lowHz, double highHz)
 {
-    const double edgeHz = PassLowHz - EdgeLowHz;
+    const double edgeLow = lowHz - EdgeHz, passLow = lowHz + EdgeHz;
+    const double passHigh = highHz - EdgeHz, edgeHigh = highHz + EdgeHz;
+    const double edgeHz = passLow - edgeLow;
     double into = 0; // how far into an edge, 0 to 1
-    if (audioHz <= EdgeLowHz || audioHz >= EdgeHighHz)
+    if (audioHz <= edgeLow || audioHz >= edgeHigh)
         return 0;
-    if (audioHz < PassLowHz)
-        into = (audioHz - EdgeLowHz) / edgeHz;
-    else if (audioHz > PassHighHz)
-        into = (EdgeHighHz - audioHz) / edgeHz;
+    if (audioHz < passLow)
+        into = (audioHz - edgeLow) / edgeHz;
+    else if (audioHz > passHigh)
+        into = (edgeHigh - audioHz) / edgeHz;
     else
         return 1;
     return 0.5 - 0.5 * std::cos(std::numbers::pi * into);
+}
+
+std::optional<Carrier> carrierFromText(const QString &text)
+{
+    const QStringList parts = text.split(u':');
+    if (parts.size() < 2 || parts.size() > 3)
+        return std::nullopt;
+    bool levelOk = false, hzOk = false;
+    Carrier carrier{parts[0].toDouble(&levelOk), parts[1].toDouble(&hzOk), {}};
+    if (!levelOk || !hzOk || !(carrier.levelDb >= -50 && carrier.levelDb <= 100)
+        || !(carrier.audioHz > 0 && carrier.audioHz <= 6000))
+        return std::nullopt;
+    if (parts.size() < 3)
+        return carrier;
+    const auto mhzToHz = [](double mhz) {
+        return double(std::llround(mhz * 1e6));
+    };
+    if (parts[2].compare(QStringLiteral("broadcast"), Qt::CaseInsensitive) == 0) {
+        for (const auto &[low, high] : BroadcastBandsMHz)
+            carrier.dialRangesHz.emplace_back(mhzToHz(low), mhzToHz(high));
+        return carrier;
+    }
+    for (const QString &item : parts[2].split(u',')) {
+        const QStringList ends = item.split(u'-');
+        if (ends.size() > 2)
+            return std::nullopt;
+        bool lowOk = false, highOk = false;
+        const double low = ends.front().toDouble(&lowOk), high = ends.back().toDouble(&highOk);
+        if (!lowOk || !highOk || !(low >= 0 && low <= high && high <= 100))
+            return std::nullopt;
+        carrier.dialRangesHz.emplace_back(mhzToHz(low), mhzToHz(high));
+    }
+    return carrier;
 }
 
 qint64 chirpStartNs(qint64 atNs, const Sounder &sounder)
@@ -140,28 +185,51 @@ double SkyAudio::Biquad::step(double x)
     return y;
 }
 
-SkyAudio::SkyAudio(std::vector<Sounder> sounders, const Ionosphere &sky, double snrDb, quint64 seed)
+double SkyAudio::Allpass::step(double x)
+{
+    const double y = c2 * (x + y2) - x2;
+    x2 = x1;
+    x1 = x;
+    y2 = y1;
+    y1 = y;
+    return y;
+}
+
+SkyAudio::SkyAudio(std::vector<Sounder> sounders,
+                   const Ionosphere &sky,
+                   double snrDb,
+                   quint64 seed,
+                   Receiver receiver)
     : m_sounders(std::move(sounders))
     , m_sky(sky)
+    , m_receiver(std::move(receiver))
     , m_random(seed)
+    , m_crashRandom(seed + 1)
+    , m_crashGap(m_receiver.crashes.perS > 0 ? m_receiver.crashes.perS : 1.0)
 {
-    // Fourth-order Butterworth high-pass at 300 Hz and low-pass at 2700 Hz, two sections each.
-    const double qs[] = {0.54119610, 1.30656296};
-    for (int i = 0; i < 4; ++i) {
-        const bool high = i < 2;
-        const double w = 2 * std::numbers::pi * (high ? 300.0 : 2700.0) / SampleRate;
-        const double alpha = std::sin(w) / (2 * qs[i % 2]);
-        const double c = std::cos(w);
-        const double a0 = 1 + alpha;
-        Biquad &b = m_band[size_t(i)];
-        b.b0 = (high ? (1 + c) / 2 : (1 - c) / 2) / a0;
-        b.b1 = (high ? -(1 + c) : 1 - c) / a0;
-        b.b2 = b.b0;
-        b.a1 = -2 * c / a0;
-        b.a2 = (1 - alpha) / a0;
-    }
-    // The filter's power gain for white noise: the energy of its impulse response.
-    std::array<Biquad, 4> probe = m_band;
+    // Fourth-order Butterworth high-pass at lowHz and low-pass at highHz, two sections each.
+    const auto bandFilter = [](double lowHz, double highHz) {
+        const double qs[] = {0.54119610, 1.30656296};
+        std::array<Biquad, 4> band;
+        for (int i = 0; i < 4; ++i) {
+            const bool high = i < 2;
+            const double w = 2 * std::numbers::pi * (high ? lowHz : highHz) / SampleRate;
+            const double alpha = std::sin(w) / (2 * qs[i % 2]);
+            const double c = std::cos(w);
+            const double a0 = 1 + alpha;
+            Biquad &b = band[size_t(i)];
+            b.b0 = (high ? (1 + c) / 2 : (1 - c) / 2) / a0;
+            b.b1 = (high ? -(1 + c) : 1 - c) / a0;
+            b.b2 = b.b0;
+            b.a1 = -2 * c / a0;
+            b.a2 = (1 - alpha) / a0;
+        }
+        return band;
+    };
+    m_band = bandFilter(m_receiver.lowHz, m_receiver.highHz);
+    // The power gain of the 300-2700 Hz filter for white noise, the energy of its impulse
+    // response: the noise's density is set there, whatever the receiver's filter.
+    std::array<Biquad, 4> probe = bandFilter(300, 2700);
     double gain = 0;
     for (int n = 0; n < SampleRate; ++n) {
         double y = n == 0 ? 1.0 : 0.0;
@@ -170,17 +238,68 @@ SkyAudio::SkyAudio(std::vector<Sounder> sounders, const Ionosphere &sky, double 
         gain += y * y;
     }
     // The chirp's power is amplitude^2 / 2; the noise's is sigma^2 after the filter. The peak
-    // allows for every sounder's two echoes in phase at once.
+    // allows for every sounder's two echoes in phase at once and, without AGC, the carriers'
+    // and the crashes' peaks.
     const double noisePerAmplitude = std::sqrt(0.5) * std::pow(10.0, -snrDb / 20);
     const double twoHop = std::pow(10.0, -sky.twoHopDb / 20);
     const double count = double(std::max<size_t>(m_sounders.size(), 1));
-    m_chirpAmplitude = PeakShare * 32767 / (count * (1 + twoHop) + NoiseSigmas * noisePerAmplitude);
+    double peak = count * (1 + twoHop) + NoiseSigmas * noisePerAmplitude;
+    if (!m_receiver.agc) {
+        for (const Carrier &carrier : m_receiver.carriers)
+            peak += std::sqrt(2.0) * std::pow(10.0, carrier.levelDb / 20) * noisePerAmplitude;
+        if (m_receiver.crashes.perS > 0)
+            peak += CrashSigmas * std::pow(10.0, m_receiver.crashes.levelDb / 20)
+                    * noisePerAmplitude;
+    }
+    m_chirpAmplitude = PeakShare * 32767 / peak;
     m_whiteSigma = m_chirpAmplitude * noisePerAmplitude / std::sqrt(gain);
+    m_noiseRms = m_chirpAmplitude * noisePerAmplitude;
+    for (const Carrier &carrier : m_receiver.carriers) {
+        m_carrierAmplitudes.push_back(
+            std::sqrt(2.0) * m_noiseRms * std::pow(10.0, carrier.levelDb / 20)
+            * passbandGain(carrier.audioHz, m_receiver.lowHz, m_receiver.highHz));
+        m_carrierPhases.push_back(0);
+    }
+    const Crashes &crashes = m_receiver.crashes;
+    if (crashes.perS > 0) {
+        m_crashSigma = m_whiteSigma * std::pow(10.0, crashes.levelDb / 20);
+        m_crashFall = std::pow(CrashEnd, 1 / (crashes.lengthS * SampleRate));
+        m_samplesToCrash = std::llround(m_crashGap(m_crashRandom) * SampleRate);
+    }
+    if (m_receiver.agc) {
+        // Olli Niemitalo's pair of allpass chains: 90 +- 0.7 degrees apart from 50 Hz to
+        // 12 kHz at 48 kHz, the audio's envelope without a long Hilbert filter.
+        const double coefficients[] = {0.6923878,
+                                       0.9360654322959,
+                                       0.9882295226860,
+                                       0.9987488452737,
+                                       0.4021921162426,
+                                       0.8561710882420,
+                                       0.9722909545651,
+                                       0.9952884791278};
+        for (size_t i = 0; i < m_quadrature.size(); ++i)
+            m_quadrature[i].c2 = coefficients[i] * coefficients[i];
+        m_agcAttack = 1 - std::exp(-1 / (m_receiver.agc->attackS * SampleRate));
+        m_agcDecay = std::exp(-1 / (m_receiver.agc->decayS * SampleRate));
+    }
 }
 
 double SkyAudio::bandNoise()
 {
     double y = m_whiteSigma * m_gauss(m_random);
+    if (m_receiver.crashes.perS > 0) {
+        if (--m_samplesToCrash <= 0) {
+            m_crashEnvelope += 1; // crashes that overlap add up
+            m_samplesToCrash
+                = std::max<qint64>(1, std::llround(m_crashGap(m_crashRandom) * SampleRate));
+        }
+        if (m_crashEnvelope > 0) {
+            y += m_crashSigma * m_crashEnvelope * m_crashGauss(m_crashRandom);
+            m_crashEnvelope *= m_crashFall;
+            if (m_crashEnvelope < CrashEnd)
+                m_crashEnvelope = 0;
+        }
+    }
     for (Biquad &b : m_band)
         y = b.step(y);
     return y;
@@ -193,47 +312,139 @@ void SkyAudio::addEcho(std::span<double> block,
                        const Echo &echo) const
 {
     // The echo of the sweep crosses the dial leadS after the sweep's start; u is the time
-    // since then, and the audio frequency is rate * u.
+    // since then, and the audio frequency is rate * u in USB, -rate * u in LSB, where the
+    // passage begins openS before the crossing.
+    const bool lower = m_receiver.sideband == Sideband::Lower;
+    const double sign = lower ? -1.0 : 1.0;
+    const double edgeLowHz = m_receiver.lowHz - EdgeHz, edgeHighHz = m_receiver.highHz + EdgeHz;
     const double rate = sounder.sweepHzPerS;
     const double leadS = dialHz / rate + echo.delayS;
-    const qint64 leadNs = std::llround(leadS * 1e9);
+    const double openS = lower ? edgeHighHz / rate : 0.0;
+    const qint64 leadNs = std::llround((leadS - openS) * 1e9);
     const qint64 lastNs = (qint64(block.size()) - 1) * 1'000'000'000 / SampleRate;
     const qint64 firstStart = chirpStartNs(startNs - leadNs, sounder);
     const qint64 lastStart = chirpStartNs(startNs + lastNs - leadNs, sounder);
     const double firstU = double(startNs - firstStart) * 1e-9 - leadS;
     const double lastU = double(startNs - lastStart) * 1e-9 - leadS;
-    const double amplitude = m_chirpAmplitude * echo.amplitude;
+    const double amplitude = sign * m_chirpAmplitude * echo.amplitude;
     for (size_t i = 0; i < block.size(); ++i) {
         const double sinceStart = double(i) / SampleRate;
         double u = firstU + sinceStart;
-        if (lastStart != firstStart && lastU + sinceStart >= 0)
+        if (lastStart != firstStart && lastU + sinceStart >= -openS)
             u = lastU + sinceStart; // a new sweep began within the block
-        const double audioHz = rate * u;
-        if (audioHz <= EdgeLowHz || audioHz >= EdgeHighHz)
+        const double audioHz = sign * rate * u;
+        if (audioHz <= edgeLowHz || audioHz >= edgeHighHz)
             continue;
         // Phase 2 pi (rate u^2 / 2): the RF chirp's phase mixed down by the dial, less a
-        // constant.
-        block[i] += amplitude * passbandGain(audioHz) * std::sin(std::numbers::pi * rate * u * u);
+        // constant; the lower sideband turns it round.
+        block[i] += amplitude * passbandGain(audioHz, m_receiver.lowHz, m_receiver.highHz)
+                    * std::sin(std::numbers::pi * rate * u * u);
     }
 }
 
-void SkyAudio::render(qint64 startNs, std::optional<qint64> dialHz, std::span<qint16> out)
+void SkyAudio::renderStretch(qint64 startNs, std::optional<qint64> dialHz, std::span<double> block)
 {
-    std::vector<double> block(out.size());
     for (double &sample : block)
         sample = bandNoise();
     // Only a dial whose whole passband the sweep covers hears it: no passage is cut short.
-    if (dialHz && *dialHz >= 0 && double(*dialHz) + EdgeHighHz <= SweepEndHz) {
-        const double dial = double(*dialHz);
-        for (const auto &echo : echoesAt(m_sky, dial + BandCentreHz)) {
+    const double edgeHz = m_receiver.highHz + EdgeHz;
+    const bool lower = m_receiver.sideband == Sideband::Lower;
+    const double dial = dialHz ? double(*dialHz) : -1.0;
+    const bool covered = lower ? dial - edgeHz >= 0 && dial <= SweepEndHz
+                               : dial >= 0 && dial + edgeHz <= SweepEndHz;
+    if (dialHz && covered) {
+        const double centreHz = (m_receiver.lowHz + m_receiver.highHz) / 2;
+        for (const auto &echo : echoesAt(m_sky, lower ? dial - centreHz : dial + centreHz)) {
             if (!echo)
                 continue;
             for (const Sounder &sounder : m_sounders)
                 addEcho(block, startNs, dial, sounder, *echo);
         }
     }
-    for (size_t i = 0; i < out.size(); ++i)
-        out[i] = qint16(std::lround(std::clamp(block[i], -32767.0, 32767.0)));
+    for (size_t c = 0; c < m_receiver.carriers.size(); ++c) {
+        const auto &ranges = m_receiver.carriers[c].dialRangesHz;
+        const bool heard
+            = dialHz
+              && (ranges.empty() || std::any_of(ranges.begin(), ranges.end(), [dial](auto range) {
+                      return dial >= range.first && dial <= range.second;
+                  }));
+        const double step = m_receiver.carriers[c].audioHz / SampleRate; // cycles a sample
+        double &phase = m_carrierPhases[c];
+        if (heard) {
+            const double amplitude = m_carrierAmplitudes[c];
+            for (size_t i = 0; i < block.size(); ++i)
+                block[i] += amplitude * std::sin(2 * std::numbers::pi * (phase + double(i) * step));
+        }
+        phase = std::fmod(phase + double(block.size()) * step, 1.0);
+    }
+}
+
+void SkyAudio::finish(qint64 startNs, std::span<const double> block, std::span<qint16> out)
+{
+    const double knee = AgcKnee * m_noiseRms;
+    for (size_t i = 0; i < out.size(); ++i) {
+        double y = block[i];
+        if (m_receiver.agc) {
+            double inPhase = y, quadrature = y;
+            for (size_t k = 0; k < 4; ++k) {
+                inPhase = m_quadrature[k].step(inPhase);
+                quadrature = m_quadrature[k + 4].step(quadrature);
+            }
+            const double envelope = std::hypot(m_inPhase, quadrature);
+            m_inPhase = inPhase;
+            m_agcLevel = envelope > m_agcLevel ? m_agcLevel + m_agcAttack * (envelope - m_agcLevel)
+                                               : m_agcLevel * m_agcDecay;
+            y *= AgcOutput / std::max(m_agcLevel, knee);
+        }
+        const qint64 atNs = startNs + sampleNs(qint64(i));
+        if (atNs >= m_muteFromNs && atNs < m_muteUntilNs)
+            y = 0;
+        out[i] = qint16(std::lround(std::clamp(y, -32767.0, 32767.0)));
+    }
+}
+
+void SkyAudio::retune(qint64 commandNs, qint64 dialHz)
+{
+    m_retunes.push_back({commandNs + std::llround(m_receiver.latencyS * 1e9), dialHz});
+}
+
+void SkyAudio::render(qint64 startNs, std::optional<qint64> dialHz, std::span<qint16> out)
+{
+    m_retunes.clear();
+    m_dialHz = dialHz;
+    render(startNs, out);
+}
+
+void SkyAudio::render(qint64 startNs, std::span<qint16> out)
+{
+    const auto n = qint64(out.size());
+    if (m_block.size() < out.size())
+        m_block.resize(out.size());
+    // In stretches of one dial each, cut where a retune lands.
+    qint64 i = 0;
+    while (i < n) {
+        qint64 end = n;
+        if (!m_retunes.empty()) {
+            const Retune &next = m_retunes.front();
+            const qint64 untilNs = next.atNs - startNs;
+            const qint64 at = untilNs <= 0             ? 0
+                              : untilNs >= sampleNs(n) ? n
+                                                       : (untilNs * 3 + 62'499) / 62'500;
+            if (at <= i) {
+                m_dialHz = next.dialHz;
+                m_muteFromNs = next.atNs;
+                m_muteUntilNs = next.atNs + std::llround(m_receiver.muteS * 1e9);
+                m_retunes.erase(m_retunes.begin());
+                continue;
+            }
+            end = std::min(n, at);
+        }
+        const qint64 stretchNs = startNs + sampleNs(i);
+        const auto block = std::span(m_block).subspan(size_t(i), size_t(end - i));
+        renderStretch(stretchNs, m_dialHz, block);
+        finish(stretchNs, block, out.subspan(size_t(i), size_t(end - i)));
+        i = end;
+    }
 }
 
 } // namespace Sky
