@@ -98,7 +98,10 @@ void tst_Hearing::echoesFollowTheSky()
                                       QStringLiteral("--two-hop-muf"),
                                       QStringLiteral("3"),
                                       QStringLiteral("--snr"),
-                                      QStringLiteral("15")});
+                                      QStringLiteral("15"),
+                                      // The radio starts in LSB: listening sets it to USB.
+                                      QStringLiteral("--sideband"),
+                                      QStringLiteral("lsb")});
     QVERIFY(port != 0);
 
     QTemporaryDir folder;
@@ -340,6 +343,7 @@ void tst_Hearing::findsTheSounders()
                                       QStringLiteral("60:%1:125").arg(second)});
     QVERIFY(port != 0);
 
+    QTemporaryDir folder;
     QProcess zarvotel;
     zarvotel.start(QStringLiteral(ZARVOTEL_PATH),
                    {QStringLiteral("--rig"),
@@ -354,7 +358,30 @@ void tst_Hearing::findsTheSounders()
                     QStringLiteral("--audio-input"),
                     QStringLiteral("radio"),
                     QStringLiteral("--find-seconds"),
-                    QStringLiteral("22")});
+                    QStringLiteral("22"),
+                    QStringLiteral("--ionograms"),
+                    folder.path()});
+    // A second Zarvotel on the same folder is refused at launch, in one line.
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(folder.filePath(QStringLiteral(".zarvotel.lock"))),
+                             10'000);
+    QProcess another;
+    another.start(QStringLiteral(ZARVOTEL_PATH),
+                  {QStringLiteral("--listen"),
+                   QStringLiteral("--audio-input"),
+                   QStringLiteral("radio"),
+                   QStringLiteral("--ionograms"),
+                   folder.path()});
+    QVERIFY(another.waitForFinished(10'000));
+    QCOMPARE(another.exitCode(), 2);
+    // Only Zarvotel's own lines: Qt may warn of the environment first.
+    const QStringList refusal = QString::fromUtf8(another.readAllStandardError())
+                                    .split(u'\n')
+                                    .filter(QRegularExpression(QStringLiteral("^zarvotel: ")));
+    QCOMPARE(refusal,
+             QStringList(QStringLiteral("zarvotel: the ionogram folder %1 is in use by another "
+                                        "Zarvotel (process %2); give another with --ionograms")
+                             .arg(folder.path())
+                             .arg(zarvotel.processId())));
     QVERIFY(zarvotel.waitForFinished(60'000));
     QCOMPARE(zarvotel.exitCode(), 0);
     const QStringList lines

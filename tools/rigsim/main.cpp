@@ -458,6 +458,17 @@ int main(int argc, char *argv[])
                          if (const auto hz = Peer::frequencyHz(dialect, command.text, vfoMode))
                              audio->setDial(*hz);
                      });
+    // The receiver hears the sideband the program sets (other modes are not modelled).
+    if (sky.receiver.sideband == Sky::Sideband::Lower)
+        peer.setMode(QStringLiteral("LSB"));
+    QObject::connect(&peer, &Peer::RigPeer::modeChanged, &peer, [&audio](const QString &mode) {
+        if (!audio)
+            return;
+        if (mode.startsWith(QStringLiteral("LSB")))
+            audio->setSideband(Sky::Sideband::Lower);
+        else if (mode.startsWith(QStringLiteral("USB")))
+            audio->setSideband(Sky::Sideband::Upper);
+    });
     QObject::connect(&peer, &Peer::RigPeer::dropped, &peer, [](const QString &why) {
         say(QStringLiteral("closing the connection: ") + why);
     });
