@@ -57,8 +57,8 @@ DetectorSettings detectorSettingsFor(const ListenOptions &options)
         settings.searchFromMs = std::min(WideFromMs, settings.profileFromMs);
         settings.searchToMs = std::max(WideToMs, settings.profileToMs);
     }
-    settings.noiseToMs = std::min(settings.noiseToMs, settings.searchFromMs - 10);
-    settings.noiseFromMs = settings.noiseToMs - 290;
+    // The block holds 300 ms before the searched delays for the spectrum, level and noise.
+    settings.blockFromMs = std::min(settings.searchFromMs, -50.0) - 300;
     return settings;
 }
 
