@@ -11,6 +11,8 @@
 #include <cmath>
 #include <complex>
 #include <numbers>
+#include <numeric>
+#include <utility>
 
 namespace Listen {
 
@@ -29,9 +31,10 @@ constexpr double EdgeTaper = 0.1;
 constexpr double SideLobeMargin = 4;
 constexpr double SideLobeFloor = 0.0063;
 // Whitening: each bin over the median of the bins within this of it. A carrier is notched:
-// the bins where the mean of five stands NotchRatio over that, and NotchGuardHz either side.
+// the bins where the mean of five stands five times over that or the mean of fifteen twice
+// (noise alone does so once in thousands of blocks), and NotchGuardHz either side.
 constexpr double SmoothingHz = 100;
-constexpr double NotchRatio = 5;
+constexpr std::pair<qsizetype, double> NotchRules[] = {{2, 5.0}, {7, 2.0}};
 constexpr double NotchGuardHz = 4;
 // The level is measured in frames of LevelFrame output samples (10.7 ms at 12 kHz) and taken
 // as the median of enough of them that the frames a chirp touches are fewer than half.
@@ -43,6 +46,7 @@ constexpr double ShortMs = 0.5;
 constexpr double BlankOverLevel = 10;
 constexpr double BlankOverChirp = 3.5;
 constexpr double BlankGuardMs = 0.5;
+constexpr int BlankPasses = 3;
 
 double decibels(double ratio)
 {
@@ -153,24 +157,23 @@ std::vector<kiss_fft_cpx> whitened(const std::vector<kiss_fft_cpx> &spectrum,
                                          + f * levels[std::min(size_t(k + 1), levels.size() - 1)],
                                      top * 1e-9);
     }
-    // Carriers notched: five bins' mean over NotchRatio times the smoothed spectrum.
+    // Carriers notched, and the skirts of one keyed on: where the mean of a few bins stands
+    // well over the smoothed spectrum, or the mean of more bins stands over it.
     std::vector<char> notched(static_cast<size_t>(bins), 0);
+    std::vector<double> sums(static_cast<size_t>(bins) + 1, 0.0);
+    for (qsizetype b = 0; b < bins; ++b)
+        sums[size_t(b + 1)] = sums[size_t(b)] + power[size_t(b)];
     const qsizetype guard = qsizetype(std::ceil(NotchGuardHz / binHz));
-    double five = 0;
-    for (qsizetype b = 0; b < bins + 2; ++b) {
-        if (b < bins)
-            five += power[size_t(b)];
-        if (b >= 5)
-            five -= power[size_t(b - 5)];
-        const qsizetype centre = b - 2;
-        if (centre < 0 || centre >= bins)
-            continue;
-        const double count = double(std::min(b, bins - 1) - std::max<qsizetype>(b - 4, 0) + 1);
-        if (five / count > NotchRatio * smooth[size_t(centre)]) {
-            for (qsizetype g = std::max<qsizetype>(centre - guard - 2, 0);
-                 g <= std::min(centre + guard + 2, bins - 1);
-                 ++g)
-                notched[size_t(g)] = 1;
+    for (const auto &[reach, ratio] : NotchRules) {
+        for (qsizetype centre = 0; centre < bins; ++centre) {
+            const qsizetype from = std::max<qsizetype>(centre - reach, 0);
+            const qsizetype to = std::min(centre + reach + 1, bins);
+            const double mean = (sums[size_t(to)] - sums[size_t(from)]) / double(to - from);
+            if (mean > ratio * smooth[size_t(centre)]) {
+                std::fill(notched.begin() + std::max<qsizetype>(from - guard, 0),
+                          notched.begin() + std::min(to + guard, bins),
+                          1);
+            }
         }
     }
     for (qsizetype b = 0; b < bins; ++b) {
@@ -203,9 +206,10 @@ void evenOut(std::vector<kiss_fft_cpx> &series,
         return double(c.r) * c.r + double(c.i) * c.i;
     });
 
-    // The level in each frame: the median over the band's bins of its spectrum, dechirped so
-    // that a chirp holds one or two bins, as a carrier does; then the median over LevelFrames
-    // frames, which a crash, or a fast chirp's whole frame, does not move.
+    // The level in each frame (half a frame apart): the mean of the lower three quarters of
+    // the band's bins of its spectrum, dechirped so that a chirp holds one or two bins, as a
+    // carrier does. Then, over the frames around, the mean of those within a factor of two of
+    // their median, which a crash, or a chirp's frames (fewer than half), do not move.
     std::vector<double> frameLevels, centres, values;
     if (length >= LevelFrame) {
         std::array<kiss_fft_cpx, LevelFrame> in{}, out{};
@@ -220,8 +224,9 @@ void evenOut(std::vector<kiss_fft_cpx> &series,
             windowPower += hann * hann;
         }
         const int lastBin = std::max(int(std::floor(bandShare * LevelFrame)) - 1, 1);
-        const double scale = bandShare / windowPower / std::numbers::ln2;
-        for (qsizetype start = spanBegin; start < spanEnd; start += LevelFrame) {
+        // The mean of an exponential's lower three quarters is 0.538 times its mean.
+        const double scale = bandShare / windowPower / 0.538;
+        for (qsizetype start = spanBegin; start < spanEnd; start += LevelFrame / 2) {
             const qsizetype from = std::min(start, spanEnd - LevelFrame);
             for (int k = 0; k < LevelFrame; ++k) {
                 const kiss_fft_cpx x = series[size_t(from + k)];
@@ -233,8 +238,14 @@ void evenOut(std::vector<kiss_fft_cpx> &series,
             for (int k = 1; k <= lastBin; ++k)
                 values.push_back(double(out[size_t(k)].r) * out[size_t(k)].r
                                  + double(out[size_t(k)].i) * out[size_t(k)].i);
-            frameLevels.push_back(medianOf(values) * scale);
+            const auto kept = values.begin() + qsizetype(values.size() * 3 / 4);
+            std::nth_element(values.begin(), kept, values.end());
+            const double sum = std::accumulate(values.begin(), kept, 0.0);
+            frameLevels.push_back(sum / double(std::max<qsizetype>(kept - values.begin(), 1))
+                                  * scale);
             centres.push_back(double(from) + LevelFrame / 2.0);
+            if (from + LevelFrame >= spanEnd)
+                break;
         }
     } else {
         values.assign(power.begin() + spanBegin, power.begin() + spanEnd);
@@ -242,14 +253,23 @@ void evenOut(std::vector<kiss_fft_cpx> &series,
         centres.push_back(double(spanBegin + spanEnd) / 2);
     }
     const auto frames = qsizetype(frameLevels.size());
-    const qsizetype around = 2 * qsizetype(std::ceil(chirpMs * perMs / LevelFrame + 1)) + 1;
+    const qsizetype around = 8 * qsizetype(std::ceil(chirpMs * perMs / LevelFrame + 1)) + 1;
     std::vector<double> levels(static_cast<size_t>(frames));
     for (qsizetype f = 0; f < frames; ++f) {
         const qsizetype first
             = std::clamp<qsizetype>(f - around / 2, 0, std::max<qsizetype>(frames - around, 0));
         values.assign(frameLevels.begin() + first,
                       frameLevels.begin() + std::min(first + around, frames));
-        levels[size_t(f)] = medianOf(values);
+        const double middle = medianOf(values);
+        double sum = 0;
+        int count = 0;
+        for (const double v : values) {
+            if (v <= 2 * middle && v >= middle / 2) {
+                sum += v;
+                ++count;
+            }
+        }
+        levels[size_t(f)] = count > 0 ? sum / count : middle;
     }
     std::vector<double> level(series.size(), 0.0);
     for (qsizetype j = spanBegin, f = 0; j < spanEnd; ++j) {
@@ -262,11 +282,16 @@ void evenOut(std::vector<kiss_fft_cpx> &series,
         level[size_t(j)] = (1 - t) * levels[size_t(f)] + t * levels[size_t(next)];
     }
 
-    // The blanker, over running sums of the power.
-    std::vector<double> sums(series.size() + 1, 0.0);
-    for (size_t j = 0; j < power.size(); ++j)
-        sums[j + 1] = sums[j] + power[j];
-    const auto meanAround = [&](qsizetype j, qsizetype width) {
+    // The blanker, over running sums of the power; the stretch around a stretch is measured
+    // again with the impulses already found taken out, so that crashes close together are
+    // each found.
+    const auto sumsOf = [&](const std::vector<char> *out) {
+        std::vector<double> sums(power.size() + 1, 0.0);
+        for (size_t j = 0; j < power.size(); ++j)
+            sums[j + 1] = sums[j] + (out && (*out)[j] ? level[j] : power[j]);
+        return sums;
+    };
+    const auto meanAround = [&](const std::vector<double> &sums, qsizetype j, qsizetype width) {
         const qsizetype from = std::max(j - width / 2, spanBegin);
         const qsizetype to = std::min(j + width / 2 + 1, spanEnd);
         return (sums[size_t(to)] - sums[size_t(from)]) / double(to - from);
@@ -274,15 +299,23 @@ void evenOut(std::vector<kiss_fft_cpx> &series,
     const qsizetype shortWidth = std::max<qsizetype>(qsizetype(ShortMs * perMs), 1);
     const qsizetype chirpWidth = std::max<qsizetype>(qsizetype(chirpMs * perMs), shortWidth);
     const qsizetype guard = qsizetype(std::ceil(BlankGuardMs * perMs));
+    const std::vector<double> sums = sumsOf(nullptr);
     std::vector<char> blank(series.size(), 0);
-    for (qsizetype j = spanBegin; j < spanEnd; ++j) {
-        const double here = meanAround(j, shortWidth);
-        if (here > BlankOverLevel * level[size_t(j)]
-            && here > BlankOverChirp * meanAround(j, chirpWidth)) {
+    for (int pass = 0; pass < BlankPasses; ++pass) {
+        const std::vector<double> cleaned = pass == 0 ? sums : sumsOf(&blank);
+        bool found = false;
+        for (qsizetype j = spanBegin; j < spanEnd; ++j) {
+            const double here = meanAround(sums, j, shortWidth);
+            if (blank[size_t(j)] || here <= BlankOverLevel * level[size_t(j)]
+                || here <= BlankOverChirp * meanAround(cleaned, j, chirpWidth))
+                continue;
             const qsizetype to = std::min(j + shortWidth / 2 + guard + 1, spanEnd);
             for (qsizetype k = std::max(j - shortWidth / 2 - guard, spanBegin); k < to; ++k)
                 blank[size_t(k)] = 1;
+            found = true;
         }
+        if (!found)
+            break;
     }
     for (qsizetype j = spanBegin; j < spanEnd; ++j) {
         const double gain
