@@ -36,8 +36,8 @@ constexpr double SideLobeFloor = 0.0063;
 constexpr double SmoothingHz = 100;
 constexpr std::pair<qsizetype, double> NotchRules[] = {{2, 5.0}, {7, 2.0}};
 constexpr double NotchGuardHz = 4;
-// The level is measured in frames of LevelFrame output samples (10.7 ms at 12 kHz) and taken
-// as the median of enough of them that the frames a chirp touches are fewer than half.
+// The level is measured in frames of LevelFrame output samples (10.7 ms at 12 kHz), half a
+// frame apart, over enough of them that the frames a chirp touches are a quarter or fewer.
 constexpr int LevelFrame = 128;
 // The noise blanker: a 0.5 ms stretch whose power stands BlankOverLevel over the level and
 // BlankOverChirp over the chirp-long stretch around it (a chirp, however strong, stands at
@@ -209,7 +209,7 @@ void evenOut(std::vector<kiss_fft_cpx> &series,
     // The level in each frame (half a frame apart): the mean of the lower three quarters of
     // the band's bins of its spectrum, dechirped so that a chirp holds one or two bins, as a
     // carrier does. Then, over the frames around, the mean of those within a factor of two of
-    // their median, which a crash, or a chirp's frames (fewer than half), do not move.
+    // their median, which a crash, or a chirp's frames (a quarter of them), do not move.
     std::vector<double> frameLevels, centres, values;
     if (length >= LevelFrame) {
         std::array<kiss_fft_cpx, LevelFrame> in{}, out{};
@@ -238,7 +238,8 @@ void evenOut(std::vector<kiss_fft_cpx> &series,
             for (int k = 1; k <= lastBin; ++k)
                 values.push_back(double(out[size_t(k)].r) * out[size_t(k)].r
                                  + double(out[size_t(k)].i) * out[size_t(k)].i);
-            const auto kept = values.begin() + qsizetype(values.size() * 3 / 4);
+            const auto kept
+                = values.begin() + std::max<qsizetype>(qsizetype(values.size() * 3 / 4), 1);
             std::nth_element(values.begin(), kept, values.end());
             const double sum = std::accumulate(values.begin(), kept, 0.0);
             frameLevels.push_back(sum / double(std::max<qsizetype>(kept - values.begin(), 1))
@@ -401,11 +402,13 @@ Detection ChirpDetector::detect(std::span<const float> block,
     const double dialFrom = std::clamp(dialFromSample, 0.0, total);
     const double dialTo = std::clamp(dialToSample, dialFrom, total);
 
-    // Another dial's audio is silenced.
+    // Another dial's audio is silenced; audio that is not a number is no audio.
     std::vector<float> samples(block.begin(), block.end());
     for (qsizetype n = 0; n < m_blockSamples; ++n) {
         if (double(n) < dialFrom || double(n) >= dialTo)
             samples[size_t(n)] = 0;
+        else if (!std::isfinite(samples[size_t(n)]))
+            return result;
     }
     std::vector<kiss_fft_cpx> spectrum(size_t(m_blockSamples / 2 + 1));
     kiss_fftr(m_plans->forward, samples.data(), spectrum.data());
