@@ -57,7 +57,8 @@ DetectorSettings detectorSettingsFor(const ListenOptions &options)
         settings.searchFromMs = std::min(WideFromMs, settings.profileFromMs);
         settings.searchToMs = std::max(WideToMs, settings.profileToMs);
     }
-    // The block holds 300 ms before the searched delays for the spectrum, level and noise.
+    // The block, over which the spectrum, level and noise are measured, begins 350 ms before
+    // the arrival, or 300 ms before an earlier search.
     settings.blockFromMs = std::min(settings.searchFromMs, -50.0) - 300;
     return settings;
 }
