@@ -16,8 +16,6 @@
 #include <cstdio>
 #include <random>
 
-#define OTHER_SIDEBAND(detection) ((detection).lowerSideband ? 1 : 0)
-
 namespace {
 
 constexpr int Rate = 48000;
@@ -90,7 +88,7 @@ Tally oneEcho(const Listen::ChirpDetector &detector, double snrDb, int steps, un
         impair(audio, snrDb, impairments, radio);
         const Listen::Detection detection = detector.detect(audio, arrival);
         tally.drawn += detection.echoes.isEmpty() ? 0 : 1;
-        tally.otherSideband += OTHER_SIDEBAND(detection);
+        tally.otherSideband += detection.lowerSideband ? 1 : 0;
         for (const auto &echo : detection.echoes) {
             if (std::abs(echo.delayMs - delayMs) < 0.5) {
                 ++tally.found;
