@@ -6,6 +6,7 @@
 #include <QList>
 #include <QMetaType>
 
+#include <limits>
 #include <memory>
 #include <span>
 #include <vector>
@@ -25,16 +26,14 @@ struct DetectorSettings
     double highHz = 2700;
     double searchFromMs = -50; // delays searched for echoes, around the expected arrival
     double searchToMs = 300;
-    double noiseFromMs = -350; // delays whose correlation measures the noise
-    double noiseToMs = -60;
-    // An echo stands this far over the mean noise of the correlation, in a search up to
+    // The block begins this long before the expected arrival (a negative delay): the audio
+    // over which the spectrum, the level and the noise are measured, with the searched delays.
+    double blockFromMs = -350;
+    // An echo stands this far over the noise of the correlation, in a search up to
     // NarrowSearchMs wide; a wider search raises it as much as keeps noise from adding
     // false echoes.
     double thresholdDb = 13.5;
     int maxEchoes = 8;
-    // The noise as the median of the correlation (scaled to its mean), for a noise region
-    // that holds the chirps too.
-    bool noiseByMedian = false;
     double profileFromMs = 0; // the delays drawn, in profileBins equal bins
     double profileToMs = 40;
     int profileBins = 400;
@@ -43,7 +42,7 @@ struct DetectorSettings
 struct Echo
 {
     double delayMs = 0; // after the expected arrival
-    double snrDb = 0;   // the correlation's peak over its mean noise
+    double snrDb = 0;   // the correlation's peak over its noise (2E/N0)
 };
 
 struct Detection
@@ -51,11 +50,16 @@ struct Detection
     QList<Echo> echoes;     // over the threshold, strongest first
     double peakDb = 0;      // the strongest peak searched, echo or noise
     QList<float> profileDb; // the strongest correlation in each profile bin, over the noise
+    // The chirp came as a falling tone, as the lower sideband hears it: no echo is reported.
+    bool lowerSideband = false;
+    double lowerSidebandDb = 0; // the falling tone's strongest peak searched, over its noise
 };
 
 // Finds the chirp's echoes in a block of audio by correlating it with the tone the chirp
-// makes in the passband (a matched filter, through FFTs) and measuring the noise in the same
-// block away from the expected time.
+// makes in the passband (a matched filter, through FFTs), after whitening the block's spectrum
+// (carriers notched), blanking its impulses (static crashes) and evening out its level (the
+// receiver's AGC); the noise is the median of the correlation over the block's delays. The
+// falling tone of the lower sideband is correlated too.
 class ChirpDetector
 {
 public:
@@ -67,11 +71,16 @@ public:
     const DetectorSettings &settings() const { return m_settings; }
     // Samples in a block, and how far (ms) before the expected arrival it must begin.
     qsizetype blockSamples() const { return m_blockSamples; }
-    double blockLeadMs() const { return -m_settings.noiseFromMs; }
+    double blockLeadMs() const { return -m_settings.blockFromMs; }
 
     // Echoes in `block` (blockSamples() long); the expected arrival of the chirp at the dial
-    // frequency (0 Hz of audio) lies `arrivalSample` samples after the block's start.
-    Detection detect(std::span<const float> block, double arrivalSample) const;
+    // frequency (0 Hz of audio) lies `arrivalSample` samples after the block's start. The dial
+    // held this step from `dialFromSample` to `dialToSample` (samples from the block's start);
+    // audio outside that is another step's and is neither noise nor echo.
+    Detection detect(std::span<const float> block,
+                     double arrivalSample,
+                     double dialFromSample = -std::numeric_limits<double>::infinity(),
+                     double dialToSample = std::numeric_limits<double>::infinity()) const;
 
 private:
     struct Plans;
@@ -82,8 +91,11 @@ private:
     qsizetype m_firstBin = 0;
     double m_toneMs = 0;
     double m_thresholdRatio = 0;
-    std::vector<float> m_templateRe; // the conjugated spectrum of the tone, over the band
-    std::vector<float> m_templateIm;
+    // The conjugated spectra of the rising tone and of the falling one, over the band.
+    std::vector<float> m_risingRe;
+    std::vector<float> m_risingIm;
+    std::vector<float> m_fallingRe;
+    std::vector<float> m_fallingIm;
     std::unique_ptr<Plans> m_plans;
 };
 

@@ -18,11 +18,9 @@ ChirpScanner::ChirpScanner(int sampleRate, const QList<double> &ratesKhzPerS)
         settings.hzPerMs = rate;
         // The whole block is searched and measures the noise; its chirps hardly move the
         // median.
-        settings.noiseFromMs = 0;
-        settings.noiseToMs = StepMs;
+        settings.blockFromMs = 0;
         settings.searchFromMs = 0;
         settings.searchToMs = StepMs;
-        settings.noiseByMedian = true;
         settings.thresholdDb = ThresholdDb;
         settings.profileBins = 0;
         m_detectors.push_back(std::make_unique<ChirpDetector>(settings));

@@ -51,8 +51,9 @@ DetectorSettings detectorSettingsFor(const ListenOptions &options)
         settings.searchFromMs = std::min(WideFromMs, settings.profileFromMs);
         settings.searchToMs = std::max(WideToMs, settings.profileToMs);
     }
-    settings.noiseToMs = std::min(settings.noiseToMs, settings.searchFromMs - 10);
-    settings.noiseFromMs = settings.noiseToMs - 290;
+    // The block, over which the spectrum, level and noise are measured, begins 350 ms before
+    // the arrival, or 300 ms before an earlier search.
+    settings.blockFromMs = std::min(settings.searchFromMs, -50.0) - 300;
     return settings;
 }
 

@@ -35,6 +35,8 @@ private Q_SLOTS:
     void initTestCase() { setUpTestEnvironment(); }
     void detector_data();
     void detector();
+    void detectorHearsARadio_data();
+    void detectorHearsARadio();
     void audioClockFollowsTheCard_data();
     void audioClockFollowsTheCard();
     void audioClockAcrossClockSteps_data();
@@ -125,6 +127,114 @@ void tst_Listen::detector()
                  qPrintable(QString::number(found.echoes.front().snrDb)));
     QVERIFY(std::isfinite(found.peakDb));
     QCOMPARE(found.profileDb.size(), 400);
+}
+
+// What a radio adds to the audio, each with literal parameters.
+enum Radio : int {
+    Clean = 0,
+    SteadyCarrier = 1, // 20 dB over the passband's noise at 1,234 Hz
+    KeyedCarrier = 2,  // the same, keyed on 20 ms before the arrival
+    Crashes = 4,       // +30 dB, 0.8 ms, at -120, +5, +18 and +33 ms from the arrival
+    Agc = 8,           // 1 ms attack, 300 ms decay, knee at three times the noise's amplitude
+    Filter = 16,       // 200 to 2,400 Hz
+};
+
+void tst_Listen::detectorHearsARadio_data()
+{
+    QTest::addColumn<int>("radio");
+    QTest::addColumn<QList<SyntheticEcho>>("echoes");
+    QTest::addColumn<double>("snrDb");
+    QTest::addColumn<bool>("calibrated"); // search 0 to 40 ms, or -50 to 300 ms
+    QTest::addColumn<double>("rate");
+    QTest::addColumn<double>("dialFromMs"); // from the arrival
+    QTest::addColumn<double>("dialToMs");
+    QTest::addColumn<Delays>("expected");
+    QTest::addColumn<double>("toleranceMs");
+    QTest::addColumn<bool>("lowerSideband");
+
+    const QList<SyntheticEcho> none;
+    const QList<SyntheticEcho> one{{13.4, 0}};
+    const double inf = qInf();
+    const auto all = SteadyCarrier | Crashes | Agc | Filter;
+    QTest::newRow("carrier") << int(SteadyCarrier) << one << 0.0 << true << 100.0 << -inf << inf
+                             << Delays{13.4} << 0.1 << false;
+    QTest::newRow("carrier, noise alone") << int(SteadyCarrier) << none << 0.0 << false << 100.0
+                                          << -inf << inf << Delays{} << 0.0 << false;
+    QTest::newRow("carrier keyed on, noise alone")
+        << int(KeyedCarrier) << none << 0.0 << false << 100.0 << -inf << inf << Delays{} << 0.0
+        << false;
+    QTest::newRow("crashes") << int(Crashes) << one << 0.0 << true << 100.0 << -inf << inf
+                             << Delays{13.4} << 0.1 << false;
+    QTest::newRow("crashes, noise alone")
+        << int(Crashes) << none << 0.0 << false << 100.0 << -inf << inf << Delays{} << 0.0 << false;
+    QTest::newRow("AGC after crashes, noise alone")
+        << int(Crashes | Agc) << none << 0.0 << false << 100.0 << -inf << inf << Delays{} << 0.0
+        << false;
+    // The filter delays the tone: 2.613 / (2 pi 2,400 Hz) = 0.17 ms at its low frequencies,
+    // more towards its upper edge.
+    QTest::newRow("filter") << int(Filter) << one << 0.0 << true << 100.0 << -inf << inf
+                            << Delays{13.4} << 0.45 << false;
+    QTest::newRow("filter, noise alone")
+        << int(Filter) << none << 0.0 << false << 100.0 << -inf << inf << Delays{} << 0.0 << false;
+    QTest::newRow("all together") << int(all) << one << 0.0 << true << 100.0 << -inf << inf
+                                  << Delays{13.4} << 0.45 << false;
+    QTest::newRow("all together, keyed carrier, noise alone")
+        << int(KeyedCarrier | Crashes | Agc | Filter) << none << 0.0 << false << 100.0 << -inf
+        << inf << Delays{} << 0.0 << false;
+    QTest::newRow("lower sideband") << int(Clean) << QList<SyntheticEcho>{{13.4, 0, true}} << 20.0
+                                    << true << 100.0 << -inf << inf << Delays{} << 0.0 << true;
+    QTest::newRow("lower sideband, wide search")
+        << int(Clean) << QList<SyntheticEcho>{{13.4, 0, true}} << 20.0 << false << 100.0 << -inf
+        << inf << Delays{} << 0.0 << true;
+    // At 500.0084 kHz/s the dial holds a step 200 ms: the steps before and after chirp 200 ms
+    // away, 20 dB stronger, heard on their own dials.
+    QTest::newRow("other steps' chirps outside the dial's span")
+        << int(Clean) << QList<SyntheticEcho>{{-197, 20}, {8, 0}, {203, 20}} << 10.0 << false
+        << 500.0084 << -120.0 << 150.0 << Delays{8} << 0.1 << false;
+}
+
+void tst_Listen::detectorHearsARadio()
+{
+    QFETCH(int, radio);
+    QFETCH(QList<SyntheticEcho>, echoes);
+    QFETCH(double, snrDb);
+    QFETCH(bool, calibrated);
+    QFETCH(double, rate);
+    QFETCH(double, dialFromMs);
+    QFETCH(double, dialToMs);
+    QFETCH(Delays, expected);
+    QFETCH(double, toleranceMs);
+    QFETCH(bool, lowerSideband);
+
+    ListenOptions options;
+    options.rateKhzPerS = rate;
+    if (calibrated)
+        options.audioDelayMs = 0;
+    const ChirpDetector detector(detectorSettingsFor(options));
+    const double arrival = detector.blockLeadMs() * 48 + 0.37;
+    auto audio = syntheticAudio(48000, detector.blockSamples(), arrival, echoes, snrDb, 5, rate);
+    const double noise = passbandNoisePower(snrDb);
+    if (radio & SteadyCarrier)
+        addCarrier(audio, 48000, noise, 20, 1234);
+    if (radio & KeyedCarrier)
+        addCarrier(audio, 48000, noise, 20, 1234, arrival - 20 * 48);
+    if (radio & Crashes) {
+        const QList<double> at{
+            arrival - 120 * 48, arrival + 5 * 48, arrival + 18 * 48, arrival + 33 * 48};
+        addCrashes(audio, 48000, noise, at, 30, 0.8, 6);
+    }
+    if (radio & Filter)
+        applyPassband(audio, 48000, 200, 2400);
+    if (radio & Agc)
+        applyAgc(audio, 48000, 3 * std::sqrt(noise), 1, 300);
+    const Detection found
+        = detector.detect(audio, arrival, arrival + dialFromMs * 48, arrival + dialToMs * 48);
+
+    QCOMPARE(found.lowerSideband, lowerSideband);
+    QCOMPARE(found.echoes.size(), expected.size());
+    for (qsizetype i = 0; i < expected.size(); ++i)
+        QVERIFY2(std::abs(found.echoes[i].delayMs - expected[i]) <= toleranceMs,
+                 qPrintable(QString::number(found.echoes[i].delayMs)));
 }
 
 void tst_Listen::audioClockFollowsTheCard_data()
