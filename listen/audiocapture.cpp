@@ -485,7 +485,9 @@ void AudioCapture::measureWhatIsIn()
             Q_EMIT missed(p.id);
             continue;
         }
-        Q_EMIT measured(p.id, m_detector->detect(block, arrival - double(first)));
+        const SampleSpan dial = dialSpanInBlock(*m_audioClock, first, p.dialFromMs, p.dialToMs);
+        Q_EMIT measured(p.id,
+                        m_detector->detect(block, arrival - double(first), dial.from, dial.to));
     }
 }
 

@@ -164,10 +164,13 @@ void Listener::onStepTaken(qint64 tickMs,
     m_plannedDials.append(planned->dialHz);
     const qint64 id = ++m_nextId;
     m_pending.insert(id, *planned);
+    // The sound path delays the dial's changes as much as the chirp.
+    const double delayMs = m_options.audioDelayMs.value_or(0);
     QMetaObject::invokeMethod(
         m_capture,
-        [capture = m_capture, id, step = *planned] {
-            capture->measure(id, step.arrivalMs, step.dialFromMs, step.dialToMs);
+        [capture = m_capture, id, step = *planned, delayMs] {
+            capture->measure(
+                id, step.arrivalMs, step.dialFromMs + delayMs, step.dialToMs + delayMs);
         },
         Qt::QueuedConnection);
 }
@@ -251,6 +254,11 @@ void Listener::onMeasured(qint64 id, const Detection &detection)
     }
     reading.snrDb = reading.echoes.isEmpty() ? detection.peakDb : reading.echoes.front().snrDb;
     reading.profileDb = detection.profileDb;
+    // A falling chirp is the radio in the lower sideband; it is said until an echo is heard.
+    if (detection.lowerSideband)
+        m_lowerSideband = true;
+    else if (!reading.echoes.isEmpty())
+        m_lowerSideband = false;
     m_lastReading = reading;
     Q_EMIT stepHeard(reading);
     QMetaObject::invokeMethod(
@@ -312,6 +320,9 @@ void Listener::updateStatus()
                             QString::number(sounders().size()));
         } else if (!m_radioNote.isEmpty()) {
             text = m_radioNote;
+        } else if (m_lowerSideband && m_tuning == Tuning::Tuned) {
+            text = QStringLiteral("The radio hears the lower sideband (LSB): the chirp falls "
+                                  "there. Set it to USB.");
         } else if (m_tuning == Tuning::Stopped) {
             text = QStringLiteral("Listening on %1. Nothing is tuned: the tuning is stopped.")
                        .arg(name);

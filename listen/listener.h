@@ -115,6 +115,7 @@ private:
     double m_rateKhzPerS = Tracking::DefaultRateKhzPerS; // the capture listens for it
     Tuning m_tuning = Tuning::Stopped;
     QString m_radioNote;
+    bool m_lowerSideband = false; // the last chirps heard fell
     QString m_status;
     std::optional<SounderFinder> m_finder;
     int m_chirpsHeard = 0;
