@@ -22,6 +22,9 @@ namespace {
 constexpr double WideFromMs = -50;
 constexpr double WideToMs = 300;
 constexpr double MarginMs = 0;
+// The lower sideband is said when this many of the last steps kept heard a falling chirp.
+constexpr qsizetype SidebandStepsKept = 10;
+constexpr qsizetype SidebandStepsToSay = 3;
 
 QString megahertz(qint32 hz)
 {
@@ -254,11 +257,12 @@ void Listener::onMeasured(qint64 id, const Detection &detection)
     }
     reading.snrDb = reading.echoes.isEmpty() ? detection.peakDb : reading.echoes.front().snrDb;
     reading.profileDb = detection.profileDb;
-    // A falling chirp is the radio in the lower sideband; it is said until an echo is heard.
-    if (detection.lowerSideband)
-        m_lowerSideband = true;
-    else if (!reading.echoes.isEmpty())
-        m_lowerSideband = false;
+    // Falling chirps in several of the last steps are the radio in the lower sideband; one
+    // alone may be noise.
+    m_fallingSteps.append(detection.lowerSideband);
+    if (m_fallingSteps.size() > SidebandStepsKept)
+        m_fallingSteps.removeFirst();
+    m_lowerSideband = m_fallingSteps.count(true) >= SidebandStepsToSay;
     m_lastReading = reading;
     Q_EMIT stepHeard(reading);
     QMetaObject::invokeMethod(

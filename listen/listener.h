@@ -115,7 +115,8 @@ private:
     double m_rateKhzPerS = Tracking::DefaultRateKhzPerS; // the capture listens for it
     Tuning m_tuning = Tuning::Stopped;
     QString m_radioNote;
-    bool m_lowerSideband = false; // the last chirps heard fell
+    QList<bool> m_fallingSteps; // whether each of the last steps heard a falling chirp
+    bool m_lowerSideband = false;
     QString m_status;
     std::optional<SounderFinder> m_finder;
     int m_chirpsHeard = 0;
