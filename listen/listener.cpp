@@ -85,8 +85,16 @@ Listener::Listener(const ListenOptions &options, Clock clock, QObject *parent)
             = m_options.findPeriodsS.isEmpty() ? candidatePeriods() : m_options.findPeriodsS;
         const QList<double> rates
             = m_options.findRatesKhzPerS.isEmpty() ? candidateRates() : m_options.findRatesKhzPerS;
-        m_finder.emplace(*m_options.findHz, periods, m_options.audioDelayMs.value_or(0));
-        connect(m_capture, &AudioCapture::heard, this, &Listener::onHeard);
+        m_finding = new SounderSearch(
+            *m_options.findHz, periods, m_options.audioDelayMs.value_or(0), m_options.utc, this);
+        connect(m_capture, &AudioCapture::heard, m_finding, &SounderSearch::onHeard);
+        connect(m_finding, &SounderSearch::chirpsHeardChanged, this, &Listener::updateStatus);
+        connect(m_finding, &SounderSearch::soundersChanged, this, &Listener::updateStatus);
+        connect(m_finding, &SounderSearch::ended, this, [this] {
+            QMetaObject::invokeMethod(
+                m_capture, [capture = m_capture] { capture->scan({}); }, Qt::QueuedConnection);
+            updateStatus();
+        });
         QMetaObject::invokeMethod(
             m_capture,
             [capture = m_capture, rates] { capture->scan(rates); },
@@ -120,11 +128,8 @@ Listener::~Listener()
 void Listener::onStepTaken(qint64 tickMs, const Tracking::StepResult &step)
 {
     // The tuning started: the dial is no longer parked, and finding ends.
-    if (m_finder && !m_findingEnded) {
-        m_findingEnded = true;
-        QMetaObject::invokeMethod(
-            m_capture, [capture = m_capture] { capture->scan({}); }, Qt::QueuedConnection);
-    }
+    if (m_finding)
+        m_finding->end();
     // A step whose dial moved before its chirp was heard is not measured.
     for (auto it = m_pending.begin(); it != m_pending.end();) {
         if (it->dialHz != step.stepHz
@@ -160,31 +165,6 @@ void Listener::setRate(double rateKhzPerS)
         m_capture,
         [capture = m_capture, rateKhzPerS] { capture->setRate(rateKhzPerS); },
         Qt::QueuedConnection);
-}
-
-QList<FoundSounder> Listener::sounders() const
-{
-    // The finder keeps only sounders heard enough to be found.
-    return m_finder ? m_finder->sounders() : QList<FoundSounder>();
-}
-
-QString Listener::sounderLineOf(const FoundSounder &sounder) const
-{
-    return sounderLine(sounder, m_finder ? m_finder->hearingsToFind() : 1);
-}
-
-void Listener::onHeard(double arrivalMs, double rateKhzPerS, double snrDb)
-{
-    ++m_chirpsHeard;
-    // The arrival's time of day in the time base the tuning counts in.
-    const qint64 wholeMs = qint64(std::floor(arrivalMs));
-    QDateTime when
-        = QDateTime::fromMSecsSinceEpoch(wholeMs, m_options.utc ? Qt::UTC : Qt::LocalTime);
-    const double dayMs = double(when.time().msecsSinceStartOfDay()) + (arrivalMs - double(wholeMs));
-    const int index = m_finder->add({arrivalMs, dayMs, rateKhzPerS, snrDb});
-    if (index >= 0)
-        Q_EMIT sounderReported(index, m_finder->sounders()[index]);
-    updateStatus();
 }
 
 void Listener::onStopped()
@@ -262,12 +242,12 @@ void Listener::updateStatus()
         text = QStringLiteral("%1 lost audio; its timing starts again.").arg(name);
         break;
     case InputState::Listening:
-        if (m_finder && !m_findingEnded) {
+        if (m_finding && !m_finding->hasEnded()) {
             text = QStringLiteral("Listening on %1 at %2 MHz: %3 chirps heard, %4 sounders found.")
                        .arg(name,
-                            QString::number(*m_options.findHz / 1e6, 'f', 3),
-                            QString::number(m_chirpsHeard),
-                            QString::number(sounders().size()));
+                            QString::number(m_finding->dialHz() / 1e6, 'f', 3),
+                            QString::number(m_finding->chirpsHeard()),
+                            QString::number(m_finding->sounders().size()));
         } else if (!m_lastReading) {
             text = QStringLiteral("Listening on %1.").arg(name);
         } else if (m_lastReading->echoes.isEmpty()) {

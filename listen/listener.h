@@ -4,7 +4,7 @@
 #pragma once
 
 #include "audiocapture.h"
-#include "sounderfinder.h"
+#include "soundersearch.h"
 #include "stepreading.h"
 
 #include <QHash>
@@ -68,9 +68,9 @@ public:
     void savePicture(qint64 sweepStartMs, const QImage &picture);
 
     QString status() const { return m_status; }
-    // The sounders found so far (finding), and the line that reports each.
-    QList<FoundSounder> sounders() const;
-    QString sounderLineOf(const FoundSounder &sounder) const;
+    // Finding sounders at the parked dial; null when following one. It ends when the tuning
+    // starts.
+    SounderSearch *finding() const { return m_finding; }
 
 Q_SIGNALS:
     void sweepBegun(qint64 sweepStartMs);
@@ -78,14 +78,11 @@ Q_SIGNALS:
     void statusChanged(const QString &text);
     // The files cannot be written (the whole text), or can again (empty).
     void fileProblem(const QString &text);
-    // A sounder was found, or heard again (index into sounders()).
-    void sounderReported(int index, const Listen::FoundSounder &sounder);
 
 private:
     void onMeasured(qint64 id, const Listen::Detection &detection);
     void onInputState(Listen::InputState state, const QString &inputName);
     void updateStatus();
-    void onHeard(double arrivalMs, double rateKhzPerS, double snrDb);
 
     ListenOptions m_options;
     QThread m_audioThread;
@@ -100,9 +97,7 @@ private:
     QString m_inputName;
     std::optional<StepReading> m_lastReading;
     QString m_status;
-    std::optional<SounderFinder> m_finder;
-    int m_chirpsHeard = 0;
-    bool m_findingEnded = false;
+    SounderSearch *m_finding = nullptr;
 };
 
 } // namespace Listen

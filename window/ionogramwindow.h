@@ -35,14 +35,15 @@ public:
 
     const IonogramPicture &picture() const { return m_picture; }
     QListWidget *sounderList() const { return m_sounderList; }
-    // Follows the sounder on the list's current row.
+    // Follows the sounder on the list's current row, and shows its ionogram.
     void onFollowClicked();
     QString statusText() const;
     QString fileProblemText() const;
 
     void onSweepBegun(qint64 sweepStartMs);
     void onStepHeard(const Listen::StepReading &reading);
-    void onSounderReported(int index, const Listen::FoundSounder &sounder);
+    // The finder's sounders changed: the list shows them as they are now.
+    void onSoundersChanged();
 
 Q_SIGNALS:
     void closed();
@@ -52,6 +53,8 @@ protected:
 
 private:
     void saveSweep();
+    // The picture instead of the list of sounders.
+    void showPicture();
 
     Listen::Listener &m_listener;
     std::function<QString()> m_scheduleText;
