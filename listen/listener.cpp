@@ -5,7 +5,6 @@
 
 #include "sweeprecorder.h"
 
-#include <QDateTime>
 #include <QDir>
 #include <QStandardPaths>
 
