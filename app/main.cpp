@@ -12,7 +12,6 @@
 #include <QApplication>
 #include <QIcon>
 #include <QStyleFactory>
-#include <QTimer>
 #include <QWindow>
 
 #include <cstdio>
@@ -113,30 +112,24 @@ int main(int argc, char *argv[])
 
     // Finding: each sounder on a line as it is found or heard again, and the whole list last,
     // after the time given or when a window is closed.
-    QMap<int, QString> found;
-    if (line.launch.findHz && window.listenSession()) {
+    Listen::SounderSearch *search
+        = window.listenSession() ? window.listenSession()->listener().finding() : nullptr;
+    if (search) {
         App::attachParentConsole();
-        const int hearingsToFind = line.launch.period ? 1 : 2;
-        QObject::connect(&window.listenSession()->listener(),
-                         &Listen::Listener::sounderReported,
-                         &app,
-                         [&found, hearingsToFind](int index, const Listen::FoundSounder &sounder) {
-                             const QString text = Listen::sounderLine(sounder, hearingsToFind);
-                             found.insert(index, text);
-                             App::print(stdout, text + u'\n');
-                         });
-        QObject::connect(&window.listenSession()->window(),
-                         &Window::IonogramWindow::closed,
-                         &app,
-                         &QApplication::quit);
-        QTimer::singleShot(qint64(line.launch.findSeconds * 1000), &app, &QApplication::quit);
+        QObject::connect(search, &Listen::SounderSearch::reported, &app, [](const QString &text) {
+            App::print(stdout, text + u'\n');
+        });
+        QObject::connect(search, &Listen::SounderSearch::ended, &app, [](const QString &text) {
+            App::print(stdout, text);
+        });
+        QObject::connect(search, &Listen::SounderSearch::timeUp, &app, &QApplication::quit);
+        // The ionogram window's listening is gone once the window is closed: the list first.
+        const Window::IonogramWindow &ionogram = window.listenSession()->window();
+        QObject::connect(
+            &ionogram, &Window::IonogramWindow::closed, search, &Listen::SounderSearch::end);
+        QObject::connect(&ionogram, &Window::IonogramWindow::closed, &app, &QApplication::quit);
+        QObject::connect(&app, &QCoreApplication::aboutToQuit, search, &Listen::SounderSearch::end);
+        search->endAfter(line.launch.findSeconds);
     }
-    const int status = QApplication::exec();
-    if (line.launch.findHz) {
-        App::print(stdout,
-                   QStringLiteral("%1 sounders found:\n").arg(found.size())
-                       + QStringList(found.values()).join(u'\n')
-                       + (found.isEmpty() ? QString() : QStringLiteral("\n")));
-    }
-    return status;
+    return QApplication::exec();
 }

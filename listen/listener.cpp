@@ -6,7 +6,6 @@
 #include "daytime.h"
 #include "sweeprecorder.h"
 
-#include <QDateTime>
 #include <QDir>
 #include <QStandardPaths>
 
@@ -90,8 +89,16 @@ Listener::Listener(const ListenOptions &options, Clock clock, QObject *parent)
             = m_options.findPeriodsS.isEmpty() ? candidatePeriods() : m_options.findPeriodsS;
         const QList<double> rates
             = m_options.findRatesKhzPerS.isEmpty() ? candidateRates() : m_options.findRatesKhzPerS;
-        m_finder.emplace(*m_options.findHz, periods, m_options.audioDelayMs.value_or(0));
-        connect(m_capture, &AudioCapture::heard, this, &Listener::onHeard);
+        m_finding = new SounderSearch(
+            *m_options.findHz, periods, m_options.audioDelayMs.value_or(0), m_options.utc, this);
+        connect(m_capture, &AudioCapture::heard, m_finding, &SounderSearch::onHeard);
+        connect(m_finding, &SounderSearch::chirpsHeardChanged, this, &Listener::updateStatus);
+        connect(m_finding, &SounderSearch::soundersChanged, this, &Listener::updateStatus);
+        connect(m_finding, &SounderSearch::ended, this, [this] {
+            QMetaObject::invokeMethod(
+                m_capture, [capture = m_capture] { capture->scan({}); }, Qt::QueuedConnection);
+            updateStatus();
+        });
         QMetaObject::invokeMethod(
             m_capture,
             [capture = m_capture, rates] { capture->scan(rates); },
@@ -127,11 +134,8 @@ void Listener::onStepTaken(qint64 tickMs,
                            bool reachesRadio)
 {
     // The tuning started: the dial is no longer parked, and finding ends.
-    if (m_finder && !m_findingEnded) {
-        m_findingEnded = true;
-        QMetaObject::invokeMethod(
-            m_capture, [capture = m_capture] { capture->scan({}); }, Qt::QueuedConnection);
-    }
+    if (m_finding)
+        m_finding->end();
     setTuning(reachesRadio ? Tuning::Tuned : Tuning::NoLink);
     // Another sounder (the user took over a found one): the capture listens for its rate,
     // and nothing planned for the old one is measured.
@@ -184,31 +188,6 @@ void Listener::setTuning(Tuning tuning)
         return;
     m_tuning = tuning;
     m_lastReading.reset();
-    updateStatus();
-}
-
-QList<FoundSounder> Listener::sounders() const
-{
-    // The finder keeps only sounders heard enough to be found.
-    return m_finder ? m_finder->sounders() : QList<FoundSounder>();
-}
-
-QString Listener::sounderLineOf(const FoundSounder &sounder) const
-{
-    return sounderLine(sounder, m_finder ? m_finder->hearingsToFind() : 1);
-}
-
-void Listener::onHeard(double arrivalMs, double rateKhzPerS, double snrDb)
-{
-    ++m_chirpsHeard;
-    // The arrival's time of day in the time base the tuning counts in.
-    const qint64 wholeMs = qint64(std::floor(arrivalMs));
-    QDateTime when
-        = QDateTime::fromMSecsSinceEpoch(wholeMs, m_options.utc ? Qt::UTC : Qt::LocalTime);
-    const double dayMs = double(when.time().msecsSinceStartOfDay()) + (arrivalMs - double(wholeMs));
-    const int index = m_finder->add({arrivalMs, dayMs, rateKhzPerS, snrDb});
-    if (index >= 0)
-        Q_EMIT sounderReported(index, m_finder->sounders()[index]);
     updateStatus();
 }
 
@@ -316,12 +295,12 @@ void Listener::updateStatus()
         text = QStringLiteral("%1 lost audio; its timing starts again.").arg(name);
         break;
     case InputState::Listening:
-        if (m_finder && !m_findingEnded) {
+        if (m_finding && !m_finding->hasEnded()) {
             text = QStringLiteral("Listening on %1 at %2 MHz: %3 chirps heard, %4 sounders found.")
                        .arg(name,
-                            QString::number(*m_options.findHz / 1e6, 'f', 3),
-                            QString::number(m_chirpsHeard),
-                            QString::number(sounders().size()));
+                            QString::number(m_finding->dialHz() / 1e6, 'f', 3),
+                            QString::number(m_finding->chirpsHeard()),
+                            QString::number(m_finding->sounders().size()));
         } else if (!m_radioNote.isEmpty()) {
             text = m_radioNote;
         } else if (m_lowerSideband && m_tuning == Tuning::Tuned) {

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "audiocapture.h"
-#include "sounderfinder.h"
+#include "soundersearch.h"
 #include "stepreading.h"
 
 #include <QHash>
@@ -76,9 +76,9 @@ public:
     void loadPicture(qint64 sweepStartMs);
 
     QString status() const { return m_status; }
-    // The sounders found so far (finding), and the line that reports each.
-    QList<FoundSounder> sounders() const;
-    QString sounderLineOf(const FoundSounder &sounder) const;
+    // Finding sounders at the parked dial; null when following one. It ends when the tuning
+    // starts.
+    SounderSearch *finding() const { return m_finding; }
 
 Q_SIGNALS:
     void sweepBegun(qint64 sweepStartMs);
@@ -88,8 +88,6 @@ Q_SIGNALS:
     void fileProblem(const QString &text);
     // The picture saved of a sweep, as loadPicture asked.
     void pictureLoaded(qint64 sweepStartMs, const QImage &picture);
-    // A sounder was found, or heard again (index into sounders()).
-    void sounderReported(int index, const Listen::FoundSounder &sounder);
 
 private:
     // What the tuning does: stopped, or its steps not reaching the radio.
@@ -98,7 +96,6 @@ private:
     void onMeasured(qint64 id, const Listen::Detection &detection);
     void onInputState(Listen::InputState state, const QString &inputName);
     void updateStatus();
-    void onHeard(double arrivalMs, double rateKhzPerS, double snrDb);
 
     ListenOptions m_options;
     QThread m_fileThread;
@@ -118,9 +115,7 @@ private:
     QList<bool> m_fallingSteps; // whether each of the last steps heard a falling chirp
     bool m_lowerSideband = false;
     QString m_status;
-    std::optional<SounderFinder> m_finder;
-    int m_chirpsHeard = 0;
-    bool m_findingEnded = false;
+    SounderSearch *m_finding = nullptr;
 };
 
 } // namespace Listen

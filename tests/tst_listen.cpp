@@ -666,6 +666,7 @@ struct Heard
 {
     double daySeconds; // since UTC midnight
     double rate;
+    double snrDb = 17.5;
 };
 using HeardList = QList<Heard>;
 
@@ -704,6 +705,22 @@ void tst_Listen::soundersFound_data()
         << all << 0.0 << HeardList{{148.020, 100}, {448.023, 100}, {748.026, 100}}
         << QStringList{"sounder: period 300 s, chirptime 78.02 s, rate 100 kHz/s, snr 17.5 dB, "
                        "heard 3 times within 6.0 ms"};
+    // 148.02 s - 70 s = 78.02 s, mod 600 s and mod 300 s alike.
+    QTest::newRow("a chirp missed: twice the period until a hearing needs the period")
+        << all << 0.0 << HeardList{{148.02, 100}, {748.02, 100}}
+        << QStringList{"sounder: period 600 s, chirptime 78.02 s, rate 100 kHz/s, snr 17.5 dB"};
+    QTest::newRow("a chirp missed, then heard again")
+        << all << 0.0
+        << HeardList{{148.02, 100}, {748.02, 100}, {1048.02, 100}, {1348.02, 100}, {1648.02, 100}}
+        << QStringList{"sounder: period 300 s, chirptime 78.02 s, rate 100 kHz/s, snr 17.5 dB, "
+                       "heard 5 times within 0.0 ms"};
+    QTest::newRow("60 s is shorter than a 100 kHz/s sweep")
+        << all << 0.0 << HeardList{{148.02, 100}, {208.02, 100}, {268.02, 100}} << QStringList{};
+    // At 82 kHz/s the same arrivals give 148.016 s - 85.366 s = 62.65 s: not a sounder.
+    QTest::newRow("one chirp at two rates, the better one first or last")
+        << all << 0.0
+        << HeardList{{148.016, 82, 11}, {148.020, 100, 19}, {448.020, 100, 19}, {448.016, 82, 11}}
+        << QStringList{"sounder: period 300 s, chirptime 78.02 s, rate 100 kHz/s, snr 19.0 dB"};
     QTest::newRow("no period fits")
         << all << 0.0 << HeardList{{148.02, 100}, {398.02, 100}} << QStringList{};
     QTest::newRow("another rate a period later")
@@ -729,7 +746,8 @@ void tst_Listen::soundersFound()
     SounderFinder finder(7'000'000, periods, audioDelayMs);
     const double midnightMs = 1'796'688'000'000; // 2026-12-08 00:00 UTC
     for (const Heard &h : heard)
-        finder.add({midnightMs + h.daySeconds * 1000, h.daySeconds * 1000, h.rate, 17.5});
+        finder.add({midnightMs + h.daySeconds * 1000, h.daySeconds * 1000, h.rate, h.snrDb});
+    finder.settle();
     QStringList found;
     for (const FoundSounder &sounder : finder.sounders())
         found.append(sounderLine(sounder, finder.hearingsToFind()));

@@ -10,7 +10,9 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QSlider>
 #include <QTemporaryDir>
@@ -123,6 +125,8 @@ private Q_SLOTS:
     void unfitClockTurnsTheTimeRed_data();
     void unfitClockTurnsTheTimeRed();
     void foundSounderIsFollowedWhileStopped();
+    void soundersListedAreFollowedOnTheirWholeSecond_data();
+    void soundersListedAreFollowedOnTheirWholeSecond();
 };
 
 void TestWindow::controls_data()
@@ -617,6 +621,7 @@ QTEST_MAIN(TestWindow)
 // the user's notation; while running it is refused and nothing changes.
 void TestWindow::foundSounderIsFollowedWhileStopped()
 {
+    const auto restore = qScopeGuard([] { setUpTestEnvironment(); });
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
     WindowUnderTest window(fixedNoon);
     Listen::FoundSounder radar;
@@ -625,10 +630,10 @@ void TestWindow::foundSounderIsFollowedWhileStopped()
     radar.rateKhzPerS = 125;
     QVERIFY(window.followSounder(radar));
     QCOMPARE(window.controls().Combo_period->currentText(), QStringLiteral("450"));
-    QCOMPARE(window.controls().chirptime->text(), QStringLiteral("17,07"));
+    QCOMPARE(window.controls().chirptime->text(), QStringLiteral("17"));
     QCOMPARE(window.tickCycle().rate(), 125.0);
-    // 12:34:56.789 with lead is 45,297,389 ms: 297.389 s into a 450 s period, 280.319 s
-    // after 17.07, where a 125 kHz/s sweep stands past 30 MHz.
+    // 12:34:56.789 with lead is 45,297,389 ms: 297.389 s into a 450 s period, 280.389 s
+    // after 17, where a 125 kHz/s sweep stands past 30 MHz.
     window.onCommand1Clicked();
     window.tickCycle().onTimer1Tick();
     QCOMPARE(window.controls().text2->text(), QStringLiteral("2,00 MHz"));
@@ -638,9 +643,45 @@ void TestWindow::foundSounderIsFollowedWhileStopped()
     inskip.chirptimeS = 78.02;
     inskip.rateKhzPerS = 100;
     QVERIFY(!window.followSounder(inskip));
-    QCOMPARE(window.controls().chirptime->text(), QStringLiteral("17,07"));
+    QCOMPARE(window.controls().chirptime->text(), QStringLiteral("17"));
     QCOMPARE(window.tickCycle().rate(), 125.0);
-    setUpTestEnvironment();
+}
+
+void TestWindow::soundersListedAreFollowedOnTheirWholeSecond_data()
+{
+    QTest::addColumn<double>("arrivalS"); // since UTC midnight, and again 300 s later
+    QTest::addColumn<QString>("chirptime");
+    // 7 MHz is 70 s into a 100 kHz/s sweep: heard 78.31, 77.97 and 299.96 s into the period.
+    QTest::newRow("the path's and the sound's delay") << 148.31 << QStringLiteral("78");
+    QTest::newRow("heard a little early") << 147.97 << QStringLiteral("78");
+    QTest::newRow("early, at the period's end") << 369.96 << QStringLiteral("0");
+}
+
+// A sounder on the finder's list is followed at the whole second it starts on, and the
+// ionogram window then shows its ionogram instead of the list.
+void TestWindow::soundersListedAreFollowedOnTheirWholeSecond()
+{
+    QFETCH(double, arrivalS);
+    QFETCH(QString, chirptime);
+    Window::LaunchOptions launch;
+    launch.findHz = 7'000'000;
+    launch.utc = true;
+    WindowUnderTest window(launch, fixedNoon);
+    window.startListening();
+    Window::IonogramWindow &ionogram = window.listenSession()->window();
+    Listen::SounderSearch *search = window.listenSession()->listener().finding();
+    QVERIFY(search);
+    const double midnightMs = 1'796'688'000'000; // 2026-12-08 00:00 UTC
+    search->onHeard(midnightMs + arrivalS * 1000, 100, 20);
+    search->onHeard(midnightMs + (arrivalS + 300) * 1000, 100, 20);
+    search->end();
+    QCOMPARE(ionogram.sounderList()->count(), 1);
+    ionogram.sounderList()->setCurrentRow(0);
+    ionogram.onFollowClicked();
+    QCOMPARE(window.controls().Combo_period->currentText(), QStringLiteral("300"));
+    QCOMPARE(window.controls().chirptime->text(), chirptime);
+    QVERIFY(ionogram.sounderList()->isHidden());
+    QVERIFY(!ionogram.findChild<QWidget *>(QStringLiteral("ionogramView"))->isHidden());
 }
 
 #include "tst_window.moc"

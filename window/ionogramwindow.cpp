@@ -51,6 +51,7 @@ IonogramWindow::IonogramWindow(Listen::Listener &listener,
     setObjectName(QStringLiteral("Ionogram"));
     setWindowTitle(QStringLiteral("Zarvotel ionogram"));
     m_view = new IonogramView(m_picture, this);
+    m_view->setObjectName(QStringLiteral("ionogramView"));
     m_status = new QLabel(listener.status(), this);
     m_status->setObjectName(QStringLiteral("ionogramStatus"));
     m_fileProblem = new QLabel(this);
@@ -69,7 +70,7 @@ IonogramWindow::IonogramWindow(Listen::Listener &listener,
     connect(m_sounderList, &QListWidget::currentRowChanged, this, [this](int row) {
         m_followButton->setEnabled(row >= 0);
     });
-    const bool finding = listener.options().findHz.has_value();
+    const bool finding = listener.finding() != nullptr;
     m_view->setVisible(!finding);
     m_sounderList->setVisible(finding);
     m_followButton->setVisible(finding);
@@ -86,8 +87,12 @@ IonogramWindow::IonogramWindow(Listen::Listener &listener,
     connect(&listener, &Listen::Listener::sweepBegun, this, &IonogramWindow::onSweepBegun);
     connect(&listener, &Listen::Listener::stepHeard, this, &IonogramWindow::onStepHeard);
     connect(&listener, &Listen::Listener::pictureLoaded, this, &IonogramWindow::onPictureLoaded);
-    connect(
-        &listener, &Listen::Listener::sounderReported, this, &IonogramWindow::onSounderReported);
+    if (Listen::SounderSearch *search = listener.finding()) {
+        connect(search,
+                &Listen::SounderSearch::soundersChanged,
+                this,
+                &IonogramWindow::onSoundersChanged);
+    }
     connect(&listener, &Listen::Listener::statusChanged, m_status, &QLabel::setText);
     connect(&listener, &Listen::Listener::fileProblem, this, [this](const QString &text) {
         m_fileProblem->setText(text);
@@ -113,6 +118,7 @@ QString IonogramWindow::fileProblemText() const
 void IonogramWindow::onSweepBegun(qint64 sweepStartMs)
 {
     saveSweep();
+    showPicture();
     m_sweepStartMs = sweepStartMs;
     const QString when = QDateTime::fromMSecsSinceEpoch(sweepStartMs, QTimeZone::utc())
                              .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
@@ -140,16 +146,21 @@ void IonogramWindow::onStepHeard(const Listen::StepReading &reading)
         saveSweep();
 }
 
-void IonogramWindow::onSounderReported(int index, const Listen::FoundSounder &sounder)
+void IonogramWindow::onSoundersChanged()
 {
-    // Sounders are reported as they are found, each under the index it keeps.
-    const QString line = m_listener.sounderLineOf(sounder);
-    if (index >= m_sounders.size()) {
-        m_sounders.append(sounder);
-        m_sounderList->addItem(line);
-    } else if (index >= 0) {
-        m_sounders[index] = sounder;
-        m_sounderList->item(index)->setText(line);
+    const Listen::SounderSearch *search = m_listener.finding();
+    if (!search)
+        return;
+    // Rows keep their place as long as no two sounders are found to be one.
+    m_sounders = search->sounders();
+    while (m_sounderList->count() > m_sounders.size())
+        delete m_sounderList->takeItem(m_sounderList->count() - 1);
+    for (qsizetype row = 0; row < m_sounders.size(); ++row) {
+        const QString line = search->lineOf(m_sounders[row]);
+        if (row < m_sounderList->count())
+            m_sounderList->item(int(row))->setText(line);
+        else
+            m_sounderList->addItem(line);
     }
 }
 
@@ -158,8 +169,18 @@ void IonogramWindow::onFollowClicked()
     const int row = m_sounderList->currentRow();
     if (row < 0 || row >= m_sounders.size() || !m_follow)
         return;
-    if (!m_follow(m_sounders[row]))
+    if (!m_follow(m_sounders[row])) {
         m_status->setText(QStringLiteral("Stop the sweep to follow another sounder."));
+        return;
+    }
+    showPicture();
+}
+
+void IonogramWindow::showPicture()
+{
+    m_sounderList->hide();
+    m_followButton->hide();
+    m_view->show();
 }
 
 void IonogramWindow::closeEvent(QCloseEvent *event)

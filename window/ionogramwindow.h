@@ -35,7 +35,7 @@ public:
 
     const IonogramPicture &picture() const { return m_picture; }
     QListWidget *sounderList() const { return m_sounderList; }
-    // Follows the sounder on the list's current row.
+    // Follows the sounder on the list's current row, and shows its ionogram.
     void onFollowClicked();
     QString statusText() const;
     QString fileProblemText() const;
@@ -44,7 +44,8 @@ public:
     void onStepHeard(const Listen::StepReading &reading);
     // A picture saved of a sweep, perhaps by this window before it was closed and opened.
     void onPictureLoaded(qint64 sweepStartMs, const QImage &saved);
-    void onSounderReported(int index, const Listen::FoundSounder &sounder);
+    // The finder's sounders changed: the list shows them as they are now.
+    void onSoundersChanged();
 
 Q_SIGNALS:
     void closed();
@@ -54,6 +55,8 @@ protected:
 
 private:
     void saveSweep();
+    // The picture instead of the list of sounders.
+    void showPicture();
 
     Listen::Listener &m_listener;
     std::function<QString()> m_scheduleText;

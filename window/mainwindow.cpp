@@ -403,9 +403,10 @@ bool Main::followSounder(const Listen::FoundSounder &sounder)
 {
     if (command1Caption() != Tracking::StartCaption)
         return false;
+    // The sounder's own start, without the delays that its hearings add.
     const QLocale locale;
     m_ui.Combo_period->setEditText(locale.toString(sounder.periodS, 'g', 10));
-    m_ui.chirptime->setText(locale.toString(sounder.chirptimeS, 'f', 2));
+    m_ui.chirptime->setText(locale.toString(Listen::wholeSecondChirptimeS(sounder), 'f', 0));
     m_tickCycle.setRate(sounder.rateKhzPerS);
     return true;
 }
