@@ -10,6 +10,7 @@
 #include <QtEndian>
 
 #include <algorithm>
+#include <optional>
 
 namespace Rig {
 
@@ -88,6 +89,18 @@ public:
         return hrdFrame(QStringLiteral("get context"));
     }
 
+    // Takes the next whole frame's text; otherwise what the buffer gives instead.
+    static std::optional<Answer> takeText(QByteArray &buffer, QString &text)
+    {
+        const auto frame = takeHrdFrame(buffer);
+        if (std::holds_alternative<Incomplete>(frame))
+            return Incomplete{};
+        if (std::holds_alternative<Malformed>(frame))
+            return Malformed{};
+        text = std::get<QString>(frame);
+        return std::nullopt;
+    }
+
     QByteArray stepCommand(qint32 hz) const override
     {
         return command(QString::fromLatin1(setFrequencyText(hz)));
@@ -95,12 +108,9 @@ public:
 
     Answer takeAnswer(QByteArray &buffer) override
     {
-        const auto frame = takeHrdFrame(buffer);
-        if (std::holds_alternative<Incomplete>(frame))
-            return Incomplete{};
-        if (std::holds_alternative<Malformed>(frame))
-            return Malformed{};
-        const QString text = std::get<QString>(frame);
+        QString text;
+        if (const auto early = takeText(buffer, text))
+            return *early;
         switch (m_state) {
         case State::Context:
             // Any answer shows that the frames are understood.
@@ -138,12 +148,9 @@ public:
     // choice: "set dropdown Mode USB 1" (blanks in names written as "~").
     Answer takeSidebandAnswer(QByteArray &buffer) override
     {
-        const auto frame = takeHrdFrame(buffer);
-        if (std::holds_alternative<Incomplete>(frame))
-            return Incomplete{};
-        if (std::holds_alternative<Malformed>(frame))
-            return Malformed{};
-        const QString text = std::get<QString>(frame);
+        QString text;
+        if (const auto early = takeText(buffer, text))
+            return *early;
         const QStringList items = text.split(u',', Qt::SkipEmptyParts);
         switch (m_sideband) {
         case Sideband::Dropdowns: {
