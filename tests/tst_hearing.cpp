@@ -254,6 +254,20 @@ void tst_Hearing::clippingAndSilenceAreSaid()
         return false;
     };
     QVERIFY(playUntil(1000, listeningOnRadio));
+    // Steps that reach no radio are not said as listening to it; steps that do are. The
+    // step is 14.3 MHz with its chirp 3.6 s off, so nothing is measured.
+    Tracking::StepResult step;
+    step.periodMs = 300'000;
+    step.chirpPositionMs = 140'000;
+    step.stepHz = 14'300'000;
+    const Tracking::Sounder sounder{300'000, 78'000, 100};
+    listener.onStepTaken(QDateTime::currentMSecsSinceEpoch(), step, sounder, false);
+    QCOMPARE(listener.status(),
+             QStringLiteral("Listening on radio. Nothing is tuned: no rig-control program is "
+                            "connected."));
+    listener.onStepTaken(QDateTime::currentMSecsSinceEpoch(), step, sounder, true);
+    QCOMPARE(listener.status(), QStringLiteral("Listening on radio."));
+    listener.onStopped();
     QVERIFY(playUntil(32767, QStringLiteral("radio clips: turn the receiver's audio down.")));
     QVERIFY(playUntil(0, QStringLiteral("No sound from radio.")));
     QVERIFY(playUntil(1000, listeningOnRadio));
