@@ -6,6 +6,7 @@
 #include "audiocapture.h"
 #include "soundersearch.h"
 #include "stepreading.h"
+#include "sweepscaling.h"
 
 #include <QHash>
 #include <QImage>
@@ -88,6 +89,10 @@ Q_SIGNALS:
     void fileProblem(const QString &text);
     // The picture saved of a sweep, as loadPicture asked.
     void pictureLoaded(qint64 sweepStartMs, const QImage &picture);
+    // A sweep ended and was scaled from its file; its row is in the day's summary.
+    void sweepScaled(const Listen::SweepSummary &summary);
+    // The day plot of the day a sweep ended in, drawn again with that sweep.
+    void dayPlotChanged(const QImage &plot);
 
 private:
     // What the tuning does: stopped, or its steps not reaching the radio.
