@@ -124,7 +124,7 @@ QImage drawDayPlot(QDate utcDay, std::span<const SweepSummary> sweeps)
     }
     painter.drawText(QRectF(Left, Height - 16, PlotWidth, 14), Qt::AlignCenter,
                      QStringLiteral("UTC hour"));
-    for (int mhz = 5; mhz <= 30; mhz += 5) {
+    for (const int mhz : {2, 5, 10, 15, 20, 25, 30}) {
         painter.drawText(QRectF(0, yOf(mhz) - 7, Left - 7, 14), Qt::AlignRight | Qt::AlignVCenter,
                          QString::number(mhz));
     }

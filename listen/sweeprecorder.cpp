@@ -173,7 +173,7 @@ void SweepRecorder::finishSweep(qint64 sweepStartMs,
 
 bool SweepRecorder::appendSummary(const SweepSummary &summary)
 {
-    const QDate day = QDateTime::fromMSecsSinceEpoch(summary.sweepStartMs, QTimeZone::utc()).date();
+    const QDate day = QDateTime::fromMSecsSinceEpoch(summary.sweepStartMs, Qt::UTC).date();
     QFile file(QDir(m_folder).filePath(summaryFileName(day)));
     QList<SweepSummary> rows;
     if (file.open(QIODevice::ReadOnly)) {

@@ -292,7 +292,7 @@ QByteArray summaryRow(const SweepSummary &summary)
                        : QByteArray(",");
     };
     const SweepScale &s = summary.scale;
-    return QDateTime::fromMSecsSinceEpoch(summary.sweepStartMs, QTimeZone::utc())
+    return QDateTime::fromMSecsSinceEpoch(summary.sweepStartMs, Qt::UTC)
                .toString(Qt::ISODateWithMs)
                .toLatin1()
            + ',' + optional(summary.periodS) + ',' + optional(summary.chirptimeS) + ','
@@ -336,7 +336,7 @@ QStringList openBands(const SweepScale &scale)
 
 QString sweepSummaryText(const SweepSummary &summary)
 {
-    const QString when = QDateTime::fromMSecsSinceEpoch(summary.sweepStartMs, QTimeZone::utc())
+    const QString when = QDateTime::fromMSecsSinceEpoch(summary.sweepStartMs, Qt::UTC)
                              .toString(QStringLiteral("HH:mm"));
     const SweepScale &s = summary.scale;
     if (!s.oneHop)
