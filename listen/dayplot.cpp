@@ -92,14 +92,13 @@ QImage drawDayPlot(QDate utcDay, std::span<const SweepSummary> sweeps)
             const QPointF at(xOf(hours), yOf(two->mofHz / 1e6));
             painter.setPen(QPen(QColor(TwoHopMark), 1.5));
             painter.setBrush(Qt::NoBrush);
-            painter.drawRect(QRectF(at.x() - MarkRadius, at.y() - MarkRadius, 2 * MarkRadius,
-                                    2 * MarkRadius));
+            painter.drawRect(
+                QRectF(at.x() - MarkRadius, at.y() - MarkRadius, 2 * MarkRadius, 2 * MarkRadius));
         }
         if (const auto &one = sweep.scale.oneHop) {
             painter.setPen(Qt::NoPen);
             painter.setBrush(QColor(OneHopMark));
-            painter.drawEllipse(QPointF(xOf(hours), yOf(one->mofHz / 1e6)), MarkRadius,
-                                MarkRadius);
+            painter.drawEllipse(QPointF(xOf(hours), yOf(one->mofHz / 1e6)), MarkRadius, MarkRadius);
         }
     }
     painter.setRenderHint(QPainter::Antialiasing, false);
@@ -122,10 +121,11 @@ QImage drawDayPlot(QDate utcDay, std::span<const SweepSummary> sweeps)
         const QRectF box(xOf(hour) - 20, Top + PlotHeight + 5, 40, 14);
         painter.drawText(box, Qt::AlignCenter, QStringLiteral("%1").arg(hour, 2, 10, QChar(u'0')));
     }
-    painter.drawText(QRectF(Left, Height - 16, PlotWidth, 14), Qt::AlignCenter,
-                     QStringLiteral("UTC hour"));
+    painter.drawText(
+        QRectF(Left, Height - 16, PlotWidth, 14), Qt::AlignCenter, QStringLiteral("UTC hour"));
     for (const int mhz : {2, 5, 10, 15, 20, 25, 30}) {
-        painter.drawText(QRectF(0, yOf(mhz) - 7, Left - 7, 14), Qt::AlignRight | Qt::AlignVCenter,
+        painter.drawText(QRectF(0, yOf(mhz) - 7, Left - 7, 14),
+                         Qt::AlignRight | Qt::AlignVCenter,
                          QString::number(mhz));
     }
     painter.save();
@@ -140,7 +140,8 @@ QImage drawDayPlot(QDate utcDay, std::span<const SweepSummary> sweeps)
     painter.setFont(small);
     for (const Band &band : Bands) {
         const double middle = (yOf(band.topMhz) + yOf(band.bottomMhz)) / 2;
-        painter.drawText(QRectF(Left + 3, middle - 6, 40, 12), Qt::AlignLeft | Qt::AlignVCenter,
+        painter.drawText(QRectF(Left + 3, middle - 6, 40, 12),
+                         Qt::AlignLeft | Qt::AlignVCenter,
                          QString::fromLatin1(band.name));
     }
 
@@ -156,19 +157,24 @@ QImage drawDayPlot(QDate utcDay, std::span<const SweepSummary> sweeps)
     painter.drawEllipse(QPointF(legend.left() + 10, legend.center().y()), MarkRadius, MarkRadius);
     painter.setPen(QPen(QColor(TwoHopMark), 1.5));
     painter.setBrush(Qt::NoBrush);
-    painter.drawRect(QRectF(legend.left() + 82 - MarkRadius, legend.center().y() - MarkRadius,
-                            2 * MarkRadius, 2 * MarkRadius));
+    painter.drawRect(QRectF(legend.left() + 82 - MarkRadius,
+                            legend.center().y() - MarkRadius,
+                            2 * MarkRadius,
+                            2 * MarkRadius));
     painter.setPen(QColor(Ink));
     painter.drawText(QRectF(legend.left() + 18, legend.top(), 60, legend.height()),
-                     Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("one hop"));
+                     Qt::AlignLeft | Qt::AlignVCenter,
+                     QStringLiteral("one hop"));
     painter.drawText(QRectF(legend.left() + 90, legend.top(), 70, legend.height()),
-                     Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("two hops"));
+                     Qt::AlignLeft | Qt::AlignVCenter,
+                     QStringLiteral("two hops"));
 
     QFont bold = font;
     bold.setPixelSize(13);
     bold.setBold(true);
     painter.setFont(bold);
-    painter.drawText(QRectF(Left, 4, PlotWidth, Top - 8), Qt::AlignLeft | Qt::AlignVCenter,
+    painter.drawText(QRectF(Left, 4, PlotWidth, Top - 8),
+                     Qt::AlignLeft | Qt::AlignVCenter,
                      utcDay.toString(Qt::ISODate)
                          + QStringLiteral(" UTC: maximum observed frequency"));
     return image;

@@ -71,10 +71,11 @@ struct Trace
         if (points.size() < 2)
             return last.delayMs;
         const Point &before = points[points.size() - 2];
-        const double slope = std::clamp((last.delayMs - before.delayMs)
-                                            / ((last.hz - before.hz) / double(Tracking::SweepStepHz)),
-                                        -MaxSlopeMsPerStep,
-                                        MaxSlopeMsPerStep);
+        const double slope
+            = std::clamp((last.delayMs - before.delayMs)
+                             / ((last.hz - before.hz) / double(Tracking::SweepStepHz)),
+                         -MaxSlopeMsPerStep,
+                         MaxSlopeMsPerStep);
         return last.delayMs + slope * (hz - last.hz) / double(Tracking::SweepStepHz);
     }
 };
@@ -224,9 +225,8 @@ SweepScale scaleSweep(std::span<const SweepStep> steps)
             unique.append(step);
     }
     scale.stepsMeasured = int(unique.size());
-    scale.stepsHeard = int(std::count_if(unique.cbegin(), unique.cend(), [](const SweepStep &s) {
-        return !s.delaysMs.isEmpty();
-    }));
+    scale.stepsHeard = int(std::count_if(
+        unique.cbegin(), unique.cend(), [](const SweepStep &s) { return !s.delaysMs.isEmpty(); }));
     if (scale.stepsHeard < FewestStepsHeard)
         return scale;
 
@@ -315,9 +315,10 @@ std::optional<SweepSummary> summaryFromRow(const QByteArray &row)
     s.stepsHeard = fields[8].toInt(&heardOk);
     s.stepsMeasured = fields[9].toInt(&measuredOk);
     if (!readOptional(fields[1], summary.periodS) || !readOptional(fields[2], summary.chirptimeS)
-        || !readOptional(fields[3], summary.rateKhzPerS) || !readMode(fields[4], fields[5], s.oneHop)
-        || !readMode(fields[6], fields[7], s.twoHop) || !heardOk || !measuredOk
-        || s.stepsHeard < 0 || s.stepsHeard > s.stepsMeasured || (s.twoHop && !s.oneHop))
+        || !readOptional(fields[3], summary.rateKhzPerS)
+        || !readMode(fields[4], fields[5], s.oneHop) || !readMode(fields[6], fields[7], s.twoHop)
+        || !heardOk || !measuredOk || s.stepsHeard < 0 || s.stepsHeard > s.stepsMeasured
+        || (s.twoHop && !s.oneHop))
         return std::nullopt;
     return summary;
 }
@@ -350,7 +351,8 @@ QString sweepSummaryText(const SweepSummary &summary)
         .arg(when,
              QString::number(s.oneHop->mofHz / 1e6, 'f', 1),
              QString::number(s.oneHop->delayMs, 'f', 2),
-             open.isEmpty() ? QStringLiteral("none") : open.join(QStringLiteral(", ")) + QStringLiteral(" m"));
+             open.isEmpty() ? QStringLiteral("none")
+                            : open.join(QStringLiteral(", ")) + QStringLiteral(" m"));
 }
 
 std::variant<QList<SweepStep>, QString> readSweepCsv(QIODevice &file)
@@ -367,7 +369,9 @@ std::variant<QList<SweepStep>, QString> readSweepCsv(QIODevice &file)
         if (row.isEmpty())
             continue;
         const QList<QByteArray> fields = row.split(',');
-        const auto damaged = [line] { return QStringLiteral("line %1 is damaged").arg(line); };
+        const auto damaged = [line] {
+            return QStringLiteral("line %1 is damaged").arg(line);
+        };
         if (fields.size() != 4
             || !QDateTime::fromString(QString::fromLatin1(fields[0]), Qt::ISODateWithMs).isValid())
             return damaged();

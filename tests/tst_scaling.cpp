@@ -40,8 +40,8 @@ static QList<SweepStep> sweepOf(const Pieces &pieces, const Strays &strays)
         for (const Piece &p : pieces) {
             if (mhz < p.fromMhz - 1e-9 || mhz > p.toMhz + 1e-9)
                 continue;
-            const double share = p.toMhz > p.fromMhz ? (mhz - p.fromMhz) / (p.toMhz - p.fromMhz)
-                                                     : 0;
+            const double share
+                = p.toMhz > p.fromMhz ? (mhz - p.fromMhz) / (p.toMhz - p.fromMhz) : 0;
             step.delaysMs.append(std::round((p.fromMs + share * (p.toMs - p.fromMs)) * 100) / 100);
         }
         for (const auto &[at, ms] : strays) {
@@ -100,17 +100,21 @@ void TestScaling::scaleSweep_data()
     QTest::newRow("a later trace ending 500 kHz below the MOF: one hop")
         << Pieces{{4.0, 14.0, 8.00, 10.00}, {4.0, 13.5, 9.50, 10.70}} << Strays{} << 14'000'000
         << 10.00 << 0 << 0.0 << 4'000'000;
-    QTest::newRow("four steps heard") << Pieces{{8.0, 8.3, 9.00, 9.30}} << Strays{} << 0 << 0.0
-                                      << 0 << 0.0 << 0;
+    QTest::newRow("four steps heard")
+        << Pieces{{8.0, 8.3, 9.00, 9.30}} << Strays{} << 0 << 0.0 << 0 << 0.0 << 0;
     QTest::newRow("only stray echoes")
-        << Pieces{} << Strays{{3.0, 4.0}, {5.0, 22.0}, {7.0, 8.0}, {11.0, 30.0}, {13.0, 2.5},
-                              {17.0, 15.0}}
-        << 0 << 0.0 << 0 << 0.0 << 0;
+        << Pieces{}
+        << Strays{{3.0, 4.0}, {5.0, 22.0}, {7.0, 8.0}, {11.0, 30.0}, {13.0, 2.5}, {17.0, 15.0}} << 0
+        << 0.0 << 0 << 0.0 << 0;
     // The highest trace heard on one step in five: too broken to follow, below a good one.
-    QTest::newRow("the top trace too broken to follow")
-        << Pieces{lowRay}
-        << Strays{{15.0, 13.0}, {15.5, 13.1}, {16.0, 13.2}, {16.5, 13.3}, {17.0, 13.4}, {17.5, 13.5}}
-        << 0 << 0.0 << 0 << 0.0 << 0;
+    QTest::newRow("the top trace too broken to follow") << Pieces{lowRay}
+                                                        << Strays{{15.0, 13.0},
+                                                                  {15.5, 13.1},
+                                                                  {16.0, 13.2},
+                                                                  {16.5, 13.3},
+                                                                  {17.0, 13.4},
+                                                                  {17.5, 13.5}}
+                                                        << 0 << 0.0 << 0 << 0.0 << 0;
 }
 
 void TestScaling::scaleSweep()
@@ -151,13 +155,18 @@ void TestScaling::summaryRow_data()
 {
     QTest::addColumn<SweepSummary>("summary");
     QTest::addColumn<QByteArray>("row");
-    SweepSummary both{At1005, 300.0, 78.5, 100.0, {{{14'300'000, 12.1}}, {{9'800'000, 13.456}},
-                                                    6'000'000, 150, 280}};
+    SweepSummary both{At1005,
+                      300.0,
+                      78.5,
+                      100.0,
+                      {{{14'300'000, 12.1}}, {{9'800'000, 13.456}}, 6'000'000, 150, 280}};
     QTest::newRow("both modes")
         << both
-        << QByteArray("2026-12-08T10:05:00.000Z,300,78.5,100,14300000,12.10,9800000,13.46,150,280\n");
+        << QByteArray(
+               "2026-12-08T10:05:00.000Z,300,78.5,100,14300000,12.10,9800000,13.46,150,280\n");
     // A chirptime of 78400 ms and 500.0084 kHz/s as typed, however a double holds them.
-    SweepSummary odd{At1005 + 123, 600.0, 78'400 / 1000.0, 500.0084, {{{2'000'000, 0}}, {}, 2'000'000, 5, 5}};
+    SweepSummary odd{
+        At1005 + 123, 600.0, 78'400 / 1000.0, 500.0084, {{{2'000'000, 0}}, {}, 2'000'000, 5, 5}};
     QTest::newRow("numbers as typed")
         << odd << QByteArray("2026-12-08T10:05:00.123Z,600,78.4,500.0084,2000000,0.00,,,5,5\n");
     QTest::newRow("not scaled, sounder unknown")
@@ -187,21 +196,40 @@ void TestScaling::summaryText_data()
     QTest::addColumn<int>("mofHz"); // 0: not scaled
     QTest::addColumn<QString>("bands");
     QTest::addColumn<QString>("text");
-    const auto row = [](const char *name, int lowest, int mof, const char *bands, const char *text) {
-        QTest::newRow(name) << lowest << mof << QString::fromLatin1(bands)
-                            << QString::fromLatin1(text);
-    };
-    row("three bands", 6'000'000, 14'300'000, "40 30 20",
+    const auto row
+        = [](const char *name, int lowest, int mof, const char *bands, const char *text) {
+              QTest::newRow(name) << lowest << mof << QString::fromLatin1(bands)
+                                  << QString::fromLatin1(text);
+          };
+    row("three bands",
+        6'000'000,
+        14'300'000,
+        "40 30 20",
         "Sweep of 10:05 UTC: MOF 14.3 MHz (12.10 ms); open: 40, 30, 20 m");
-    row("MOF on a band's bottom", 3'900'000, 7'000'000, "80 60 40",
+    row("MOF on a band's bottom",
+        3'900'000,
+        7'000'000,
+        "80 60 40",
         "Sweep of 10:05 UTC: MOF 7.0 MHz (12.10 ms); open: 80, 60, 40 m");
-    row("lowest above a band's top", 7'400'000, 10'100'000, "30",
+    row("lowest above a band's top",
+        7'400'000,
+        10'100'000,
+        "30",
         "Sweep of 10:05 UTC: MOF 10.1 MHz (12.10 ms); open: 30 m");
-    row("every band", 2'000'000, 29'900'000, "80 60 40 30 20 17 15 12 10",
+    row("every band",
+        2'000'000,
+        29'900'000,
+        "80 60 40 30 20 17 15 12 10",
         "Sweep of 10:05 UTC: MOF 29.9 MHz (12.10 ms); open: 80, 60, 40, 30, 20, 17, 15, 12, 10 m");
-    row("between bands", 14'400'000, 18'000'000, "",
+    row("between bands",
+        14'400'000,
+        18'000'000,
+        "",
         "Sweep of 10:05 UTC: MOF 18.0 MHz (12.10 ms); open: none");
-    row("not scaled", 0, 0, "",
+    row("not scaled",
+        0,
+        0,
+        "",
         "Sweep of 10:05 UTC: too few echoes to read a MOF (12 of 280 steps heard).");
 }
 
@@ -226,8 +254,8 @@ void TestScaling::dayFilesSplitAtUtcMidnight()
     SweepRecorder recorder(dir.path());
     QSignalSpy scaled(&recorder, &SweepRecorder::sweepScaled);
     QSignalSpy plots(&recorder, &SweepRecorder::dayPlotChanged);
-    const qint64 late = QDateTime(QDate(2026, 12, 8), QTime(23, 58), QTimeZone::utc())
-                            .toMSecsSinceEpoch();
+    const qint64 late
+        = QDateTime(QDate(2026, 12, 8), QTime(23, 58), QTimeZone::utc()).toMSecsSinceEpoch();
     const qint64 early = late + 5 * 60'000;
     for (const qint64 start : {late, early}) {
         // Heard from 5.0 to 5.5 MHz, nothing at 5.6 MHz.
