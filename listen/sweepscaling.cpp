@@ -7,6 +7,7 @@
 
 #include <QDateTime>
 #include <QFileInfo>
+#include <QHash>
 #include <QLocale>
 #include <QRegularExpression>
 #include <QTimeZone>
@@ -88,7 +89,10 @@ QList<Trace> linkTraces(QList<SweepStep> steps)
         return a.frequencyHz < b.frequencyHz;
     });
     QList<Trace> traces;
+    QList<qsizetype> open; // the traces an echo may still join
     for (const SweepStep &step : steps) {
+        open.removeIf(
+            [&](qsizetype t) { return step.frequencyHz - traces[t].topHz() > LinkGapHz; });
         struct Candidate
         {
             double cost;
@@ -96,9 +100,9 @@ QList<Trace> linkTraces(QList<SweepStep> steps)
             qsizetype echo;
         };
         QList<Candidate> candidates;
-        for (qsizetype t = 0; t < traces.size(); ++t) {
+        for (const qsizetype t : std::as_const(open)) {
             const qint32 gapHz = step.frequencyHz - traces[t].topHz();
-            if (gapHz <= 0 || gapHz > LinkGapHz)
+            if (gapHz <= 0)
                 continue;
             const double missed = gapHz / double(Tracking::SweepStepHz) - 1;
             const double predicted = traces[t].predictedMs(step.frequencyHz);
@@ -121,8 +125,10 @@ QList<Trace> linkTraces(QList<SweepStep> steps)
             traces[c.trace].points.append({step.frequencyHz, step.delaysMs[c.echo]});
         }
         for (qsizetype e = 0; e < step.delaysMs.size(); ++e) {
-            if (!echoTaken[e])
+            if (!echoTaken[e]) {
+                open.append(traces.size());
                 traces.append(Trace{{{step.frequencyHz, step.delaysMs[e]}}});
+            }
         }
     }
     return traces;
@@ -215,14 +221,15 @@ SweepScale scaleSweep(std::span<const SweepStep> steps)
     SweepScale scale;
     // A step measured twice (a restart within the sweep) counts once, as measured last.
     QList<SweepStep> unique;
+    QHash<qint32, qsizetype> places; // by frequency
     for (const SweepStep &step : steps) {
-        const auto same = std::find_if(unique.begin(), unique.end(), [&](const SweepStep &s) {
-            return s.frequencyHz == step.frequencyHz;
-        });
-        if (same != unique.end())
-            *same = step;
-        else
+        const auto place = places.constFind(step.frequencyHz);
+        if (place != places.cend()) {
+            unique[*place] = step;
+        } else {
+            places.insert(step.frequencyHz, unique.size());
             unique.append(step);
+        }
     }
     scale.stepsMeasured = int(unique.size());
     scale.stepsHeard = int(std::count_if(
