@@ -52,6 +52,7 @@ private Q_SLOTS:
     void rowsAreWholeOrAbsent();
     void folderHeldByOne_data();
     void folderHeldByOne();
+    void sweepScaledWhenTheNextBegins();
     void dayOfListening();
     void soundersFound_data();
     void soundersFound();
@@ -622,6 +623,50 @@ void tst_Listen::folderHeldByOne()
     QSignalSpy said(&listener, &Listener::fileProblem);
     QTRY_COMPARE(said.size(), 1);
     QCOMPARE(said.first().first().toString(), refused);
+}
+
+// A sweep whose 29.9 MHz step never came is scaled from its file when the next begins, and
+// the status line says so under its first line.
+void tst_Listen::sweepScaledWhenTheNextBegins()
+{
+    QTemporaryDir dir;
+    // The sweep of 10:05 UTC, heard from 5.0 to 5.5 MHz (written before a restart).
+    QFile csv(dir.filePath(QStringLiteral("20261208-100500Z.csv")));
+    QVERIFY(csv.open(QIODevice::WriteOnly));
+    csv.write("time_utc,frequency_hz,snr_db,delays_ms\n"
+              "2026-12-08T10:05:50.000Z,5000000,17.3,10.00\n"
+              "2026-12-08T10:05:51.000Z,5100000,17.3,10.10\n"
+              "2026-12-08T10:05:52.000Z,5200000,17.3,10.20\n"
+              "2026-12-08T10:05:53.000Z,5300000,17.3,10.30\n"
+              "2026-12-08T10:05:54.000Z,5400000,17.3,10.40\n"
+              "2026-12-08T10:05:55.000Z,5500000,17.3,10.50\n");
+    csv.close();
+    ListenOptions options;
+    options.folder = dir.path();
+    Listener listener(options);
+    QSignalSpy scaled(&listener, &Listener::sweepScaled);
+    QSignalSpy plotted(&listener, &Listener::dayPlotChanged);
+    // 14.3 MHz, 143 s into the sweep of 10:05:00 UTC, then into the next one.
+    Tracking::StepResult step;
+    step.periodMs = 300'000;
+    step.chirpPositionMs = 143'000;
+    step.stepHz = 14'300'000;
+    const Tracking::Sounder sounder{300'000, 78'000, 100};
+    const qint64 tickMs = QDateTime(QDate(2026, 12, 8), QTime(10, 7, 22, 400), QTimeZone::utc())
+                              .toMSecsSinceEpoch();
+    listener.onStepTaken(tickMs, step, sounder);
+    listener.onStepTaken(tickMs + 300'000, step, sounder);
+    QTRY_COMPARE(scaled.size(), 1);
+    QCOMPARE(plotted.size(), 1);
+    QCOMPARE(listener.status().section(u'\n', 1),
+             QStringLiteral("Sweep of 10:05 UTC: MOF 5.5 MHz (10.50 ms); open: 60 m"));
+    QFile summary(dir.filePath(QStringLiteral("20261208-summary.csv")));
+    QVERIFY(summary.open(QIODevice::ReadOnly));
+    QCOMPARE(summary.readAll(),
+             QByteArray("time_utc,period_s,chirptime_s,rate_khz_s,mof_hz,mof_delay_ms,mof2_hz,"
+                        "mof2_delay_ms,steps_heard,steps_measured\n"
+                        "2026-12-08T10:05:00.000Z,300,78,100,5500000,10.50,,,6,6\n"));
+    QVERIFY(QFile::exists(dir.filePath(QStringLiteral("20261208-mof.png"))));
 }
 
 // A day of listening (make soak; ten minutes otherwise): a step a second through the clock
