@@ -218,7 +218,7 @@ void IonogramPicture::drawFrame(const QString &title)
     for (const ScaleMark &mark : kmMarks(m_delayFromMs, m_delayToMs, m_rows)) {
         const int y = Top + mark.row;
         painter.drawLine(right, y, right + KmTick, y);
-        painter.drawText(QRect(right + KmTick + 2, y - 7, KmLabelWidth, 14),
+        painter.drawText(QRect(right + KmTick + 5, y - 7, KmLabelWidth, 14),
                          Qt::AlignLeft | Qt::AlignVCenter,
                          mark.text);
     }

@@ -52,7 +52,7 @@ public:
     static constexpr int Left = 56;
     static constexpr int Top = 30;
     static constexpr int Right = 72; // the distance scale
-    static constexpr int KmTick = 5; // its ticks' length, right of the picture
+    static constexpr int KmTick = 4; // its ticks' length, right of the picture
     static constexpr int KmLabelWidth = 40;
     static constexpr int MostRows = 500;   // so that the window fits a screen 800 pixels high
     static constexpr int EdgeMarkRows = 5; // an echo beyond the drawn delays
