@@ -7,7 +7,6 @@
 #include "testenvironment.h"
 
 #include <QFile>
-#include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -47,7 +46,6 @@ private Q_SLOTS:
     void options();
     void keptListening_data();
     void keptListening();
-    void keepingListening();
 };
 
 void TestOptions::options_data()
@@ -295,10 +293,6 @@ void TestOptions::keptListening_data()
         << QByteArray("[listening]\naudioInput=Mic\naudioDelayMs=-3\ndelayFromMs=10\n"
                       "delayToMs=12\n")
         << QStringList() << QStringLiteral("input=Mic");
-    QTest::newRow("a delay that is not a number")
-        << QByteArray("[listening]\naudioDelayMs=nan\ndelayFromMs=0\ndelayToMs=x\n")
-        << QStringList() << QString();
-    QTest::newRow("nothing kept") << QByteArray() << QStringList() << QString();
 }
 
 // Listening starts from the settings kept, and the command line overrides them for one run.
@@ -318,25 +312,6 @@ void TestOptions::keptListening()
                                               Window::readKeptListening(path));
     QVERIFY(std::holds_alternative<CommandLine>(parsed));
     QCOMPARE(listeningWords(std::get<CommandLine>(parsed).launch.listening).join(u' '), read);
-}
-
-// What is kept is read back; the default folder is kept as none, so that it follows the
-// user's data folder.
-void TestOptions::keepingListening()
-{
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("zarvotel.ini"));
-    Listen::ListenOptions options;
-    options.inputText = QStringLiteral("USB CODEC");
-    options.audioDelayMs = 92;
-    options.delayFromMs = -5;
-    options.delayToMs = 60;
-    options.folder = Listen::defaultIonogramFolder();
-    Window::keepListening(path, options);
-    QVERIFY(!QSettings(path, QSettings::IniFormat)
-                 .contains(QStringLiteral("listening/ionogramFolder")));
-    QCOMPARE(listeningWords(Window::readKeptListening(path)).join(u' '),
-             QStringLiteral("input=USB CODEC delays=-5:60 audio-delay=92"));
 }
 
 QTEST_GUILESS_MAIN(TestOptions)
