@@ -120,11 +120,13 @@ int IonogramPicture::rowOf(double delayMs) const
     return std::clamp(int(std::lround(row)), 0, m_rows - 1);
 }
 
-void IonogramPicture::markMof(QImage &image, const Listen::ModeReading &mof) const
+bool IonogramPicture::markMof(QImage &image, const Listen::ModeReading &mof) const
 {
+    const QString delays = QString::fromLatin1(DelaysKey);
     const int column = Tracking::stepColumn(mof.mofHz);
-    if (column < 0 || column >= Tracking::SweepSteps || image.size() != m_image.size())
-        return;
+    if (column < 0 || column >= Tracking::SweepSteps || image.size() != m_image.size()
+        || image.text(delays) != m_image.text(delays))
+        return false;
     const int x = Left + column * ColumnWidth;
     const int y = Top + rowOf(mof.delayMs);
     const int top = std::max(Top, y - MofMarkRows / 2);
@@ -141,14 +143,14 @@ void IonogramPicture::markMof(QImage &image, const Listen::ModeReading &mof) con
     const QRect label = leftOfMark ? QRect(x - 4 - MofLabelWidth, y - 8, MofLabelWidth, 16)
                                    : QRect(x + ColumnWidth + 4, y - 8, MofLabelWidth, 16);
     const QString text = QStringLiteral("MOF %1 MHz").arg(QString::number(mof.mofHz / 1e6, 'f', 1));
+    const int align = (leftOfMark ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter;
     // Dark behind the light letters, readable on every colour of the scale.
     painter.setPen(QColor(Ink));
     for (const QPoint offset : {QPoint(-1, 0), QPoint(1, 0), QPoint(0, -1), QPoint(0, 1)})
-        painter.drawText(label.translated(offset),
-                         (leftOfMark ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter,
-                         text);
+        painter.drawText(label.translated(offset), align, text);
     painter.setPen(QColor(MofColour));
-    painter.drawText(label, (leftOfMark ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter, text);
+    painter.drawText(label, align, text);
+    return true;
 }
 
 QList<IonogramPicture::ScaleMark>

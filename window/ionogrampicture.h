@@ -39,8 +39,9 @@ public:
     bool isEmpty() const { return m_filled == 0; }
     // Marks the one-hop MOF at its column and delay, labelled "MOF 14.3 MHz".
     void markMof(const Listen::ModeReading &mof) { markMof(m_image, mof); }
-    // The same on a saved picture of a sweep with this picture's delays.
-    void markMof(QImage &image, const Listen::ModeReading &mof) const;
+    // The same on a saved picture of a sweep; false when it is not one with this picture's
+    // delays.
+    bool markMof(QImage &image, const Listen::ModeReading &mof) const;
 
     // The distance scale's labels, in km of group path (delay × c), for rows picture rows
     // from delayFromMs to delayToMs.

@@ -15,6 +15,8 @@
 #include <QTimeZone>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace Window {
 
 namespace {
@@ -178,9 +180,9 @@ void IonogramWindow::onPictureLoaded(qint64 sweepStartMs, const QImage &saved)
     // A sweep scaled after the next began: its saved picture gets its MOF.
     if (const auto mof = m_mofsToMark.find(sweepStartMs); mof != m_mofsToMark.end()) {
         QImage marked = saved.convertToFormat(m_picture.image().format());
-        m_picture.markMof(marked, *mof);
+        if (m_picture.markMof(marked, *mof))
+            m_listener.savePicture(sweepStartMs, marked);
         m_mofsToMark.erase(mof);
-        m_listener.savePicture(sweepStartMs, marked);
         return;
     }
     if (sweepStartMs == m_sweepStartMs && m_picture.continueFrom(saved))
@@ -198,7 +200,9 @@ void IonogramWindow::onSweepScaled(const Listen::SweepSummary &summary)
         saveSweep();
         return;
     }
-    // The picture on the screen is the next sweep's: the scaled one is marked in its file.
+    // The picture on the screen is the next sweep's: the scaled one is marked in its file
+    // (one at a time: a sweep whose picture was never saved leaves nothing waiting long).
+    m_mofsToMark.clear();
     m_mofsToMark.insert(summary.sweepStartMs, *summary.scale.oneHop);
     m_listener.loadPicture(summary.sweepStartMs);
 }
