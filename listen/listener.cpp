@@ -224,6 +224,8 @@ void Listener::loadPicture(qint64 sweepStartMs)
 
 void Listener::setAudioDelay(double ms)
 {
+    if (!(ms >= 0 && ms <= 1000)) // as --audio-delay takes
+        return;
     m_options.audioDelayMs = ms;
     m_pending.clear();
     // The capture takes new settings only as it starts: it starts again, and finds the

@@ -75,8 +75,8 @@ public:
     void savePicture(qint64 sweepStartMs, const QImage &picture);
     // Asks for the saved picture of the sweep that began at sweepStartMs (pictureLoaded).
     void loadPicture(qint64 sweepStartMs);
-    // The sound path's delay is known now (ms): only the drawn delays are searched, and the
-    // steps still to be measured are dropped.
+    // The sound path's delay is known now (0 to 1000 ms): only the drawn delays are searched,
+    // and the steps still to be measured are dropped.
     void setAudioDelay(double ms);
 
     QString status() const { return m_status; }
