@@ -3,6 +3,7 @@
 
 #include "audiocapture.h"
 #include "console.h"
+#include "keptsettings.h"
 #include "listener.h"
 #include "mainwindow.h"
 #include "options.h"
@@ -71,8 +72,11 @@ int main(int argc, char *argv[])
     // Named before anything asks for the data folder (the ionograms' default).
     QCoreApplication::setApplicationName(QStringLiteral("zarvotel"));
     // The command line is read before the window system is needed, so that --help,
-    // --version, --check-clock and mistakes in the options work without a display.
-    const auto parsed = App::parseCommandLine(App::commandLineArguments(argc, argv));
+    // --version, --check-clock and mistakes in the options work without a display; it is
+    // read over listening's settings kept from earlier runs.
+    const QString settingsPath = Window::keptSettingsPath();
+    const auto parsed = App::parseCommandLine(
+        App::commandLineArguments(argc, argv), {}, Window::readKeptListening(settingsPath));
     if (const auto *error = std::get_if<QString>(&parsed)) {
         App::attachParentConsole();
         App::print(stderr, QStringLiteral("zarvotel: %1\n").arg(*error));
@@ -148,7 +152,9 @@ int main(int argc, char *argv[])
         }
     }
 
-    Window::Main window({}, App::systemClockSources(), line.launch);
+    Window::LaunchOptions launch = line.launch;
+    launch.settingsPath = settingsPath;
+    Window::Main window({}, App::systemClockSources(), launch);
     window.show();
     // Closing the window ends the program; so does its window being destroyed or hidden from
     // outside, which would otherwise leave the radio being retuned by an invisible program.

@@ -137,7 +137,8 @@ std::optional<int> wholeNumber(const QString &text, int low, int high)
 } // namespace
 
 std::variant<CommandLine, QString> parseCommandLine(const QStringList &arguments,
-                                                    const QLocale &locale)
+                                                    const QLocale &locale,
+                                                    const Listen::ListenOptions &kept)
 {
     Parser p;
     if (!p.parser.parse(arguments))
@@ -215,7 +216,16 @@ std::variant<CommandLine, QString> parseCommandLine(const QStringList &arguments
     line.listAudioInputs = p.parser.isSet(p.audioInputs);
     launch.listen = p.parser.isSet(p.listen);
     Listen::ListenOptions &listening = launch.listening;
-    listening.inputText = p.parser.value(p.audioInput).trimmed();
+    listening.inputText = kept.inputText;
+    listening.audioDelayMs = kept.audioDelayMs;
+    listening.delayFromMs = kept.delayFromMs;
+    listening.delayToMs = kept.delayToMs;
+    listening.folder = kept.folder;
+    if (p.parser.isSet(p.audioInput)) {
+        listening.inputText = p.parser.value(p.audioInput).trimmed();
+        if (listening.inputText != kept.inputText)
+            listening.audioDelayMs.reset();
+    }
     if (p.parser.isSet(p.delayRange)) {
         // Delays the search can reach, at least 5 ms of them.
         const QStringList ends = p.parser.value(p.delayRange).split(u':');

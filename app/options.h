@@ -34,9 +34,12 @@ struct CommandLine
 };
 
 // The arguments, the program's name first, read with the user's locale for the period and
-// chirptime; or the one line that says what is wrong with them.
+// chirptime; or the one line that says what is wrong with them. Listening starts from the
+// settings kept (kept), which the options given override for this run; the sound path's
+// delay kept is its input's, so it is left out when another input is given.
 std::variant<CommandLine, QString> parseCommandLine(const QStringList &arguments,
-                                                    const QLocale &locale = {});
+                                                    const QLocale &locale = {},
+                                                    const Listen::ListenOptions &kept = {});
 
 // What --help prints.
 QString helpText();

@@ -62,6 +62,7 @@ DetectorSettings detectorSettingsFor(const ListenOptions &options)
 Listener::Listener(const ListenOptions &options, Clock clock, QObject *parent)
     : QObject(parent)
     , m_options(options)
+    , m_clock(clock)
 {
     qRegisterMetaType<Listen::Detection>();
     qRegisterMetaType<Listen::StepReading>();
@@ -230,6 +231,35 @@ void Listener::loadPicture(qint64 sweepStartMs)
         m_recorder,
         [recorder = m_recorder, sweepStartMs] { recorder->loadPicture(sweepStartMs); },
         Qt::QueuedConnection);
+}
+
+void Listener::setAudioDelay(double ms)
+{
+    if (!(ms >= 0 && ms <= 1000)) // as --audio-delay takes
+        return;
+    m_options.audioDelayMs = ms;
+    m_pending.clear();
+    // The capture takes new settings only as it starts: it starts again, and finds the
+    // input again at once.
+    QMetaObject::invokeMethod(
+        m_capture,
+        [capture = m_capture,
+         text = m_options.inputText,
+         settings = detectorSettingsFor(m_options),
+         clock = m_clock,
+         rate = m_rateKhzPerS] {
+            capture->start(text, settings, clock);
+            capture->setRate(rate);
+        },
+        Qt::QueuedConnection);
+    if (m_finding && !m_finding->hasEnded()) {
+        QMetaObject::invokeMethod(
+            m_capture,
+            [capture = m_capture, rates = m_options.findRatesKhzPerS] {
+                capture->scan(rates.isEmpty() ? candidateRates() : rates);
+            },
+            Qt::QueuedConnection);
+    }
 }
 
 void Listener::onMeasured(qint64 id, const Detection &detection)

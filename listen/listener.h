@@ -75,6 +75,9 @@ public:
     void savePicture(qint64 sweepStartMs, const QImage &picture);
     // Asks for the saved picture of the sweep that began at sweepStartMs (pictureLoaded).
     void loadPicture(qint64 sweepStartMs);
+    // The sound path's delay is known now (0 to 1000 ms): only the drawn delays are searched,
+    // and the steps still to be measured are dropped.
+    void setAudioDelay(double ms);
 
     QString status() const { return m_status; }
     // Finding sounders at the parked dial; null when following one. It ends when the tuning
@@ -105,6 +108,7 @@ private:
     void finishSweep(qint64 sweepStartMs);
 
     ListenOptions m_options;
+    Clock m_clock;
     QThread m_fileThread;
     AudioCapture *m_capture = nullptr; // the program's, on its own thread
     SweepRecorder *m_recorder = nullptr;

@@ -2,25 +2,53 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The command line, read without a window.
 
+#include "keptsettings.h"
 #include "options.h"
 #include "testenvironment.h"
 
 #include <QDir>
+#include <QFile>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
 using App::CommandLine;
+
+namespace {
+
+// Listening's options as "name=value" words, those left as they start out.
+QStringList listeningWords(const Listen::ListenOptions &l)
+{
+    QStringList words;
+    if (!l.inputText.isEmpty())
+        words << QStringLiteral("input=") + l.inputText;
+    if (l.delayFromMs != 0 || l.delayToMs != 40)
+        words << QStringLiteral("delays=%1:%2").arg(l.delayFromMs).arg(l.delayToMs);
+    if (l.audioDelayMs)
+        words << QStringLiteral("audio-delay=%1").arg(*l.audioDelayMs);
+    if (!l.folder.isEmpty())
+        words << QStringLiteral("folder=") + l.folder;
+    return words;
+}
+
+} // namespace
 
 class TestOptions : public QObject
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase() { setUpTestEnvironment(); }
+    void initTestCase()
+    {
+        setUpTestEnvironment();
+        QStandardPaths::setTestModeEnabled(true);
+    }
     void options_data();
     void options();
     void scaleSweeps();
+    void keptListening_data();
+    void keptListening();
 };
 
 void TestOptions::options_data()
@@ -233,17 +261,9 @@ void TestOptions::options()
         words << QStringLiteral("rate=%1").arg(*o.rateKhzPerS);
     if (o.findHz)
         words << QStringLiteral("find=%1 for=%2").arg(*o.findHz).arg(o.findSeconds);
-    const Listen::ListenOptions &l = o.listening;
     if (o.listen)
         words << QStringLiteral("listen");
-    if (!l.inputText.isEmpty())
-        words << QStringLiteral("input=") + l.inputText;
-    if (l.delayFromMs != 0 || l.delayToMs != 40)
-        words << QStringLiteral("delays=%1:%2").arg(l.delayFromMs).arg(l.delayToMs);
-    if (l.audioDelayMs)
-        words << QStringLiteral("audio-delay=%1").arg(*l.audioDelayMs);
-    if (!l.folder.isEmpty())
-        words << QStringLiteral("folder=") + l.folder;
+    words << listeningWords(o.listening);
     const std::pair<bool, const char *> more[] = {{line.listAudioInputs, "audio-inputs"},
                                                   {line.help, "help"},
                                                   {line.version, "version"},
@@ -328,6 +348,57 @@ void TestOptions::scaleSweeps()
                    + ": there is no such file\n"
                      "zarvotel: notes.csv: its name is not a sweep's, as 20261208-100500Z.csv\n"));
     QCOMPARE(zarvotel.exitCode(), 1);
+}
+
+void TestOptions::keptListening_data()
+{
+    QTest::addColumn<QByteArray>("kept"); // the settings file
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("read");
+
+    const QByteArray all = "[listening]\naudioInput=USB CODEC\naudioDelayMs=92\n"
+                           "delayFromMs=-5\ndelayToMs=60\nionogramFolder=/data/ionograms\n";
+    QTest::newRow("kept, nothing given")
+        << all << QStringList()
+        << QStringLiteral("input=USB CODEC delays=-5:60 audio-delay=92 folder=/data/ionograms");
+    QTest::newRow("another input: the delay kept was the other's")
+        << all << QStringList{QStringLiteral("--audio-input"), QStringLiteral("Mic")}
+        << QStringLiteral("input=Mic delays=-5:60 folder=/data/ionograms");
+    QTest::newRow("the same input keeps its delay")
+        << all << QStringList{QStringLiteral("--audio-input"), QStringLiteral("USB CODEC")}
+        << QStringLiteral("input=USB CODEC delays=-5:60 audio-delay=92 folder=/data/ionograms");
+    QTest::newRow("options given override them")
+        << all
+        << QStringList{QStringLiteral("--audio-delay"),
+                       QStringLiteral("40"),
+                       QStringLiteral("--delay-range"),
+                       QStringLiteral("0:40"),
+                       QStringLiteral("--ionograms"),
+                       QStringLiteral("/tmp/iono")}
+        << QStringLiteral("input=USB CODEC audio-delay=40 folder=/tmp/iono");
+    QTest::newRow("kept values out of range are left out")
+        << QByteArray("[listening]\naudioInput=Mic\naudioDelayMs=-3\ndelayFromMs=10\n"
+                      "delayToMs=12\n")
+        << QStringList() << QStringLiteral("input=Mic");
+}
+
+// Listening starts from the settings kept, and the command line overrides them for one run.
+void TestOptions::keptListening()
+{
+    QFETCH(QByteArray, kept);
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, read);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("zarvotel.ini"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(kept);
+    file.close();
+    const auto parsed = App::parseCommandLine(QStringList{QStringLiteral("zarvotel")} + arguments,
+                                              QLocale(),
+                                              Window::readKeptListening(path));
+    QVERIFY(std::holds_alternative<CommandLine>(parsed));
+    QCOMPARE(listeningWords(std::get<CommandLine>(parsed).launch.listening).join(u' '), read);
 }
 
 QTEST_GUILESS_MAIN(TestOptions)

@@ -1,8 +1,11 @@
 // SPDX-FileCopyrightText: 2026 The Zarvotel developers
 // SPDX-License-Identifier: GPL-3.0-or-later
 
+#include "controlplaces.h"
 #include "fixtures.h"
+#include "keptsettings.h"
 #include "lockablecombobox.h"
+#include "soundpath.h"
 
 #include <QAbstractItemView>
 #include <QFontDatabase>
@@ -13,8 +16,11 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QScopeGuard>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QSlider>
+#include <QStandardPaths>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -34,6 +40,21 @@ QString captionOf(QWidget *widget)
     if (auto *combo = qobject_cast<QComboBox *>(widget))
         return combo->currentText();
     return {};
+}
+
+// Echoes heard at 93 to 120 ms: a sound path of about 92 ms before a 0 to 40 ms picture.
+const QList<double> EchoesPast40 = {93,  93,  93,  96,  98,  100, 102, 104, 106, 108,
+                                    110, 112, 114, 116, 118, 119, 119, 120, 120, 120};
+
+// A step heard at dialHz with one echo at delayMs.
+Listen::StepReading heardAt(qint64 sweepStartMs, qint32 dialHz, double delayMs, float snrDb = 30)
+{
+    Listen::StepReading reading;
+    reading.step = {sweepStartMs, dialHz, double(sweepStartMs) + 1000};
+    reading.echoes = {{delayMs, snrDb}};
+    reading.snrDb = snrDb;
+    reading.profileDb = {snrDb};
+    return reading;
 }
 
 QDateTime at(int h, int m, int s)
@@ -100,7 +121,11 @@ class TestWindow : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase() { setUpTestEnvironment(); }
+    void initTestCase()
+    {
+        setUpTestEnvironment();
+        QStandardPaths::setTestModeEnabled(true);
+    }
 
     void controls_data();
     void controls();
@@ -127,6 +152,18 @@ private Q_SLOTS:
     void foundSounderIsFollowedWhileStopped();
     void soundersListedAreFollowedOnTheirWholeSecond_data();
     void soundersListedAreFollowedOnTheirWholeSecond();
+    void soundPathAdvice_data();
+    void soundPathAdvice();
+    void soundPathDelayIsUsedAndKept();
+    void echoesBeyondThePictureAreMarked_data();
+    void echoesBeyondThePictureAreMarked();
+    void mofIsMarkedInTheSavedPicture_data();
+    void mofIsMarkedInTheSavedPicture();
+    void distanceScale_data();
+    void distanceScale();
+    void ionogramWindowPlace_data();
+    void ionogramWindowPlace();
+    void ionogramWindowFitsA1280By800Screen();
 };
 
 void TestWindow::controls_data()
@@ -682,6 +719,229 @@ void TestWindow::soundersListedAreFollowedOnTheirWholeSecond()
     QCOMPARE(window.controls().chirptime->text(), chirptime);
     QVERIFY(ionogram.sounderList()->isHidden());
     QVERIFY(!ionogram.findChild<QWidget *>(QStringLiteral("ionogramView"))->isHidden());
+}
+
+void TestWindow::soundPathAdvice_data()
+{
+    QTest::addColumn<QList<double>>("echoesMs");
+    QTest::addColumn<double>("fromMs");
+    QTest::addColumn<double>("toMs");
+    QTest::addColumn<QString>("text"); // empty: no advice
+    QTest::addColumn<int>("addedMs");  // 0: none
+
+    const QString past40 = QStringLiteral(
+        "The echoes stand at 93 to 120 ms, outside the picture (0 to 40 ms): the sound path "
+        "seems to add about 92 ms. Use --audio-delay 92 next time.");
+    QTest::newRow("past the picture") << EchoesPast40 << 0.0 << 40.0 << past40 << 92;
+    QTest::newRow("a few spurious echoes move nothing")
+        << EchoesPast40 + QList<double>{5, -40, 290} << 0.0 << 40.0 << past40 << 92;
+    QTest::newRow("inside") << QList<double>{5,  6,  7,  8,  9,  10, 11, 12, 13, 14,
+                                             15, 16, 17, 18, 19, 20, 25, 30, 35, 39}
+                            << 0.0 << 40.0 << QString() << 0;
+    QTest::newRow("too few") << EchoesPast40.mid(1) << 0.0 << 40.0 << QString() << 0;
+    QList<double> early;
+    for (int i = 0; i < 20; ++i)
+        early.append(-45 + i);
+    QTest::newRow("before the picture: no delay takes them back")
+        << early << 0.0 << 40.0
+        << QStringLiteral("The echoes stand at -44 to -28 ms, outside the picture (0 to 40 ms). "
+                          "Draw their delays with --delay-range.")
+        << 0;
+}
+
+void TestWindow::soundPathAdvice()
+{
+    QFETCH(QList<double>, echoesMs);
+    QFETCH(double, fromMs);
+    QFETCH(double, toMs);
+    QFETCH(QString, text);
+    QFETCH(int, addedMs);
+    const auto advice = Listen::soundPathAdvice(echoesMs, fromMs, toMs);
+    QCOMPARE(advice.has_value(), !text.isEmpty());
+    if (!advice)
+        return;
+    QCOMPARE(Listen::soundPathText(*advice, fromMs, toMs), text);
+    QCOMPARE(advice->addedMs.value_or(0), addedMs);
+}
+
+// Echoes past the picture: the window says what the sound path adds, "Use 92 ms" takes it
+// now, and it is kept for the next runs and for listening again in this one.
+void TestWindow::soundPathDelayIsUsedAndKept()
+{
+    QTemporaryDir dir;
+    Window::LaunchOptions launch;
+    launch.listening.folder = dir.path();
+    launch.settingsPath = dir.filePath(QStringLiteral("zarvotel.ini"));
+    WindowUnderTest window(launch, fixedNoon);
+    window.startListening();
+    Window::IonogramWindow &ionogram = window.listenSession()->window();
+    const qint64 sweepStartMs = 1'796'700'000'000;
+    ionogram.onSweepBegun(sweepStartMs);
+    for (qsizetype i = 0; i < EchoesPast40.size(); ++i) {
+        QCOMPARE(ionogram.useDelayButton()->isHidden(), true);
+        ionogram.onStepHeard(
+            heardAt(sweepStartMs, 2'000'000 + qint32(i) * 100'000, EchoesPast40[i]));
+    }
+    QCOMPARE(ionogram.soundPathHelpText(),
+             QStringLiteral("The echoes stand at 93 to 120 ms, outside the picture (0 to 40 ms): "
+                            "the sound path seems to add about 92 ms. Use --audio-delay 92 next "
+                            "time."));
+    QVERIFY(!ionogram.useDelayButton()->isHidden());
+    QCOMPARE(ionogram.useDelayButton()->text(), QStringLiteral("Use 92 ms"));
+    ionogram.useDelayButton()->click();
+    QCOMPARE(window.listenSession()->listener().options().audioDelayMs, std::optional(92.0));
+    // With the delay known, no echo past the picture brings the help back.
+    ionogram.onStepHeard(heardAt(sweepStartMs, 5'000'000, 100));
+    QCOMPARE(ionogram.soundPathHelpText(), QString());
+
+    QSettings kept(launch.settingsPath, QSettings::IniFormat);
+    QCOMPARE(kept.value(QStringLiteral("listening/audioDelayMs")).toDouble(), 92.0);
+    // Listening again in this run starts with it.
+    ionogram.close();
+    QTRY_VERIFY(!window.listenSession());
+    window.startListening();
+    QCOMPARE(window.listenSession()->listener().options().audioDelayMs, std::optional(92.0));
+}
+
+void TestWindow::echoesBeyondThePictureAreMarked_data()
+{
+    QTest::addColumn<double>("delayMs");
+    QTest::addColumn<int>("markedY"); // -1: none
+    // A 0 to 40 ms picture: rows 30 to 429; the marks are 5 rows at either end.
+    QTest::newRow("past the picture: at its foot") << 150.0 << 425;
+    QTest::newRow("before it: at its top") << -10.0 << 30;
+    QTest::newRow("inside: drawn, not marked") << 12.0 << -1;
+}
+
+void TestWindow::echoesBeyondThePictureAreMarked()
+{
+    QFETCH(double, delayMs);
+    QFETCH(int, markedY);
+    Window::IonogramPicture picture(0, 40);
+    picture.setColumn(heardAt(0, 3'000'000, delayMs)); // column 10: x 86 to 88
+    const QImage &image = picture.image();
+    constexpr QRgb Mark = 0xff00d0ff;
+    int marked = 0;
+    for (int y = 30; y < 430; ++y)
+        marked += image.pixel(87, y) == Mark ? 1 : 0;
+    QCOMPARE(marked, markedY < 0 ? 0 : 5);
+    if (markedY >= 0)
+        QCOMPARE(image.pixel(88, markedY + 4), Mark);
+}
+
+void TestWindow::mofIsMarkedInTheSavedPicture_data()
+{
+    QTest::addColumn<bool>("afterTheNextBegan");
+    QTest::newRow("scaled at the sweep's end") << false;
+    QTest::newRow("scaled once the next sweep began") << true;
+}
+
+// The one-hop MOF (14.3 MHz at 12.1 ms) is marked at its column and delay, and the sweep's
+// saved picture holds the mark.
+void TestWindow::mofIsMarkedInTheSavedPicture()
+{
+    QFETCH(bool, afterTheNextBegan);
+    QTemporaryDir dir;
+    Listen::ListenOptions options;
+    options.folder = dir.path();
+    Listen::Listener listener(options);
+    Window::IonogramWindow window(listener, [] { return QStringLiteral("15:00"); });
+    const qint64 sweepStartMs = 1'796'700'000'000; // 2026-12-08 03:20:00 UTC
+    window.onSweepBegun(sweepStartMs);
+    window.onStepHeard(heardAt(sweepStartMs, 14'300'000, 12.1, 6)); // the scale's foot
+    if (afterTheNextBegan)
+        window.onSweepBegun(sweepStartMs + 300'000);
+    Listen::SweepSummary summary;
+    summary.sweepStartMs = sweepStartMs;
+    summary.scale.oneHop = Listen::ModeReading{14'300'000, 12.1};
+    window.onSweepScaled(summary);
+
+    // Column 123 lies at x 425 to 427; 12.1 ms is row 121, y 151; the mark 15 rows high.
+    constexpr QRgb Mof = 0xff00ff00;
+    const QString file = dir.filePath(QStringLiteral("20261208-032000Z.png"));
+    QImage saved;
+    QTRY_VERIFY((saved = QImage(file), !saved.isNull() && saved.pixel(426, 151) == Mof));
+    QCOMPARE(saved.pixel(426, 143), 0xff000428u); // the heard column, above the mark
+    QCOMPARE(saved.pixel(424, 151), 0xff9a9a9au); // the column before, not measured
+    // The picture shown is the next sweep's when it began before the scale came.
+    QCOMPARE(window.picture().image().pixel(426, 151) == Mof, !afterTheNextBegan);
+}
+
+void TestWindow::distanceScale_data()
+{
+    QTest::addColumn<double>("fromMs");
+    QTest::addColumn<double>("toMs");
+    QTest::addColumn<int>("rows");
+    QTest::addColumn<QString>("marks"); // row:km, km = delay × 299.792458 km/ms
+    QTest::newRow("0 to 40 ms") << 0.0 << 40.0 << 400
+                                << QStringLiteral("0:0 33:1000 67:2000 100:3000 133:4000 "
+                                                  "167:5000 200:6000 233:7000 267:8000 "
+                                                  "300:9000 334:10000 367:11000");
+    QTest::newRow("-50 to 300 ms: from 0 km, every 10000")
+        << -50.0 << 300.0 << 500
+        << QStringLiteral("71:0 119:10000 167:20000 214:30000 262:40000 310:50000 357:60000 "
+                          "405:70000 453:80000");
+    QTest::newRow("0 to 5 ms") << 0.0 << 5.0 << 50 << QStringLiteral("0:0 33:1000");
+}
+
+void TestWindow::distanceScale()
+{
+    QFETCH(double, fromMs);
+    QFETCH(double, toMs);
+    QFETCH(int, rows);
+    QFETCH(QString, marks);
+    QStringList read;
+    for (const auto &mark : Window::IonogramPicture::kmMarks(fromMs, toMs, rows))
+        read << QStringLiteral("%1:%2").arg(mark.row).arg(mark.text);
+    QCOMPARE(read.join(u' '), marks);
+}
+
+void TestWindow::ionogramWindowPlace_data()
+{
+    QTest::addColumn<QRect>("mainFrame");
+    QTest::addColumn<QRect>("available");
+    QTest::addColumn<QPoint>("place");
+    const QRect wide(0, 0, 1920, 1080);
+    const QRect small(0, 0, 1280, 800);
+    // The ionogram window's frame is 990 x 650 here.
+    QTest::newRow("beside, on a wide screen") << QRect(0, 0, 392, 232) << wide << QPoint(400, 0);
+    QTest::newRow("left of it, at the wide screen's right")
+        << QRect(1500, 0, 392, 232) << wide << QPoint(502, 0);
+    QTest::newRow("below it, on a high screen")
+        << QRect(0, 0, 392, 232) << QRect(0, 0, 1280, 1024) << QPoint(0, 240);
+    QTest::newRow("1280 x 800: at the right edge, low, hiding least")
+        << QRect(0, 0, 392, 232) << small << QPoint(290, 150);
+    QTest::newRow("1280 x 800, the main window low: high")
+        << QRect(0, 560, 392, 232) << small << QPoint(290, 0);
+}
+
+void TestWindow::ionogramWindowPlace()
+{
+    QFETCH(QRect, mainFrame);
+    QFETCH(QRect, available);
+    QFETCH(QPoint, place);
+    QCOMPARE(Window::ionogramWindowPlace(mainFrame, QSize(990, 650), available), place);
+}
+
+// At its largest (the most rows, a day plot, the sound path's help), the ionogram window
+// leaves room for a title bar on a 1280 x 800 screen.
+void TestWindow::ionogramWindowFitsA1280By800Screen()
+{
+    Listen::ListenOptions options;
+    options.delayToMs = 100; // 1000 rows of 0.1 ms, drawn in 500
+    QTemporaryDir dir;
+    options.folder = dir.path();
+    Listen::Listener listener(options);
+    Window::IonogramWindow window(listener, [] { return QStringLiteral("15:00"); });
+    Q_EMIT listener.dayPlotChanged(QImage(700, 420, QImage::Format_RGB32));
+    window.onSweepBegun(0);
+    for (int i = 0; i < 20; ++i)
+        window.onStepHeard(heardAt(0, 2'000'000 + i * 100'000, 150 + i));
+    QVERIFY(!window.useDelayButton()->isHidden());
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QCOMPARE_LE(window.frameGeometry().width(), 1280);
+    QCOMPARE_LE(window.frameGeometry().height(), 800 - 40);
 }
 
 #include "tst_window.moc"

@@ -11,6 +11,8 @@
 #include <QPushButton>
 #include <QSlider>
 
+#include <algorithm>
+
 namespace Window {
 
 QList<ControlPlace> controlPlaces(const MainControls &c)
@@ -30,6 +32,33 @@ QList<ControlPlace> controlPlaces(const MainControls &c)
         {c.Text3, {240, 224, 57, 23}},    {c.Label1, {8, 256, 225, 17}},
         {c.Text5, {240, 256, 57, 19}},
     };
+}
+
+QPoint
+ionogramWindowPlace(const QRect &mainFrame, const QSize &ionogramFrame, const QRect &available)
+{
+    const QRect right(mainFrame.topRight() + QPoint(1 + WindowGap, 0), ionogramFrame);
+    const QRect left(QPoint(mainFrame.left() - WindowGap - ionogramFrame.width(), mainFrame.top()),
+                     ionogramFrame);
+    const int fitX
+        = std::clamp(mainFrame.left(),
+                     available.left(),
+                     std::max(available.left(), available.right() + 1 - ionogramFrame.width()));
+    const QRect below(QPoint(fitX, mainFrame.bottom() + 1 + WindowGap), ionogramFrame);
+    for (const QRect &place : {right, left, below}) {
+        if (available.contains(place))
+            return place.topLeft();
+    }
+    const int edgeX = std::max(available.left(), available.right() + 1 - ionogramFrame.width());
+    const QRect top(QPoint(edgeX, available.top()), ionogramFrame);
+    const QRect bottom(
+        QPoint(edgeX, std::max(available.top(), available.bottom() + 1 - ionogramFrame.height())),
+        ionogramFrame);
+    const auto hidden = [&mainFrame](const QRect &place) {
+        const QRect both = place.intersected(mainFrame);
+        return qint64(both.width()) * both.height();
+    };
+    return hidden(bottom) < hidden(top) ? bottom.topLeft() : top.topLeft();
 }
 
 } // namespace Window

@@ -25,4 +25,11 @@ QList<ControlPlace> controlPlaces(const MainControls &controls);
 
 inline constexpr QSize MainClientSize{384, 202};
 
+// Where the ionogram window's frame goes (its top left) beside the main window's frame, whole
+// on the screen's available area: right of it, left of it, below it, or at the area's right
+// edge where it hides the least of the main window.
+QPoint
+ionogramWindowPlace(const QRect &mainFrame, const QSize &ionogramFrame, const QRect &available);
+inline constexpr int WindowGap = 8;
+
 } // namespace Window

@@ -19,6 +19,8 @@ constexpr QRgb Ink = 0xff000000;
 constexpr auto SoftwareKey = "Software";
 constexpr auto DelaysKey = "Delays";
 
+constexpr double KmPerMs = 299.792458; // light's
+
 // Dark blue through purple, red and orange to pale yellow.
 constexpr QRgb Stops[] = {0xff000428, 0xff3b0f70, 0xff8c2981, 0xffde4968, 0xfffe9f6d, 0xfffcfdbf};
 
@@ -40,7 +42,7 @@ QRgb IonogramPicture::colourFor(double snrDb)
 IonogramPicture::IonogramPicture(double delayFromMs, double delayToMs)
     : m_delayFromMs(delayFromMs)
     , m_delayToMs(delayToMs)
-    , m_rows(std::clamp(int(std::lround((delayToMs - delayFromMs) * 10)), 50, 1000))
+    , m_rows(std::clamp(int(std::lround((delayToMs - delayFromMs) * 10)), 50, MostRows))
     , m_image(Left + Tracking::SweepSteps * ColumnWidth + Right,
               Top + m_rows + Bottom,
               QImage::Format_RGB32)
@@ -74,6 +76,17 @@ void IonogramPicture::setColumn(const Listen::StepReading &reading)
         for (int x = 0; x < ColumnWidth; ++x)
             m_image.setPixel(Left + column * ColumnWidth + x, Top + row, colour);
     }
+    // An echo the CSV holds is never left out of the picture: beyond the drawn delays, it is
+    // marked at the column's edge on its side.
+    for (const Listen::Echo &echo : reading.echoes) {
+        if (echo.delayMs >= m_delayFromMs && echo.delayMs <= m_delayToMs)
+            continue;
+        const int top = echo.delayMs < m_delayFromMs ? 0 : m_rows - EdgeMarkRows;
+        for (int row = top; row < top + EdgeMarkRows; ++row) {
+            for (int x = 0; x < ColumnWidth; ++x)
+                m_image.setPixel(Left + column * ColumnWidth + x, Top + row, EdgeMarkColour);
+        }
+    }
     if (!m_drawn[column]) {
         m_drawn[column] = true;
         ++m_filled;
@@ -99,6 +112,67 @@ bool IonogramPicture::continueFrom(const QImage &saved)
         ++m_filled;
     }
     return true;
+}
+
+int IonogramPicture::rowOf(double delayMs) const
+{
+    const double row = (delayMs - m_delayFromMs) / (m_delayToMs - m_delayFromMs) * m_rows;
+    return std::clamp(int(std::lround(row)), 0, m_rows - 1);
+}
+
+bool IonogramPicture::markMof(QImage &image, const Listen::ModeReading &mof) const
+{
+    const QString delays = QString::fromLatin1(DelaysKey);
+    const int column = Tracking::stepColumn(mof.mofHz);
+    if (column < 0 || column >= Tracking::SweepSteps || image.size() != m_image.size()
+        || image.text(delays) != m_image.text(delays))
+        return false;
+    const int x = Left + column * ColumnWidth;
+    const int y = Top + rowOf(mof.delayMs);
+    const int top = std::max(Top, y - MofMarkRows / 2);
+    const int bottom = std::min(Top + m_rows - 1, y + MofMarkRows / 2);
+    QPainter painter(&image);
+    painter.fillRect(QRect(x, top, ColumnWidth, bottom - top + 1), QColor(MofColour));
+    QFont font = painter.font();
+    font.setPixelSize(12);
+    font.setBold(true);
+    painter.setFont(font);
+    // The label beside the mark, on its left near the picture's right edge.
+    const bool leftOfMark
+        = x + ColumnWidth + 4 + MofLabelWidth > Left + Tracking::SweepSteps * ColumnWidth;
+    const QRect label = leftOfMark ? QRect(x - 4 - MofLabelWidth, y - 8, MofLabelWidth, 16)
+                                   : QRect(x + ColumnWidth + 4, y - 8, MofLabelWidth, 16);
+    const QString text = QStringLiteral("MOF %1 MHz").arg(QString::number(mof.mofHz / 1e6, 'f', 1));
+    const int align = (leftOfMark ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter;
+    // Dark behind the light letters, readable on every colour of the scale.
+    painter.setPen(QColor(Ink));
+    for (const QPoint offset : {QPoint(-1, 0), QPoint(1, 0), QPoint(0, -1), QPoint(0, 1)})
+        painter.drawText(label.translated(offset), align, text);
+    painter.setPen(QColor(MofColour));
+    painter.drawText(label, align, text);
+    return true;
+}
+
+QList<IonogramPicture::ScaleMark>
+IonogramPicture::kmMarks(double delayFromMs, double delayToMs, int rows)
+{
+    const double kmPerRow = (delayToMs - delayFromMs) * KmPerMs / rows;
+    // The roundest step whose labels stand at least 28 rows apart.
+    double stepKm = 100000;
+    for (const double step : {500.0, 1000.0, 2000.0, 5000.0, 10000.0, 20000.0, 50000.0}) {
+        if (step / kmPerRow >= 28) {
+            stepKm = step;
+            break;
+        }
+    }
+    QList<ScaleMark> marks;
+    const double fromKm = std::max(0.0, delayFromMs * KmPerMs);
+    for (double km = std::ceil(fromKm / stepKm) * stepKm; km <= delayToMs * KmPerMs; km += stepKm) {
+        const int row
+            = int(std::lround((km / KmPerMs - delayFromMs) / (delayToMs - delayFromMs) * rows));
+        marks.append({row, QString::number(km, 'f', 0)});
+    }
+    return marks;
 }
 
 void IonogramPicture::drawFrame(const QString &title)
@@ -141,6 +215,21 @@ void IonogramPicture::drawFrame(const QString &title)
     painter.drawText(QRect(-60, -8, 120, 16), Qt::AlignCenter, QStringLiteral("Delay (ms)"));
     painter.restore();
 
+    // The group path beside it, on the right: delay × c, as ionosonde users read it.
+    const int right = Left + width;
+    for (const ScaleMark &mark : kmMarks(m_delayFromMs, m_delayToMs, m_rows)) {
+        const int y = Top + mark.row;
+        painter.drawLine(right, y, right + KmTick, y);
+        painter.drawText(QRect(right + KmTick + 5, y - 7, KmLabelWidth, 14),
+                         Qt::AlignLeft | Qt::AlignVCenter,
+                         mark.text);
+    }
+    painter.save();
+    painter.translate(right + Right - 12, Top + m_rows / 2);
+    painter.rotate(90);
+    painter.drawText(QRect(-70, -8, 140, 16), Qt::AlignCenter, QStringLiteral("Group path (km)"));
+    painter.restore();
+
     // The colours' key, at the title's right: SNR from DbLow to DbHigh.
     constexpr int KeyWidth = 150;
     const int keyLeft = Left + width - KeyWidth;
@@ -152,7 +241,7 @@ void IonogramPicture::drawFrame(const QString &title)
     painter.drawText(QRect(keyLeft - 110, 6, 104, 18),
                      Qt::AlignRight | Qt::AlignVCenter,
                      QStringLiteral("SNR %1 dB").arg(DbLow));
-    painter.drawText(QRect(keyLeft + KeyWidth + 4, 6, Right + 40, 18),
+    painter.drawText(QRect(keyLeft + KeyWidth + 4, 6, Right, 18),
                      Qt::AlignLeft | Qt::AlignVCenter,
                      QString::number(DbHigh));
 

@@ -5,12 +5,17 @@
 
 #include <QCloseEvent>
 #include <QDateTime>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
 #include <QPainter>
 #include <QPushButton>
+#include <QScreen>
+#include <QTabWidget>
 #include <QTimeZone>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace Window {
 
@@ -76,10 +81,40 @@ IonogramWindow::IonogramWindow(Listen::Listener &listener,
     m_followButton->setVisible(finding);
     m_sounderList->setMinimumSize(640, 200);
 
+    // The day at a glance on a second page, so that the window keeps its size.
+    m_day = new QLabel(QStringLiteral("No sweep has ended yet. The day's MOFs are drawn here "
+                                      "when one has."));
+    m_day->setObjectName(QStringLiteral("dayPlot"));
+    m_day->setAlignment(Qt::AlignCenter);
+    m_day->setWordWrap(true);
+
+    // Help with the sound path's delay, while it is not known.
+    m_soundPathHelp = new QLabel(this);
+    m_soundPathHelp->setObjectName(QStringLiteral("soundPathHelp"));
+    m_soundPathHelp->setWordWrap(true);
+    m_useDelay = new QPushButton(this);
+    m_useDelay->setObjectName(QStringLiteral("useAudioDelay"));
+    connect(m_useDelay, &QPushButton::clicked, this, &IonogramWindow::onUseDelayClicked);
+    m_soundPathHelp->hide();
+    m_useDelay->hide();
+
+    auto *ionogramPage = new QWidget;
+    auto *ionogramLayout = new QVBoxLayout(ionogramPage);
+    ionogramLayout->addWidget(m_view);
+    ionogramLayout->addWidget(m_sounderList);
+    ionogramLayout->addWidget(m_followButton, 0, Qt::AlignLeft);
+    ionogramLayout->addStretch();
+    m_pages = new QTabWidget(this);
+    m_pages->setObjectName(QStringLiteral("ionogramPages"));
+    m_pages->addTab(ionogramPage, QStringLiteral("Ionogram"));
+    m_pages->addTab(m_day, QStringLiteral("Day"));
+
+    auto *help = new QHBoxLayout;
+    help->addWidget(m_soundPathHelp, 1);
+    help->addWidget(m_useDelay, 0, Qt::AlignTop);
     auto *layout = new QVBoxLayout(this);
-    layout->addWidget(m_view);
-    layout->addWidget(m_sounderList);
-    layout->addWidget(m_followButton, 0, Qt::AlignLeft);
+    layout->addWidget(m_pages);
+    layout->addLayout(help);
     layout->addWidget(m_status);
     layout->addWidget(m_fileProblem);
     layout->setSizeConstraint(QLayout::SetFixedSize);
@@ -87,6 +122,8 @@ IonogramWindow::IonogramWindow(Listen::Listener &listener,
     connect(&listener, &Listen::Listener::sweepBegun, this, &IonogramWindow::onSweepBegun);
     connect(&listener, &Listen::Listener::stepHeard, this, &IonogramWindow::onStepHeard);
     connect(&listener, &Listen::Listener::pictureLoaded, this, &IonogramWindow::onPictureLoaded);
+    connect(&listener, &Listen::Listener::sweepScaled, this, &IonogramWindow::onSweepScaled);
+    connect(&listener, &Listen::Listener::dayPlotChanged, this, &IonogramWindow::onDayPlotChanged);
     if (Listen::SounderSearch *search = listener.finding()) {
         connect(search,
                 &Listen::SounderSearch::soundersChanged,
@@ -128,10 +165,93 @@ void IonogramWindow::onSweepBegun(qint64 sweepStartMs)
     m_listener.loadPicture(sweepStartMs);
 }
 
+QString IonogramWindow::dayText() const
+{
+    return m_day->text();
+}
+
+QString IonogramWindow::soundPathHelpText() const
+{
+    return m_soundPathHelp->isHidden() ? QString() : m_soundPathHelp->text();
+}
+
 void IonogramWindow::onPictureLoaded(qint64 sweepStartMs, const QImage &saved)
 {
+    // A sweep scaled after the next began: its saved picture gets its MOF.
+    if (const auto mof = m_mofsToMark.find(sweepStartMs); mof != m_mofsToMark.end()) {
+        QImage marked = saved.convertToFormat(m_picture.image().format());
+        if (m_picture.markMof(marked, *mof))
+            m_listener.savePicture(sweepStartMs, marked);
+        m_mofsToMark.erase(mof);
+        return;
+    }
     if (sweepStartMs == m_sweepStartMs && m_picture.continueFrom(saved))
         m_view->update();
+}
+
+void IonogramWindow::onSweepScaled(const Listen::SweepSummary &summary)
+{
+    if (!summary.scale.oneHop)
+        return;
+    if (summary.sweepStartMs == m_sweepStartMs) {
+        m_picture.markMof(*summary.scale.oneHop);
+        m_view->update();
+        m_unsaved = true;
+        saveSweep();
+        return;
+    }
+    // The picture on the screen is the next sweep's: the scaled one is marked in its file
+    // (one at a time: a sweep whose picture was never saved leaves nothing waiting long).
+    m_mofsToMark.clear();
+    m_mofsToMark.insert(summary.sweepStartMs, *summary.scale.oneHop);
+    m_listener.loadPicture(summary.sweepStartMs);
+}
+
+void IonogramWindow::onDayPlotChanged(const QImage &plot)
+{
+    m_day->setPixmap(QPixmap::fromImage(plot));
+}
+
+void IonogramWindow::updateSoundPathHelp()
+{
+    const Listen::ListenOptions &options = m_listener.options();
+    m_advice.reset();
+    if (!options.audioDelayMs)
+        m_advice
+            = Listen::soundPathAdvice(m_recentEchoesMs, options.delayFromMs, options.delayToMs);
+    m_soundPathHelp->setVisible(m_advice.has_value());
+    m_useDelay->setVisible(m_advice && m_advice->addedMs);
+    if (!m_advice)
+        return;
+    m_soundPathHelp->setText(
+        Listen::soundPathText(*m_advice, options.delayFromMs, options.delayToMs));
+    if (m_advice->addedMs)
+        m_useDelay->setText(QStringLiteral("Use %1 ms").arg(*m_advice->addedMs));
+    keepOnScreen();
+}
+
+void IonogramWindow::keepOnScreen()
+{
+    // The help makes the window higher: it stays whole on the screen.
+    adjustSize();
+    const QScreen *shown = isVisible() ? screen() : nullptr;
+    if (!shown)
+        return;
+    const QRect available = shown->availableGeometry();
+    const QRect frame = frameGeometry();
+    if (frame.bottom() > available.bottom())
+        move(frame.left(), std::max(available.top(), available.bottom() + 1 - frame.height()));
+}
+
+void IonogramWindow::onUseDelayClicked()
+{
+    if (!m_advice || !m_advice->addedMs)
+        return;
+    m_listener.setAudioDelay(*m_advice->addedMs);
+    m_recentEchoesMs.clear();
+    updateSoundPathHelp();
+    if (m_keep)
+        m_keep(m_listener.options());
 }
 
 void IonogramWindow::onStepHeard(const Listen::StepReading &reading)
@@ -140,6 +260,12 @@ void IonogramWindow::onStepHeard(const Listen::StepReading &reading)
         return;
     m_picture.setColumn(reading);
     m_unsaved = true;
+    if (!m_listener.options().audioDelayMs && !reading.echoes.isEmpty()) {
+        m_recentEchoesMs.append(reading.echoes.front().delayMs);
+        if (m_recentEchoesMs.size() > Listen::SoundPathEchoesKept)
+            m_recentEchoesMs.removeFirst();
+        updateSoundPathHelp();
+    }
     m_view->update();
     // The last step a sweep tunes to is 29.9 MHz: past it the radio waits for the next.
     if (reading.step.dialHz >= Tracking::SweepCeilingHz - Tracking::SweepStepHz)

@@ -5,7 +5,9 @@
 
 #include "ionogrampicture.h"
 #include "listener.h"
+#include "soundpath.h"
 
+#include <QHash>
 #include <QWidget>
 
 #include <functional>
@@ -13,11 +15,14 @@
 class QLabel;
 class QListWidget;
 class QPushButton;
+class QTabWidget;
 
 namespace Window {
 
-// The ionogram window: the sweep's picture as it fills, a status line that says what is
-// heard, and a line for trouble with the files. Each finished sweep's picture is saved.
+// The ionogram window: the sweep's picture as it fills and the day plot on a second page, a
+// status line that says what is heard, a line for trouble with the files, and help with the
+// sound path's delay while it is not known. Each finished sweep's picture is saved, with its
+// MOF marked once the sweep is scaled.
 class IonogramWindow : public QWidget
 {
     Q_OBJECT
@@ -32,6 +37,9 @@ public:
     // Takes a found sounder over into the main window; false when it cannot now.
     using Follow = std::function<bool(const Listen::FoundSounder &sounder)>;
     void setFollow(Follow follow) { m_follow = std::move(follow); }
+    // Keeps listening's settings once the user chose the sound path's delay here.
+    using Keep = std::function<void(const Listen::ListenOptions &options)>;
+    void setKeep(Keep keep) { m_keep = std::move(keep); }
 
     const IonogramPicture &picture() const { return m_picture; }
     QListWidget *sounderList() const { return m_sounderList; }
@@ -39,6 +47,12 @@ public:
     void onFollowClicked();
     QString statusText() const;
     QString fileProblemText() const;
+    QTabWidget *pages() const { return m_pages; }
+    // The Day page's words, or empty while it shows the plot.
+    QString dayText() const;
+    // The help with the sound path's delay, empty while there is none, and its button.
+    QString soundPathHelpText() const;
+    QPushButton *useDelayButton() const { return m_useDelay; }
 
     void onSweepBegun(qint64 sweepStartMs);
     void onStepHeard(const Listen::StepReading &reading);
@@ -46,6 +60,11 @@ public:
     void onPictureLoaded(qint64 sweepStartMs, const QImage &saved);
     // The finder's sounders changed: the list shows them as they are now.
     void onSoundersChanged();
+    // A sweep was scaled: its picture gets its MOF, and is saved again.
+    void onSweepScaled(const Listen::SweepSummary &summary);
+    void onDayPlotChanged(const QImage &plot);
+    // Takes the sound path's delay the help found, now and for the next runs.
+    void onUseDelayClicked();
 
 Q_SIGNALS:
     void closed();
@@ -57,6 +76,8 @@ private:
     void saveSweep();
     // The picture instead of the list of sounders.
     void showPicture();
+    void updateSoundPathHelp();
+    void keepOnScreen();
 
     Listen::Listener &m_listener;
     std::function<QString()> m_scheduleText;
@@ -66,6 +87,14 @@ private:
     QLabel *m_fileProblem = nullptr;
     QListWidget *m_sounderList = nullptr;
     QPushButton *m_followButton = nullptr;
+    QTabWidget *m_pages = nullptr;
+    QLabel *m_day = nullptr;
+    QLabel *m_soundPathHelp = nullptr;
+    QPushButton *m_useDelay = nullptr;
+    QList<double> m_recentEchoesMs; // the strongest echo of each recent heard step
+    std::optional<Listen::SoundPathAdvice> m_advice;
+    QHash<qint64, Listen::ModeReading> m_mofsToMark; // by sweep, its picture on its way back
+    Keep m_keep;
     QList<Listen::FoundSounder> m_sounders; // the list's rows
     Follow m_follow;
     qint64 m_sweepStartMs = 0;

@@ -31,6 +31,7 @@ struct LaunchOptions
     double findSeconds = 0;            // how long to find them for
     bool listen = false;               // listen to the receiver from the start
     Listen::ListenOptions listening;
+    QString settingsPath; // where "Use N ms" keeps listening's settings; empty: nowhere
 };
 
 } // namespace Window

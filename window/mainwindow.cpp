@@ -4,6 +4,7 @@
 #include "mainwindow.h"
 
 #include "controlplaces.h"
+#include "keptsettings.h"
 #include "lockablecombobox.h"
 #include "protocol.h"
 #include "timebase.h"
@@ -14,6 +15,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QSlider>
 #include <QTimer>
 
@@ -103,6 +105,7 @@ Main::Main(Tracking::Clock clock,
     , m_rigLink(*this, m_winsock, options.protocol, Rig::ReconnectPolicy(options.reconnectSeconds))
     , m_launch(options.connect, options.start)
     , m_listenOptions(options.listening)
+    , m_settingsPath(options.settingsPath)
     , m_findHz(options.findHz)
 {
     m_listenOptions.utc = options.utc;
@@ -390,7 +393,16 @@ void Main::startListening()
                          &m_listening->listener(),
                          [listener = &m_listening->listener()] { listener->setRadioNote({}); });
         IonogramWindow &ionogram = m_listening->window();
-        ionogram.move(frameGeometry().topRight() + QPoint(8, 0));
+        ionogram.adjustSize();
+        // Its frame will be as wide and high as the main window's around their contents.
+        const QSize frame = ionogram.size() + frameGeometry().size() - size();
+        if (const QScreen *shown = screen())
+            ionogram.move(ionogramWindowPlace(frameGeometry(), frame, shown->availableGeometry()));
+        ionogram.setKeep([this](const Listen::ListenOptions &options) {
+            m_listenOptions.audioDelayMs = options.audioDelayMs;
+            if (!m_settingsPath.isEmpty())
+                keepListening(m_settingsPath, options);
+        });
         ionogram.setFollow(
             [this](const Listen::FoundSounder &sounder) { return followSounder(sounder); });
     }

@@ -97,6 +97,7 @@ private:
     Rig::RigLink m_rigLink;
     LaunchIntent m_launch;
     Listen::ListenOptions m_listenOptions;
+    QString m_settingsPath; // where listening's settings are kept; empty: nowhere
     std::optional<qint32> m_findHz;
     QPointer<ListenSession> m_listening;
 };
