@@ -7,6 +7,7 @@
 #include "mainwindow.h"
 #include "options.h"
 #include "sweeprecorder.h"
+#include "sweepscaling.h"
 #include "systemclock.h"
 
 #include <QApplication>
@@ -14,7 +15,56 @@
 #include <QStyleFactory>
 #include <QWindow>
 
+#include <QDir>
+#include <QFile>
+
 #include <cstdio>
+
+namespace {
+
+// --scale: the summary's header and a row for each sweep CSV, in the order given; 1 when a
+// file could not be read (said on standard error), 0 otherwise.
+int scaleSweeps(const App::ScaleRequest &request)
+{
+    App::print(stdout, QString::fromLatin1(Listen::summaryHeader()));
+    int status = 0;
+    for (const QString &path : request.files) {
+        const QString name = QDir::toNativeSeparators(path);
+        const auto fail = [&](const QString &why) {
+            App::print(stderr, QStringLiteral("zarvotel: %1: %2\n").arg(name, why));
+            status = 1;
+        };
+        const auto startMs = Listen::sweepStartFromFileName(path);
+        if (!startMs) {
+            fail(QStringLiteral("its name is not a sweep's, as 20261208-100500Z.csv"));
+            continue;
+        }
+        QFile file(path);
+        if (!file.exists()) {
+            fail(QStringLiteral("there is no such file"));
+            continue;
+        }
+        if (!file.open(QIODevice::ReadOnly)) {
+            fail(QStringLiteral("cannot be read: ") + file.errorString());
+            continue;
+        }
+        const auto read = Listen::readSweepCsv(file);
+        if (const auto *why = std::get_if<QString>(&read)) {
+            fail(*why);
+            continue;
+        }
+        const auto &steps = std::get<QList<Listen::SweepStep>>(read);
+        const Listen::SweepSummary summary{*startMs,
+                                           request.periodS,
+                                           request.chirptimeS,
+                                           request.rateKhzPerS,
+                                           Listen::scaleSweep(steps)};
+        App::print(stdout, QString::fromLatin1(Listen::summaryRow(summary)));
+    }
+    return status;
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -29,7 +79,7 @@ int main(int argc, char *argv[])
         return 2;
     }
     const App::CommandLine &line = std::get<App::CommandLine>(parsed);
-    if (line.help || line.version || line.checkClock)
+    if (line.help || line.version || line.checkClock || line.scale)
         App::attachParentConsole();
     if (line.help) {
         App::print(stdout, App::helpText());
@@ -45,6 +95,9 @@ int main(int argc, char *argv[])
         App::print(stdout, Tracking::clockHealthText(health) + QLatin1Char('\n'));
         return Tracking::clockIsGood(health) ? 0 : 1;
     }
+
+    if (line.scale)
+        return scaleSweeps(*line.scale);
 
     if (line.listAudioInputs) {
         App::attachParentConsole();

@@ -92,6 +92,12 @@ struct Parser
     const QCommandLineOption checkClock{QStringLiteral("check-clock"),
                                         QStringLiteral("Say how well the clock is synchronised and "
                                                        "exit: 0 when within 50 ms, 1 otherwise.")};
+    const QCommandLineOption scale{QStringLiteral("scale"),
+                                   QStringLiteral("Read the sweep CSVs given after the options, "
+                                                  "print the day summary's header and a row for "
+                                                  "each (its MOFs), and exit: 0 when every file "
+                                                  "could be read, 1 otherwise. --period, "
+                                                  "--chirptime and --rate go in the rows.")};
     const QCommandLineOption help{{QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Show this help and exit.")};
     const QCommandLineOption version{{QStringLiteral("v"), QStringLiteral("version")},
@@ -104,7 +110,7 @@ struct Parser
         parser.addOptions({rig,         period,     chirptime,  offset,    host,   port,
                            connect,     start,      reconnect,  utc,       listen, audioInput,
                            audioInputs, delayRange, audioDelay, ionograms, rate,   find,
-                           findSeconds, checkClock, help,       version});
+                           findSeconds, checkClock, scale,      help,      version});
     }
 };
 
@@ -136,7 +142,10 @@ std::variant<CommandLine, QString> parseCommandLine(const QStringList &arguments
     Parser p;
     if (!p.parser.parse(arguments))
         return p.parser.errorText();
-    if (!p.parser.positionalArguments().isEmpty())
+    const bool scale = p.parser.isSet(p.scale);
+    if (scale && p.parser.positionalArguments().isEmpty())
+        return QStringLiteral("--scale takes one or more sweep CSV files");
+    if (!scale && !p.parser.positionalArguments().isEmpty())
         return QStringLiteral("unexpected argument \"%1\"")
             .arg(p.parser.positionalArguments().first());
 
@@ -261,6 +270,20 @@ std::variant<CommandLine, QString> parseCommandLine(const QStringList &arguments
                                   "with --find, not \"%1\"")
                 .arg(p.parser.value(p.findSeconds));
         launch.findSeconds = *seconds;
+    }
+    if (scale) {
+        ScaleRequest &request = line.scale.emplace();
+        request.files = p.parser.positionalArguments();
+        if (launch.period)
+            request.periodS = Tracking::periodSeconds(*launch.period, locale);
+        // The chirptime within the period, as listening writes it (a whole day without one).
+        if (launch.chirptime) {
+            const auto sounder = Tracking::Sounder::read(
+                launch.period.value_or(QStringLiteral("86400")), *launch.chirptime, 100, locale);
+            if (sounder)
+                request.chirptimeS = sounder->chirptimeMs / 1000.0;
+        }
+        request.rateKhzPerS = launch.rateKhzPerS;
     }
     return line;
 }

@@ -8,9 +8,19 @@
 #include <QLocale>
 #include <QStringList>
 
+#include <optional>
 #include <variant>
 
 namespace App {
+
+// Sweep CSVs to scale (--scale), and the sounder that goes in their summary rows.
+struct ScaleRequest
+{
+    QStringList files;
+    std::optional<double> periodS;
+    std::optional<double> chirptimeS;
+    std::optional<double> rateKhzPerS;
+};
 
 // What the command line asks for.
 struct CommandLine
@@ -20,6 +30,7 @@ struct CommandLine
     bool version = false;
     bool checkClock = false;
     bool listAudioInputs = false;
+    std::optional<ScaleRequest> scale;
 };
 
 // The arguments, the program's name first, read with the user's locale for the period and

@@ -66,6 +66,7 @@ Listener::Listener(const ListenOptions &options, Clock clock, QObject *parent)
     qRegisterMetaType<Listen::Detection>();
     qRegisterMetaType<Listen::StepReading>();
     qRegisterMetaType<Listen::InputState>();
+    qRegisterMetaType<Listen::SweepSummary>();
     if (m_options.folder.isEmpty())
         m_options.folder = defaultIonogramFolder();
 
@@ -110,6 +111,12 @@ Listener::Listener(const ListenOptions &options, Clock clock, QObject *parent)
     connect(&m_fileThread, &QThread::finished, m_recorder, &QObject::deleteLater);
     connect(m_recorder, &SweepRecorder::problem, this, &Listener::fileProblem);
     connect(m_recorder, &SweepRecorder::pictureLoaded, this, &Listener::pictureLoaded);
+    connect(m_recorder, &SweepRecorder::sweepScaled, this, [this](const SweepSummary &summary) {
+        m_sweepText = sweepSummaryText(summary);
+        updateStatus();
+        Q_EMIT sweepScaled(summary);
+    });
+    connect(m_recorder, &SweepRecorder::dayPlotChanged, this, &Listener::dayPlotChanged);
     // The folder is taken at once, so that a refusal is seen before any step is heard.
     connect(&m_fileThread, &QThread::started, m_recorder, &SweepRecorder::takeFolder);
 
@@ -162,10 +169,14 @@ void Listener::onStepTaken(qint64 tickMs,
     if (!planned)
         return;
     if (m_sweepStartMs != planned->sweepStartMs) {
+        // A sweep whose last step never came is over when the next begins.
+        if (m_sweepStartMs)
+            finishSweep(*m_sweepStartMs);
         m_sweepStartMs = planned->sweepStartMs;
         m_plannedDials.clear();
         Q_EMIT sweepBegun(planned->sweepStartMs);
     }
+    m_sweepSounder = sounder;
     if (m_plannedDials.contains(planned->dialHz))
         return;
     m_plannedDials.append(planned->dialHz);
@@ -248,7 +259,26 @@ void Listener::onMeasured(qint64 id, const Detection &detection)
         m_recorder,
         [recorder = m_recorder, reading] { recorder->writeRow(reading); },
         Qt::QueuedConnection);
+    // The last step a sweep tunes to is 29.9 MHz.
+    if (reading.step.dialHz >= Tracking::SweepCeilingHz - Tracking::SweepStepHz)
+        finishSweep(reading.step.sweepStartMs);
     updateStatus();
+}
+
+void Listener::finishSweep(qint64 sweepStartMs)
+{
+    if (m_finishedSweepMs == sweepStartMs)
+        return;
+    m_finishedSweepMs = sweepStartMs;
+    QMetaObject::invokeMethod(
+        m_recorder,
+        [recorder = m_recorder, sweepStartMs, sounder = m_sweepSounder] {
+            recorder->finishSweep(sweepStartMs,
+                                  sounder.periodMs / 1000.0,
+                                  sounder.chirptimeMs / 1000.0,
+                                  sounder.rateKhzPerS);
+        },
+        Qt::QueuedConnection);
 }
 
 void Listener::onInputState(InputState state, const QString &inputName)
@@ -328,6 +358,8 @@ void Listener::updateStatus()
         }
         break;
     }
+    if (!m_sweepText.isEmpty())
+        text += u'\n' + m_sweepText;
     if (text == m_status)
         return;
     m_status = text;

@@ -101,6 +101,8 @@ private:
     void onMeasured(qint64 id, const Listen::Detection &detection);
     void onInputState(Listen::InputState state, const QString &inputName);
     void updateStatus();
+    // The sweep that began at sweepStartMs is over: scaled once, from its file.
+    void finishSweep(qint64 sweepStartMs);
 
     ListenOptions m_options;
     QThread m_fileThread;
@@ -120,6 +122,9 @@ private:
     QList<bool> m_fallingSteps; // whether each of the last steps heard a falling chirp
     bool m_lowerSideband = false;
     QString m_status;
+    Tracking::Sounder m_sweepSounder; // the current sweep's
+    std::optional<qint64> m_finishedSweepMs;
+    QString m_sweepText; // the last sweep scaled, said under the status
     SounderSearch *m_finding = nullptr;
 };
 

@@ -3,8 +3,12 @@
 
 #include "sweeprecorder.h"
 
+#include "dayplot.h"
+
+#include <QDateTime>
 #include <QDir>
 #include <QSaveFile>
+#include <QTimeZone>
 
 namespace Listen {
 
@@ -142,6 +146,81 @@ void SweepRecorder::loadPicture(qint64 sweepStartMs)
         QDir(m_folder).filePath(sweepFileStem(sweepStartMs) + QStringLiteral(".png")));
     if (!picture.isNull())
         Q_EMIT pictureLoaded(sweepStartMs, picture);
+}
+
+void SweepRecorder::finishSweep(qint64 sweepStartMs,
+                                std::optional<double> periodS,
+                                std::optional<double> chirptimeS,
+                                std::optional<double> rateKhzPerS)
+{
+    if (!takeFolder())
+        return;
+    if (m_sweepStartMs == sweepStartMs)
+        m_file.close();
+    // The whole sweep as its file holds it, rows written before a restart included.
+    QFile csv(QDir(m_folder).filePath(sweepFileStem(sweepStartMs) + QStringLiteral(".csv")));
+    if (!csv.open(QIODevice::ReadOnly))
+        return; // no step of it was measured
+    const auto read = readSweepCsv(csv);
+    if (const auto *why = std::get_if<QString>(&read))
+        return report(QStringLiteral("Cannot scale %1: %2.")
+                          .arg(QDir::toNativeSeparators(csv.fileName()), *why));
+    const auto &steps = std::get<QList<SweepStep>>(read);
+    const SweepSummary summary{sweepStartMs, periodS, chirptimeS, rateKhzPerS, scaleSweep(steps)};
+    if (appendSummary(summary))
+        Q_EMIT sweepScaled(summary);
+}
+
+bool SweepRecorder::appendSummary(const SweepSummary &summary)
+{
+    const QDate day = QDateTime::fromMSecsSinceEpoch(summary.sweepStartMs, Qt::UTC).date();
+    QFile file(QDir(m_folder).filePath(summaryFileName(day)));
+    QList<SweepSummary> rows;
+    if (file.open(QIODevice::ReadOnly)) {
+        while (!file.atEnd()) {
+            if (const auto row = summaryFromRow(file.readLine()))
+                rows.append(*row);
+        }
+        file.close();
+    }
+    // A sweep is summed up once, whatever finishes it again.
+    for (const SweepSummary &row : std::as_const(rows)) {
+        if (row.sweepStartMs == summary.sweepStartMs)
+            return false;
+    }
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append)) {
+        report(QStringLiteral("Cannot write %1: %2")
+                   .arg(QDir::toNativeSeparators(file.fileName()), file.errorString()));
+        return false;
+    }
+    const qint64 before = file.size();
+    const QByteArray text = (before == 0 ? summaryHeader() : QByteArray()) + summaryRow(summary);
+    if (file.write(text) != text.size() || !file.flush()) {
+        const QString why = file.errorString();
+        // Take back what part of the row reached the file.
+        file.resize(before);
+        report(QStringLiteral("Cannot write %1: %2")
+                   .arg(QDir::toNativeSeparators(file.fileName()), why));
+        return false;
+    }
+    file.close();
+    rows.append(summary);
+
+    const QImage plot = drawDayPlot(day, rows);
+    const QString path = QDir(m_folder).filePath(dayPlotFileName(day));
+    QSaveFile png(path);
+    if (!png.open(QIODevice::WriteOnly) || !plot.save(&png, "PNG") || !png.commit()) {
+        report(QStringLiteral("Cannot write %1: %2")
+                   .arg(QDir::toNativeSeparators(path), png.errorString()));
+    } else {
+        Q_EMIT written(path);
+        if (m_failing) {
+            m_failing = false;
+            Q_EMIT problem(QString());
+        }
+    }
+    Q_EMIT dayPlotChanged(plot);
+    return true;
 }
 
 void SweepRecorder::finish()

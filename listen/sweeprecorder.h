@@ -4,6 +4,7 @@
 #pragma once
 
 #include "stepreading.h"
+#include "sweepscaling.h"
 
 #include <QFile>
 #include <QImage>
@@ -53,6 +54,13 @@ public:
     void savePicture(qint64 sweepStartMs, const QImage &picture);
     // Reads the sweep's saved picture, if there is one, and hands it on by pictureLoaded.
     void loadPicture(qint64 sweepStartMs);
+    // The sweep that began at sweepStartMs is over: scales it from its own CSV read back,
+    // adds its row to its UTC day's summary and draws that day's plot again. The sounder's
+    // period and chirptime in s and rate in kHz/s go in the row.
+    void finishSweep(qint64 sweepStartMs,
+                     std::optional<double> periodS,
+                     std::optional<double> chirptimeS,
+                     std::optional<double> rateKhzPerS);
     // Closes the sweep's file and lets the folder go.
     void finish();
 
@@ -61,10 +69,13 @@ Q_SIGNALS:
     void problem(const QString &text);
     void written(const QString &path);
     void pictureLoaded(qint64 sweepStartMs, const QImage &picture);
+    void sweepScaled(const Listen::SweepSummary &summary);
+    void dayPlotChanged(const QImage &plot);
 
 private:
     bool openSweep(qint64 sweepStartMs);
     void report(const QString &text);
+    bool appendSummary(const SweepSummary &summary);
 
     QString m_folder;
     FolderLock m_lock;

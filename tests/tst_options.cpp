@@ -5,6 +5,9 @@
 #include "options.h"
 #include "testenvironment.h"
 
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
 
 using App::CommandLine;
@@ -17,6 +20,7 @@ private Q_SLOTS:
     void initTestCase() { setUpTestEnvironment(); }
     void options_data();
     void options();
+    void scaleSweeps();
 };
 
 void TestOptions::options_data()
@@ -177,6 +181,15 @@ void TestOptions::options_data()
         {"--audio-delay", "nan"},
         R"(error: --audio-delay takes a number of ms from 0 to 1000, not "nan")",
         english);
+    row("scale with the sounder, in a comma locale",
+        {"--scale", "a.csv", "--period", "300", "--chirptime", "378,5", "b.csv"},
+        "rig=hrd-text period=300 chirptime=378,5 scale=a.csv,b.csv period_s=300 chirptime_s=78.5",
+        german);
+    row("scale without a sounder", {"--scale", "a.csv"}, "rig=hrd-text scale=a.csv", english);
+    row("scale without a file",
+        {"--scale", "--period", "300"},
+        "error: --scale takes one or more sweep CSV files",
+        english);
     row("help, version, check-clock",
         {"--help", "--version", "--check-clock"},
         "rig=hrd-text help version check-clock",
@@ -239,7 +252,82 @@ void TestOptions::options()
         if (on)
             words << QString::fromLatin1(name);
     }
+    if (line.scale) {
+        words << QStringLiteral("scale=") + line.scale->files.join(u',');
+        if (line.scale->periodS)
+            words << QStringLiteral("period_s=%1").arg(*line.scale->periodS);
+        if (line.scale->chirptimeS)
+            words << QStringLiteral("chirptime_s=%1").arg(*line.scale->chirptimeS);
+    }
     QCOMPARE(words.join(u' '), read);
+}
+
+// zarvotel --scale: a row for each file read, in the order given; a line on standard error
+// for each that cannot be, and exit 1.
+void TestOptions::scaleSweeps()
+{
+    QTemporaryDir dir;
+    const auto write = [&](const char *name, const QByteArray &text) {
+        QFile file(dir.filePath(QString::fromLatin1(name)));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(text);
+    };
+    const QByteArray header("time_utc,frequency_hz,snr_db,delays_ms\n");
+    // Heard from 5.0 to 5.6 MHz, a second echo 4 ms behind on 5.0 to 5.2 MHz only.
+    write("20261208-100500Z.csv",
+          header
+              + "2026-12-08T10:05:20.000Z,5000000,17.3,10.00 14.00\n"
+                "2026-12-08T10:05:21.000Z,5100000,17.1,10.10 14.10\n"
+                "2026-12-08T10:05:22.000Z,5200000,16.0,10.20 14.20\n"
+                "2026-12-08T10:05:23.000Z,5300000,15.2,10.30\n"
+                "2026-12-08T10:05:24.000Z,5400000,14.8,10.40\n"
+                "2026-12-08T10:05:25.000Z,5500000,12.5,10.50\n"
+                "2026-12-08T10:05:26.000Z,5600000,9.9,10.62\n"
+                "2026-12-08T10:05:27.000Z,5700000,6.1,\n");
+    write("20261208-101000Z.csv", header);
+    write("20261208-101500Z.csv", header + "2026-12-08T10:15:20.000Z,2000000,17.3,5.12 x\n");
+    write("notes.csv", header);
+
+    QProcess zarvotel;
+    zarvotel.setWorkingDirectory(dir.path());
+    const auto run = [&](const QStringList &arguments) {
+        zarvotel.start(QStringLiteral(ZARVOTEL_PATH), arguments);
+        return zarvotel.waitForFinished(10'000) && zarvotel.exitStatus() == QProcess::NormalExit;
+    };
+    const QByteArray summaryHeader("time_utc,period_s,chirptime_s,rate_khz_s,mof_hz,"
+                                   "mof_delay_ms,mof2_hz,mof2_delay_ms,steps_heard,"
+                                   "steps_measured\n");
+    QVERIFY(run({"--scale",
+                 "20261208-100500Z.csv",
+                 "20261208-101000Z.csv",
+                 "--period",
+                 "300",
+                 "--chirptime",
+                 "78.5",
+                 "--rate",
+                 "100"}));
+    QCOMPARE(zarvotel.readAllStandardError(), QByteArray());
+    QCOMPARE(zarvotel.readAllStandardOutput(),
+             summaryHeader
+                 + "2026-12-08T10:05:00.000Z,300,78.5,100,5600000,10.62,,,7,8\n"
+                   "2026-12-08T10:10:00.000Z,300,78.5,100,,,,,0,0\n");
+    QCOMPARE(zarvotel.exitCode(), 0);
+
+    QVERIFY(run({"--scale",
+                 "20261208-101500Z.csv",
+                 "20261208-100500Z.csv",
+                 "missing/20261208-102000Z.csv",
+                 "notes.csv"}));
+    QCOMPARE(zarvotel.readAllStandardOutput(),
+             summaryHeader + "2026-12-08T10:05:00.000Z,,,,5600000,10.62,,,7,8\n");
+    QCOMPARE(
+        zarvotel.readAllStandardError(),
+        QByteArray("zarvotel: 20261208-101500Z.csv: line 2 is damaged\n"
+                   "zarvotel: "
+                   + QDir::toNativeSeparators("missing/20261208-102000Z.csv").toUtf8()
+                   + ": there is no such file\n"
+                     "zarvotel: notes.csv: its name is not a sweep's, as 20261208-100500Z.csv\n"));
+    QCOMPARE(zarvotel.exitCode(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestOptions)
