@@ -51,12 +51,17 @@ run: build
 # Zarvotel connects and starts by itself; both end together. With LISTEN=1 the simulator
 # also plays what the receiver hears, through a sound server of the demo's own, and Zarvotel
 # listens and draws the ionogram. NOISY=1 gives its receiver a band's own sounds (a carrier
-# on the broadcast bands, static crashes, AGC, a slow retune); SKY="..." adds rigsim options.
+# on the broadcast bands, static crashes, AGC, a slow retune); DAY=1 lets F2 follow a day of
+# an hour, so the MOF moves; SKY="..." adds rigsim options.
 RIG ?= hrd-text
 NOISY_SKY := --carrier 20:1000:broadcast --crashes 1:20:3 --agc 1:300 --cat-latency 30 \
   --retune-mute 10
+DAY_SKY := --f2-day 5:11 --day-minutes 60
 ifeq ($(NOISY),1)
 SKY += $(NOISY_SKY)
+endif
+ifeq ($(DAY),1)
+SKY += $(DAY_SKY)
 endif
 ifeq ($(LISTEN),1)
 demo: build
@@ -130,6 +135,7 @@ BENCH_SECONDS ?= 60
 bench: test-deps build
 	./build/dev/bench/bench_computestep --benchmark_counters_tabular=true
 	./build/dev/bench/detector_sensitivity
+	./build/dev/bench/scaling
 	./build/dev/bench/audio_clock
 	bench/listening-cpu ./build/dev/app/zarvotel $(BENCH_SECONDS)
 	./build/dev/bench/rhythm ./build/dev/bench/floor ./build/dev/bench/zarvotel_driven $(BENCH_SECONDS) 2

@@ -80,7 +80,8 @@ void tst_Hearing::echoesFollowTheSky()
     const qint64 nowMs = QDateTime::currentMSecsSinceEpoch();
     const qint64 chirpStartMs = nowMs + 8'000 - 50'000;
     const QString chirptime = QString::number((chirpStartMs / 1000) % 300);
-    // One hop 4 ms below a MUF of 8 MHz, two hops out of the way; strong and clear.
+    // F2 alone, nearly overhead (100 km away), its critical frequency 7.1 MHz: one echo at
+    // each step, later the nearer the step comes to 7.1 MHz; strong and clear.
     QProcess rigsim;
     const quint16 port = startRigsim(rigsim,
                                      {QStringLiteral("--rig"),
@@ -91,12 +92,14 @@ void tst_Hearing::echoesFollowTheSky()
                                       QStringLiteral("300"),
                                       QStringLiteral("--chirptime"),
                                       chirptime,
-                                      QStringLiteral("--muf"),
-                                      QStringLiteral("8"),
-                                      QStringLiteral("--delay"),
-                                      QStringLiteral("4"),
-                                      QStringLiteral("--two-hop-muf"),
-                                      QStringLiteral("3"),
+                                      QStringLiteral("--path-km"),
+                                      QStringLiteral("100"),
+                                      QStringLiteral("--f2"),
+                                      QStringLiteral("7.1:350:150"),
+                                      QStringLiteral("--e"),
+                                      QStringLiteral("0"),
+                                      QStringLiteral("--levels"),
+                                      QStringLiteral("off:0:off:off"),
                                       QStringLiteral("--snr"),
                                       QStringLiteral("15"),
                                       // The radio starts in LSB: listening sets it to USB.
@@ -122,12 +125,14 @@ void tst_Hearing::echoesFollowTheSky()
     QVERIFY(window.listenSession());
     QSignalSpy heard(&window.listenSession()->listener(), &Listen::Listener::stepHeard);
 
-    // The delay of one hop at f MHz: 4 / sqrt(1 - (f / 8)^2) ms, worked by hand.
-    const QMap<qint32, double> oneHopMs{{5'000'000, 5.124},
-                                        {5'500'000, 5.508},
-                                        {6'000'000, 6.047},
-                                        {6'500'000, 6.860},
-                                        {7'000'000, 8.259}};
+    // The delay at each step's passband centre (dial + 1500 Hz), worked out apart from the
+    // code: the layer's group height h' = 200 km + 75 km r ln((1 + r) / (1 - r)), r = fv /
+    // 7.1 MHz, as a mirror 50 km along, fv = f cos(incidence) (spherical earth).
+    const QMap<qint32, double> oneHopMs{{5'000'000, 1.959},
+                                        {5'500'000, 2.135},
+                                        {6'000'000, 2.373},
+                                        {6'500'000, 2.739},
+                                        {7'000'000, 3.662}};
     QMap<qint32, double> measured;
     QTRY_VERIFY_WITH_TIMEOUT(
         [&] {
@@ -142,8 +147,8 @@ void tst_Hearing::echoesFollowTheSky()
         60'000);
 
     // The sound server adds a constant delay of its own; beyond it, each step's echo is where
-    // the sky put it (the delays span 3 ms), within what a busy machine's sound server jitters
-    // in the first half minute of listening.
+    // the sky put it (the delays span 1.7 ms), within what a busy machine's sound server
+    // jitters in the first half minute of listening.
     const double serverMs = measured.first() - oneHopMs.first();
     for (auto it = oneHopMs.cbegin(); it != oneHopMs.cend(); ++it) {
         const double off = measured[it.key()] - serverMs - it.value();
@@ -342,6 +347,8 @@ void tst_Hearing::findsTheSounders()
 {
     // 7 MHz is 70 s into a 100 kHz/s sweep and 56 s into a 125 kHz/s one: chirptimes that
     // bring the chirps to the dial 8 and 16 s from now, in periods of 60 s from UTC midnight.
+    // The sky's one and two hops off F2 alone: E and X within 0.5 ms of them make the finder
+    // see a third sounder.
     const qint64 nowS = QDateTime::currentSecsSinceEpoch();
     const qint64 first = ((nowS + 8 - 70) % 60 + 60) % 60;
     const qint64 second = ((nowS + 16 - 56) % 60 + 60) % 60;
@@ -354,7 +361,9 @@ void tst_Hearing::findsTheSounders()
                                       QStringLiteral("--sounder"),
                                       QStringLiteral("60:%1").arg(first),
                                       QStringLiteral("--sounder"),
-                                      QStringLiteral("60:%1:125").arg(second)});
+                                      QStringLiteral("60:%1:125").arg(second),
+                                      QStringLiteral("--levels"),
+                                      QStringLiteral("off:0:-6:off")});
     QVERIFY(port != 0);
 
     QTemporaryDir folder;
@@ -403,8 +412,8 @@ void tst_Hearing::findsTheSounders()
     rigsim.kill();
     rigsim.waitForFinished();
 
-    // The list comes last; the echo of one hop (4 ms) and the sound server's delay are in
-    // the hundredths.
+    // The list comes last; the echoes (F2 5.53 ms, 2F2 5.94 ms at 7 MHz) and the sound
+    // server's delay are in the hundredths.
     const qsizetype list = lines.indexOf(QStringLiteral("2 sounders found:"));
     QVERIFY2(list >= 0, qPrintable(lines.join(u'\n')));
     const QRegularExpression form(QStringLiteral(

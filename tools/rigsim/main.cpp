@@ -9,8 +9,12 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDateTime>
+#include <QFile>
 #include <QTime>
+#include <QTimer>
 
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <memory>
@@ -94,19 +98,44 @@ struct SkyOptions
                             QStringLiteral("kHz/s")};
     QCommandLineOption local{QStringLiteral("local"),
                              QStringLiteral("Count periods from local midnight, not UTC's.")};
-    QCommandLineOption muf{QStringLiteral("muf"),
-                           QStringLiteral("One hop's maximum usable frequency (default: 14)."),
-                           QStringLiteral("MHz")};
-    QCommandLineOption delay{QStringLiteral("delay"),
-                             QStringLiteral("One hop's delay well below its MUF (default: 4)."),
-                             QStringLiteral("ms")};
-    QCommandLineOption twoHopMuf{QStringLiteral("two-hop-muf"),
-                                 QStringLiteral("Two hops' MUF (default: 10)."),
-                                 QStringLiteral("MHz")};
-    QCommandLineOption twoHopDb{QStringLiteral("two-hop-db"),
-                                QStringLiteral("How much weaker two hops are than one "
-                                               "(default: 6)."),
-                                QStringLiteral("dB")};
+    QCommandLineOption pathKm{QStringLiteral("path-km"),
+                              QStringLiteral("The path's length on the ground (default: 1500)."),
+                              QStringLiteral("km")};
+    QCommandLineOption f2{QStringLiteral("f2"),
+                          QStringLiteral("The F2 layer: its critical frequency (MHz), the height "
+                                         "of its peak and its half-thickness (km) (default: "
+                                         "10:300:100)."),
+                          QStringLiteral("MHz:km:km")};
+    QCommandLineOption e{QStringLiteral("e"),
+                         QStringLiteral("The E layer, as --f2 (default: 3:110:20); 0: none."),
+                         QStringLiteral("MHz:km:km")};
+    QCommandLineOption levels{QStringLiteral("levels"),
+                              QStringLiteral("Each mode's level over --snr's: one hop off E, one "
+                                             "and two hops off F2, the X trace; a number or "
+                                             "\"off\" (default: -3:0:-6:-3)."),
+                              QStringLiteral("E:F2:2F2:X")};
+    QCommandLineOption xOffset{QStringLiteral("x-offset"),
+                               QStringLiteral("How far the X trace lies above the F2 one "
+                                              "(default: 0.7)."),
+                               QStringLiteral("MHz")};
+    QCommandLineOption gaps{QStringLiteral("gaps"),
+                            QStringLiteral("Frequencies the sounder does not transmit on, as in "
+                                           "4.0-4.5,10.0-10.2 (default: none)."),
+                            QStringLiteral("MHz-MHz,...")};
+    QCommandLineOption f2Day{QStringLiteral("f2-day"),
+                             QStringLiteral("F2's critical frequency follows the day, from NIGHT "
+                                            "at midnight UTC to DAY at noon (default: --f2's, "
+                                            "all day)."),
+                             QStringLiteral("MHz:MHz")};
+    QCommandLineOption dayMinutes{QStringLiteral("day-minutes"),
+                                  QStringLiteral("With --f2-day: a day lasts this long, its "
+                                                 "midnights every so many minutes from UTC "
+                                                 "midnight (default: 1440)."),
+                                  QStringLiteral("minutes")};
+    QCommandLineOption truth{QStringLiteral("truth"),
+                             QStringLiteral("Also write, as each sweep starts, the echoes at each "
+                                            "100 kHz step and each mode's MOF, as CSV."),
+                             QStringLiteral("file")};
     QCommandLineOption luf{QStringLiteral("luf"),
                            QStringLiteral("Echoes fade below this frequency (default: 3)."),
                            QStringLiteral("MHz")};
@@ -152,25 +181,9 @@ struct SkyOptions
 
     QList<QCommandLineOption> all() const
     {
-        return {audio,
-                sounder,
-                period,
-                chirptime,
-                rate,
-                local,
-                muf,
-                delay,
-                twoHopMuf,
-                twoHopDb,
-                luf,
-                snr,
-                carrier,
-                crashes,
-                agc,
-                filter,
-                catLatency,
-                retuneMute,
-                sideband};
+        return {audio, sounder, period,  chirptime, rate,   local,      pathKm,     f2,
+                e,     levels,  xOffset, gaps,      f2Day,  dayMinutes, truth,      luf,
+                snr,   carrier, crashes, agc,       filter, catLatency, retuneMute, sideband};
     }
 };
 
@@ -239,6 +252,132 @@ QString readReceiverOptions(const QCommandLineParser &parser,
     return {};
 }
 
+// A layer written FO:HM:YM (MHz, km, km) within the ranges given, its base above 60 km.
+std::optional<Sky::Layer> layerOption(const QCommandLineParser &parser,
+                                      const QCommandLineOption &option,
+                                      const QList<std::pair<double, double>> &ranges)
+{
+    const auto numbers = optionNumbers(parser, option, ranges);
+    if (!numbers || (*numbers)[1] - (*numbers)[2] < 60)
+        return std::nullopt;
+    return Sky::Layer{(*numbers)[0] * 1e6, (*numbers)[1], (*numbers)[2]};
+}
+
+// The ionosphere as the options ask; what is wrong with an option, or nothing.
+QString readIonosphereOptions(const QCommandLineParser &parser,
+                              const SkyOptions &options,
+                              Sky::Ionosphere &sky)
+{
+    const auto pathKm = optionNumber(parser, options.pathKm, sky.pathKm, 10, 10'000);
+    if (!pathKm)
+        return QStringLiteral("--path-km takes km from 10 to 10000");
+    sky.pathKm = *pathKm;
+    if (parser.isSet(options.f2)) {
+        const auto f2 = layerOption(parser, options.f2, {{0.5, 40}, {150, 1000}, {10, 400}});
+        if (!f2)
+            return QStringLiteral("--f2 takes MHz:km:km, as in 10:300:100: 0.5 to 40 MHz, a "
+                                  "peak at 150 to 1000 km, 10 to 400 km thick each side, its "
+                                  "base at least 60 km up");
+        sky.f2 = *f2;
+    }
+    if (parser.value(options.e) == QStringLiteral("0")) {
+        sky.e.reset();
+    } else if (parser.isSet(options.e)) {
+        const auto e = layerOption(parser, options.e, {{0.2, 10}, {70, 300}, {2, 100}});
+        if (!e)
+            return QStringLiteral("--e takes 0 or MHz:km:km, as in 3:110:20: 0.2 to 10 MHz, a "
+                                  "peak at 70 to 300 km, 2 to 100 km thick each side, its base "
+                                  "at least 60 km up");
+        sky.e = *e;
+    }
+    if (sky.e && sky.e->hmKm + sky.e->ymKm > sky.f2.hmKm - sky.f2.ymKm)
+        return QStringLiteral("--e's layer ends above the F2 layer's base; lower it or give 0");
+    if (parser.isSet(options.levels)) {
+        const QStringList parts = parser.value(options.levels).split(u':');
+        bool ok = parts.size() == qsizetype(Sky::ModeCount);
+        for (qsizetype i = 0; ok && i < parts.size(); ++i) {
+            auto &level = sky.levelsDb[size_t(i)];
+            level.reset();
+            if (parts[i] == QStringLiteral("off"))
+                continue;
+            level = parts[i].toDouble(&ok);
+            ok = ok && *level >= -100 && *level <= 100;
+        }
+        if (!ok)
+            return QStringLiteral("--levels takes four dB from -100 to 100 or \"off\", for E, "
+                                  "F2, 2F2 and X, as in -3:0:-6:off");
+    }
+    const auto xOffset = optionNumber(parser, options.xOffset, sky.xOffsetHz / 1e6, 0, 5);
+    const auto luf = optionNumber(parser, options.luf, sky.lufHz / 1e6, 0, 100);
+    if (!xOffset || !luf)
+        return QStringLiteral("--x-offset takes MHz from 0 to 5, --luf from 0 to 100");
+    sky.xOffsetHz = *xOffset * 1e6;
+    sky.lufHz = *luf * 1e6;
+    if (parser.isSet(options.gaps)) {
+        const auto gaps = Sky::gapsFromText(parser.value(options.gaps));
+        if (!gaps)
+            return QStringLiteral("--gaps takes MHz ranges joined by commas, as in "
+                                  "4.0-4.5,10.0-10.2, each low below high, up to 100 MHz");
+        sky.gapsHz = *gaps;
+    }
+    if (parser.isSet(options.f2Day)) {
+        const auto day = optionNumbers(parser, options.f2Day, {{0.5, 40}, {0.5, 40}});
+        const auto minutes = optionNumber(parser, options.dayMinutes, 1440, 1, 1440);
+        if (!day)
+            return QStringLiteral("--f2-day takes F2's critical frequency at night and by day, "
+                                  "as in 5:10: 0.5 to 40 MHz");
+        if (!minutes)
+            return QStringLiteral("--day-minutes takes minutes from 1 to 1440");
+        sky.f2Day = Sky::DayCourse{(*day)[0] * 1e6, (*day)[1] * 1e6, *minutes};
+    } else if (parser.isSet(options.dayMinutes)) {
+        return QStringLiteral("--day-minutes is for --f2-day");
+    }
+    return {};
+}
+
+// The sky in words: the path, the layers, the modes and their MUFs now, the gaps.
+QString skyText(const Sky::Ionosphere &sky)
+{
+    const auto layerText = [](const Sky::Layer &layer) {
+        return QStringLiteral("%1 MHz at %2 km (%3 km each side)")
+            .arg(layer.foHz / 1e6)
+            .arg(layer.hmKm)
+            .arg(layer.ymKm);
+    };
+    QString text = QStringLiteral("%1 km: F2 ").arg(sky.pathKm) + layerText(sky.f2);
+    if (sky.f2Day)
+        text += QStringLiteral(", its critical frequency from %1 MHz at midnight to %2 MHz at "
+                               "noon in a day of %3 minutes")
+                    .arg(sky.f2Day->nightHz / 1e6)
+                    .arg(sky.f2Day->dayHz / 1e6)
+                    .arg(sky.f2Day->dayMinutes);
+    text += sky.e ? QStringLiteral(", E ") + layerText(*sky.e) : QStringLiteral(", no E");
+    const qint64 nowNs = QDateTime::currentMSecsSinceEpoch() * 1'000'000;
+    QStringList modes;
+    for (size_t m = 0; m < Sky::ModeCount; ++m) {
+        const auto mode = Sky::Mode(m);
+        if (!sky.levelsDb[m])
+            continue;
+        const auto muf = Sky::mufHz(sky, mode, nowNs);
+        modes
+            += QStringLiteral("%1 %2 dB%3%4")
+                   .arg(Sky::modeName(mode))
+                   .arg(*sky.levelsDb[m])
+                   .arg(mode == Sky::Mode::X ? QStringLiteral(" %1 MHz up").arg(sky.xOffsetHz / 1e6)
+                                             : QString())
+                   .arg(muf ? QStringLiteral(" (MUF now %1 MHz)").arg(*muf / 1e6, 0, 'f', 1)
+                            : QStringLiteral(" (not heard now)"));
+    }
+    text += QStringLiteral("; ")
+            + (modes.isEmpty() ? QStringLiteral("no echoes") : modes.join(u", "));
+    QStringList gaps;
+    for (const auto &[low, high] : sky.gapsHz)
+        gaps += QStringLiteral("%1-%2").arg(low / 1e6).arg(high / 1e6);
+    if (!gaps.isEmpty())
+        text += QStringLiteral("; silent in ") + gaps.join(u", ") + QStringLiteral(" MHz");
+    return text;
+}
+
 // The setup, or what is wrong with an option.
 std::variant<SkySetup, QString> readSkyOptions(const QCommandLineParser &parser,
                                                const SkyOptions &options)
@@ -286,20 +425,12 @@ std::variant<SkySetup, QString> readSkyOptions(const QCommandLineParser &parser,
         sounder.local = local;
         heard += Sky::sounderText(sounder);
     }
-    const auto muf = optionNumber(parser, options.muf, 14, 0.1, 100);
-    const auto twoHopMuf = optionNumber(parser, options.twoHopMuf, 10, 0.1, 100);
-    const auto luf = optionNumber(parser, options.luf, 3, 0, 100);
-    if (!muf || !twoHopMuf || !luf)
-        return QStringLiteral("--muf, --two-hop-muf and --luf take MHz from 0.1 (0 for --luf) "
-                              "to 100");
-    const auto delay = optionNumber(parser, options.delay, 4, 0, 100);
-    if (!delay)
-        return QStringLiteral("--delay takes milliseconds from 0 to 100");
-    const auto twoHopDb = optionNumber(parser, options.twoHopDb, 6, 0, 200);
+    const QString skyError = readIonosphereOptions(parser, options, setup.sky);
+    if (!skyError.isEmpty())
+        return skyError;
     const auto snr = optionNumber(parser, options.snr, 10, -30, 200);
-    if (!twoHopDb || !snr)
-        return QStringLiteral("--two-hop-db takes dB from 0 to 200, --snr from -30 to 200");
-    setup.sky = {*muf * 1e6, *delay / 1e3, *twoHopMuf * 1e6, *twoHopDb, *luf * 1e6};
+    if (!snr)
+        return QStringLiteral("--snr takes dB from -30 to 200");
     setup.snrDb = *snr;
     const auto receiverError = readReceiverOptions(parser, options, setup.receiver);
     if (!receiverError.isEmpty())
@@ -326,29 +457,51 @@ std::variant<SkySetup, QString> readSkyOptions(const QCommandLineParser &parser,
                            .arg(receiver.latencyS * 1e3)
                            .arg(receiver.muteS * 1e3);
     const QString about = QStringLiteral(
-        "rigsim audio: %10 receiver (%11-%12 Hz) tuned by the commands hears %1 (%2; periods "
-        "from %3 midnight) by one hop (%4 ms, MUF %5 MHz) and two hops (-%6 dB, MUF %7 MHz), "
-        "fading below %8 MHz, SNR %9 dB each; noise only until the first frequency command; ");
+        "rigsim audio: %6 receiver (%7-%8 Hz) tuned by the commands hears %1 (%2; periods "
+        "from %3 midnight) over %4, fading below %5 MHz, SNR %9 dB each; noise only until the "
+        "first frequency command; ");
     setup.about = about
                       .arg(heard.size() == 1 ? QStringLiteral("a sounder")
                                              : QStringLiteral("%1 sounders").arg(heard.size()),
                            heard.join(QStringLiteral(", ")),
-                           local ? QStringLiteral("local") : QStringLiteral("UTC"))
-                      .arg(*delay)
-                      .arg(*muf)
-                      .arg(*twoHopDb)
-                      .arg(*twoHopMuf)
-                      .arg(*luf)
-                      .arg(*snr)
+                           local ? QStringLiteral("local") : QStringLiteral("UTC"),
+                           skyText(setup.sky))
+                      .arg(setup.sky.lufHz / 1e6)
                       .arg(receiver.sideband == Sky::Sideband::Lower ? QStringLiteral("an LSB")
                                                                      : QStringLiteral("a USB"))
                       .arg(receiver.lowHz)
                       .arg(receiver.highHz)
+                      .arg(*snr)
                   + (impairments.isEmpty()
                          ? QString()
                          : QStringLiteral("with ") + impairments.join(u", ") + QStringLiteral("; "))
                   + QStringLiteral("48 kHz s16le mono to ") + parser.value(options.audio);
     return setup;
+}
+
+// A sweep's truth as CSV rows (each with its line end): the echoes at each step, then
+// each mode's MOF (empty when no step hears it).
+QByteArray
+truthRows(const Sky::Ionosphere &sky, const Sky::Sounder &sounder, int index, qint64 startNs)
+{
+    const Sky::SweepTruth truth = Sky::sweepTruth(sky, sounder, startNs);
+    const QByteArray sweep = QDateTime::fromMSecsSinceEpoch(startNs / 1'000'000, Qt::UTC)
+                                 .toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzzZ"))
+                                 .toUtf8()
+                             + ',' + QByteArray::number(index) + ',';
+    QByteArray rows;
+    for (const Sky::StepTruth &step : truth.steps)
+        for (const Sky::Echo &echo : step.echoes)
+            rows += sweep + "echo," + Sky::modeName(echo.mode).toUtf8() + ','
+                    + QByteArray::number(qint64(step.dialHz)) + ','
+                    + QByteArray::number(echo.delayS * 1e3, 'f', 4) + ','
+                    + QByteArray::number(20 * std::log10(echo.amplitude), 'f', 2) + '\n';
+    for (size_t m = 0; m < Sky::ModeCount; ++m)
+        if (sky.levelsDb[m])
+            rows += sweep + "mof," + Sky::modeName(Sky::Mode(m)).toUtf8() + ','
+                    + (truth.mofHz[m] ? QByteArray::number(qint64(*truth.mofHz[m])) : QByteArray())
+                    + ",,\n";
+    return rows;
 }
 
 } // namespace
@@ -439,6 +592,35 @@ int main(int argc, char *argv[])
             parser.value(skyOptions.audio),
             Sky::SkyAudio(sky.sounders, sky.sky, sky.snrDb, 1, sky.receiver),
             &say);
+    }
+
+    // The truth of each sweep as it starts, the one under way first.
+    QFile truthFile(parser.value(skyOptions.truth));
+    QTimer truthTimer;
+    std::vector<qint64> truthWritten(sky.sounders.size(), -1);
+    if (parser.isSet(skyOptions.truth)) {
+        if (!truthFile.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+            std::fprintf(stderr,
+                         "rigsim: cannot write %s: %s\n",
+                         qPrintable(truthFile.fileName()),
+                         qPrintable(truthFile.errorString()));
+            return 1;
+        }
+        truthFile.write("sweep_utc,sounder,kind,mode,frequency_hz,delay_ms,level_db\n");
+        const auto writeTruth = [&truthFile, &truthWritten, &sky] {
+            const qint64 nowNs = QDateTime::currentMSecsSinceEpoch() * 1'000'000;
+            for (size_t i = 0; i < sky.sounders.size(); ++i) {
+                const qint64 startNs = Sky::chirpStartNs(nowNs, sky.sounders[i]);
+                if (startNs == truthWritten[i])
+                    continue;
+                truthWritten[i] = startNs;
+                truthFile.write(truthRows(sky.sky, sky.sounders[i], int(i) + 1, startNs));
+            }
+            truthFile.flush();
+        };
+        writeTruth();
+        QObject::connect(&truthTimer, &QTimer::timeout, &truthFile, writeTruth);
+        truthTimer.start(500);
     }
 
     QObject::connect(&peer, &Peer::RigPeer::connectionAccepted, &peer, [](const QString &from) {

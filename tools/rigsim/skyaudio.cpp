@@ -16,7 +16,6 @@ namespace Sky {
 namespace {
 
 constexpr double EdgeHz = 100;      // a filter's raised-cosine edge runs this far each side
-constexpr double DelayGrowth = 3;   // the delay stops growing at three times its base
 constexpr double PeakShare = 0.89;  // of full scale, for the chirps and six noise sigmas
 constexpr double NoiseSigmas = 6;   // filtered noise beyond this is rarer than 1 in 10^8
 constexpr double CrashSigmas = 4;   // a crash's noise beyond this is rare in its few ms
@@ -46,16 +45,53 @@ qint64 dayStartNs(qint64 atNs, bool local)
     return day.startOfDay().toMSecsSinceEpoch() * 1'000'000;
 }
 
-// One echo: nothing at or above its MUF, its delay growing towards the MUF.
-std::optional<Echo>
-hop(double rfHz, double mufHz, double baseDelayS, double amplitude, double lufHz)
+constexpr int TraceSamples = 2000;    // vertical frequencies a trace is drawn at
+constexpr double TraceClosest = 1e-5; // the last one this far below the critical frequency
+
+double fadeBelowLuf(const Ionosphere &sky, double rfHz)
 {
-    if (rfHz >= mufHz)
-        return std::nullopt;
-    const double ratio = rfHz / mufHz;
-    const double fade = rfHz < lufHz ? (rfHz / lufHz) * (rfHz / lufHz) : 1.0;
-    return Echo{std::min(baseDelayS / std::sqrt(1 - ratio * ratio), DelayGrowth * baseDelayS),
-                amplitude * fade};
+    return rfHz < sky.lufHz ? (rfHz / sky.lufHz) * (rfHz / sky.lufHz) : 1.0;
+}
+
+// The extra group path through the whole of a parabolic layer below a wave of fHz over its
+// critical frequency: ym (f / fc) ln((f + fc) / (f - fc)) less its thickness 2 ym.
+double retardationKm(const Layer &layer, double fHz)
+{
+    const double r = layer.foHz / fHz;
+    return layer.ymKm / r * std::log((1 + r) / (1 - r)) - 2 * layer.ymKm;
+}
+
+// The oblique trace of a layer over hops hops of the path, vertical frequencies from above
+// lowestHz to just under the layer's critical frequency, dense near it where the height
+// climbs; below is the layer under it, whose retardation the trace carries (none: free space).
+Trace trace(
+    const Layer &layer, const std::optional<Layer> &below, double lowestHz, double pathKm, int hops)
+{
+    Trace out;
+    out.fHz.reserve(TraceSamples);
+    out.delayS.reserve(TraceSamples);
+    const double ratio = std::pow(TraceClosest, 1.0 / (TraceSamples - 1));
+    double gap = 1; // below the critical frequency, as its share
+    for (int i = 0; i < TraceSamples; ++i, gap *= ratio) {
+        const double fvHz = layer.foHz * (1 - gap);
+        if (fvHz <= lowestHz)
+            continue;
+        double heightKm = *groupHeightKm(layer, fvHz);
+        if (below)
+            heightKm += retardationKm(*below, fvHz);
+        const ObliqueRay ray = obliqueRay(heightKm, pathKm / hops);
+        const bool seen = ray.elevationRad >= 0;
+        const double nan = std::numeric_limits<double>::quiet_NaN();
+        out.fHz.push_back(seen ? fvHz / std::sqrt(1 - ray.sinIncidence * ray.sinIncidence) : nan);
+        out.delayS.push_back(seen ? hops * ray.groupPathKm / LightKmPerS : nan);
+    }
+    return out;
+}
+
+double amplitudeOf(const Ionosphere &sky, Mode mode)
+{
+    const auto &level = sky.levelsDb[size_t(mode)];
+    return level ? std::pow(10.0, *level / 20) : 0.0;
 }
 
 } // namespace
@@ -101,11 +137,166 @@ QString sounderText(const Sounder &sounder)
              number(sounder.sweepHzPerS / 1e3));
 }
 
-std::array<std::optional<Echo>, 2> echoesAt(const Ionosphere &sky, double rfHz)
+QString modeName(Mode mode)
 {
-    return {
-        hop(rfHz, sky.mufHz, sky.delayS, 1.0, sky.lufHz),
-        hop(rfHz, sky.twoHopMufHz, 2 * sky.delayS, std::pow(10.0, -sky.twoHopDb / 20), sky.lufHz)};
+    switch (mode) {
+    case Mode::E:
+        return QStringLiteral("E");
+    case Mode::F2:
+        return QStringLiteral("F2");
+    case Mode::TwoHopF2:
+        return QStringLiteral("2F2");
+    case Mode::X:
+        return QStringLiteral("X");
+    }
+    return {};
+}
+
+ObliqueRay obliqueRay(double mirrorKm, double pathKm)
+{
+    const double theta = pathKm / (2 * EarthRadiusKm); // the mirror's angle from each end
+    const double r = EarthRadiusKm, mirror = EarthRadiusKm + mirrorKm;
+    const double halfKm = std::sqrt(r * r + mirror * mirror - 2 * r * mirror * std::cos(theta));
+    const double sinIncidence = r * std::sin(theta) / halfKm;
+    return {sinIncidence,
+            2 * halfKm,
+            std::numbers::pi / 2 - theta - std::asin(std::min(sinIncidence, 1.0))};
+}
+
+std::optional<double> groupHeightKm(const Layer &layer, double fHz)
+{
+    if (!(fHz >= 0 && fHz < layer.foHz))
+        return std::nullopt;
+    const double r = fHz / layer.foHz;
+    return layer.hmKm - layer.ymKm + layer.ymKm / 2 * r * std::log((1 + r) / (1 - r));
+}
+
+double f2CriticalHz(const Ionosphere &sky, qint64 atNs)
+{
+    if (!sky.f2Day)
+        return sky.f2.foHz;
+    const DayCourse &day = *sky.f2Day;
+    const auto dayNs = std::max<qint64>(1, std::llround(day.dayMinutes * 60e9));
+    const double phase = double(atNs - floorDiv(atNs, dayNs) * dayNs) / double(dayNs);
+    return day.nightHz
+           + (day.dayHz - day.nightHz) * (1 - std::cos(2 * std::numbers::pi * phase)) / 2;
+}
+
+Traces tracesAt(const Ionosphere &sky, double foF2Hz)
+{
+    Traces traces;
+    Layer f2 = sky.f2;
+    f2.foHz = foF2Hz;
+    if (sky.e)
+        traces[size_t(Mode::E)] = trace(*sky.e, std::nullopt, 0, sky.pathKm, 1);
+    // A wave whose vertical frequency the E layer reflects never reaches F2.
+    const double lowestHz = sky.e ? sky.e->foHz : 0.0;
+    traces[size_t(Mode::F2)] = trace(f2, sky.e, lowestHz, sky.pathKm, 1);
+    traces[size_t(Mode::TwoHopF2)] = trace(f2, sky.e, lowestHz, sky.pathKm, 2);
+    return traces;
+}
+
+std::vector<Echo> echoesOn(const Traces &traces, const Ionosphere &sky, double rfHz)
+{
+    std::vector<Echo> echoes;
+    if (std::any_of(sky.gapsHz.begin(), sky.gapsHz.end(), [rfHz](auto gap) {
+            return rfHz >= gap.first && rfHz <= gap.second;
+        }))
+        return echoes;
+    const double fade = fadeBelowLuf(sky, rfHz);
+    for (size_t m = 0; m < ModeCount; ++m) {
+        const auto mode = Mode(m);
+        const double amplitude = amplitudeOf(sky, mode) * fade;
+        if (amplitude <= 0)
+            continue;
+        // The X trace is the F2 one moved up by its offset.
+        const Trace &on = traces[mode == Mode::X ? size_t(Mode::F2) : m];
+        const double f = mode == Mode::X ? rfHz - sky.xOffsetHz : rfHz;
+        const size_t first = echoes.size();
+        for (size_t i = 1; i < on.fHz.size(); ++i) {
+            const double f0 = on.fHz[i - 1], f1 = on.fHz[i];
+            // Where the trace crosses f (NaN, where the ground hides the mirror, fails both).
+            if (!((f0 <= f && f < f1) || (f1 <= f && f < f0)))
+                continue;
+            const double share = (f - f0) / (f1 - f0);
+            const double delayS = on.delayS[i - 1] + share * (on.delayS[i] - on.delayS[i - 1]);
+            echoes.push_back({mode, false, delayS, amplitude});
+        }
+        // Past the first crossing the trace has turned at the nose: the high ray.
+        for (size_t i = first + 1; i < echoes.size(); ++i)
+            echoes[i].highRay = true;
+    }
+    return echoes;
+}
+
+std::vector<Echo> echoesAt(const Ionosphere &sky, double rfHz, qint64 atNs)
+{
+    return echoesOn(tracesAt(sky, f2CriticalHz(sky, atNs)), sky, rfHz);
+}
+
+std::optional<double> mufHz(const Ionosphere &sky, Mode mode, qint64 atNs)
+{
+    if (!sky.levelsDb[size_t(mode)])
+        return std::nullopt;
+    const Traces traces = tracesAt(sky, f2CriticalHz(sky, atNs));
+    const Trace &on = traces[mode == Mode::X ? size_t(Mode::F2) : size_t(mode)];
+    double highest = -1;
+    for (const double f : on.fHz)
+        if (f > highest) // NaN fails
+            highest = f;
+    if (highest < 0)
+        return std::nullopt;
+    return mode == Mode::X ? highest + sky.xOffsetHz : highest;
+}
+
+std::optional<double> mofHz(const Ionosphere &sky, Mode mode, qint64 atNs)
+{
+    const Traces traces = tracesAt(sky, f2CriticalHz(sky, atNs));
+    for (auto step = qint64(LastStepHz / StepHz); step >= 1; --step) {
+        const double dialHz = double(step) * StepHz;
+        const auto echoes = echoesOn(traces, sky, dialHz + StepCentreHz);
+        if (std::any_of(echoes.begin(), echoes.end(), [mode](const Echo &echo) {
+                return echo.mode == mode;
+            }))
+            return dialHz;
+    }
+    return std::nullopt;
+}
+
+SweepTruth sweepTruth(const Ionosphere &sky, const Sounder &sounder, qint64 startNs)
+{
+    SweepTruth truth;
+    Traces traces;
+    double tracesFoHz = -1;
+    for (auto step = qint64(1); step <= qint64(LastStepHz / StepHz); ++step) {
+        StepTruth at;
+        at.dialHz = double(step) * StepHz;
+        at.atNs = startNs + std::llround((at.dialHz + StepCentreHz) / sounder.sweepHzPerS * 1e9);
+        const double foHz = f2CriticalHz(sky, at.atNs);
+        if (foHz != tracesFoHz) {
+            traces = tracesAt(sky, foHz);
+            tracesFoHz = foHz;
+        }
+        at.echoes = echoesOn(traces, sky, at.dialHz + StepCentreHz);
+        for (const Echo &echo : at.echoes)
+            truth.mofHz[size_t(echo.mode)] = at.dialHz;
+        truth.steps.push_back(std::move(at));
+    }
+    return truth;
+}
+
+std::optional<std::vector<std::pair<double, double>>> gapsFromText(const QString &text)
+{
+    std::vector<std::pair<double, double>> gaps;
+    for (const QString &item : text.split(u',')) {
+        const QStringList ends = item.split(u'-');
+        bool lowOk = false, highOk = false;
+        const double low = ends.front().toDouble(&lowOk), high = ends.back().toDouble(&highOk);
+        if (ends.size() != 2 || !lowOk || !highOk || !(low >= 0 && low < high && high <= 100))
+            return std::nullopt;
+        gaps.emplace_back(low * 1e6, high * 1e6);
+    }
+    return gaps;
 }
 
 double passbandGain(double audioHz, double lowHz, double highHz)
@@ -238,12 +429,14 @@ SkyAudio::SkyAudio(std::vector<Sounder> sounders,
         gain += y * y;
     }
     // The chirp's power is amplitude^2 / 2; the noise's is sigma^2 after the filter. The peak
-    // allows for every sounder's two echoes in phase at once and, without AGC, the carriers'
-    // and the crashes' peaks.
+    // allows for every sounder's echoes in phase at once, both rays of every mode, and,
+    // without AGC, the carriers' and the crashes' peaks.
     const double noisePerAmplitude = std::sqrt(0.5) * std::pow(10.0, -snrDb / 20);
-    const double twoHop = std::pow(10.0, -sky.twoHopDb / 20);
+    double echoes = 0;
+    for (size_t m = 0; m < ModeCount; ++m)
+        echoes += 2 * amplitudeOf(sky, Mode(m));
     const double count = double(std::max<size_t>(m_sounders.size(), 1));
-    double peak = count * (1 + twoHop) + NoiseSigmas * noisePerAmplitude;
+    double peak = count * echoes + NoiseSigmas * noisePerAmplitude;
     if (!m_receiver.agc) {
         for (const Carrier &carrier : m_receiver.carriers)
             peak += std::sqrt(2.0) * std::pow(10.0, carrier.levelDb / 20) * noisePerAmplitude;
@@ -354,12 +547,15 @@ void SkyAudio::renderStretch(qint64 startNs, std::optional<qint64> dialHz, std::
                                : dial >= 0 && dial + edgeHz <= SweepEndHz;
     if (dialHz && covered) {
         const double centreHz = (m_receiver.lowHz + m_receiver.highHz) / 2;
-        for (const auto &echo : echoesAt(m_sky, lower ? dial - centreHz : dial + centreHz)) {
-            if (!echo)
-                continue;
-            for (const Sounder &sounder : m_sounders)
-                addEcho(block, startNs, dial, sounder, *echo);
+        const double foHz = f2CriticalHz(m_sky, startNs);
+        if (foHz != m_tracesFoHz) {
+            m_traces = tracesAt(m_sky, foHz);
+            m_tracesFoHz = foHz;
         }
+        for (const Echo &echo :
+             echoesOn(m_traces, m_sky, lower ? dial - centreHz : dial + centreHz))
+            for (const Sounder &sounder : m_sounders)
+                addEcho(block, startNs, dial, sounder, echo);
     }
     for (size_t c = 0; c < m_receiver.carriers.size(); ++c) {
         const auto &ranges = m_receiver.carriers[c].dialRangesHz;

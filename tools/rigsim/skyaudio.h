@@ -45,29 +45,124 @@ std::optional<Sounder> sounderFromText(const QString &text);
 // "PERIOD:CHIRPTIME at RATE kHz/s", with the decimals a user would write.
 QString sounderText(const Sounder &sounder);
 
-// A one-hop echo whose group delay grows towards its maximum usable frequency, and a weaker
-// two-hop echo with a lower MUF and twice the delay; both fade below the lowest usable
-// frequency.
-struct Ionosphere
+// The sky's modes: one hop off the E layer, one and two hops off the F2 layer (ordinary
+// wave), and one hop of the F2 layer's extraordinary wave.
+enum class Mode { E, F2, TwoHopF2, X };
+inline constexpr size_t ModeCount = 4;
+
+// A mode's name as an ionogram writes it: "E", "F2", "2F2", "X".
+QString modeName(Mode mode);
+
+// A parabolic layer: its critical frequency, the height of its peak and its half-thickness
+// (its base is at hmKm - ymKm).
+struct Layer
 {
-    double mufHz = 14e6;
-    double delayS = 0.004; // one hop, well below the MUF
-    double twoHopMufHz = 10e6;
-    double twoHopDb = 6; // how much weaker two hops are than one
-    double lufHz = 3e6;  // below it the amplitude falls as (f / luf)^2
+    double foHz = 0;
+    double hmKm = 0;
+    double ymKm = 0;
 };
 
-// One path the signal comes back by: its group delay, and its amplitude (one hop well above
-// the LUF is 1).
+// F2's critical frequency over the day: from nightHz at midnight UTC to dayHz at noon along a
+// cosine, a day lasting dayMinutes (1440: in real time).
+struct DayCourse
+{
+    double nightHz = 5e6;
+    double dayHz = 10e6;
+    double dayMinutes = 1440;
+};
+
+// The ionosphere over a path of pathKm on a spherical earth: each mode's level (dB over the
+// SNR's reference; none: not heard), the X trace offsetHz above the F2 one's, and no echo at
+// all in the gaps (RF low and high, Hz) where the sounder does not transmit. Echoes fade as
+// (f / luf)^2 below the lowest usable frequency.
+struct Ionosphere
+{
+    double pathKm = 1500;
+    Layer f2{10e6, 300, 100};
+    std::optional<Layer> e = Layer{3e6, 110, 20}; // none: no E layer
+    std::optional<DayCourse> f2Day;               // none: F2's own critical frequency
+    double xOffsetHz = 0.7e6;
+    std::array<std::optional<double>, ModeCount> levelsDb{-3.0, 0.0, -6.0, -3.0};
+    double lufHz = 3e6;
+    std::vector<std::pair<double, double>> gapsHz;
+};
+
+inline constexpr double EarthRadiusKm = 6371;
+inline constexpr double LightKmPerS = 299'792.458;
+
+// A ray off a thin mirror mirrorKm above the middle of a path of pathKm (spherical earth): the
+// sine of its incidence at the mirror, its group path, and its elevation at the ground.
+struct ObliqueRay
+{
+    double sinIncidence = 0;
+    double groupPathKm = 0;
+    double elevationRad = 0;
+};
+ObliqueRay obliqueRay(double mirrorKm, double pathKm);
+
+// The group (virtual) height of a parabolic layer at vertical incidence, for fHz below its
+// critical frequency; none at or above it.
+std::optional<double> groupHeightKm(const Layer &layer, double fHz);
+
+// F2's critical frequency at atNs (ns since the epoch).
+double f2CriticalHz(const Ionosphere &sky, qint64 atNs);
+
+// One path the signal comes back by: its mode, which ray (the high one above the nose's
+// delay), its group delay, and its amplitude (a mode at 0 dB well above the LUF is 1).
 struct Echo
 {
+    Mode mode = Mode::F2;
+    bool highRay = false;
     double delayS = 0;
     double amplitude = 0;
 };
 
-// The one-hop and the two-hop echo at an RF frequency; none above its MUF. The delay
-// base / sqrt(1 - (f / muf)^2) stops growing at three times its base.
-std::array<std::optional<Echo>, 2> echoesAt(const Ionosphere &sky, double rfHz);
+// Every echo at an RF frequency at atNs, by mode, the low ray before the high one.
+std::vector<Echo> echoesAt(const Ionosphere &sky, double rfHz, qint64 atNs);
+
+// A mode's maximum usable frequency at atNs (its nose); none when it is not heard at all.
+std::optional<double> mufHz(const Ionosphere &sky, Mode mode, qint64 atNs);
+
+// Each mode's oblique trace at one F2 critical frequency: the oblique frequency and the delay
+// at each vertical frequency sampled, NaN where the ground hides the mirror (the X mode's is
+// the F2 one's, moved).
+struct Trace
+{
+    std::vector<double> fHz, delayS;
+};
+using Traces = std::array<Trace, ModeCount>;
+Traces tracesAt(const Ionosphere &sky, double foF2Hz);
+
+// echoesAt with the traces at hand.
+std::vector<Echo> echoesOn(const Traces &traces, const Ionosphere &sky, double rfHz);
+
+// A sweep's steps: the dial every StepHz, heard at the passband's centre (dial + 1500 Hz).
+inline constexpr double StepHz = 100e3;
+inline constexpr double StepCentreHz = 1500;
+inline constexpr double LastStepHz = 30e6;
+
+// A mode's maximum observed frequency at atNs: the highest step (its dial, Hz) at whose
+// passband centre the mode is heard; none when no step hears it.
+std::optional<double> mofHz(const Ionosphere &sky, Mode mode, qint64 atNs);
+
+// What a sweep of the sounder that started at startNs meets: the echoes at each step, when
+// the sweep passes its passband's centre, and each mode's MOF over those steps.
+struct StepTruth
+{
+    double dialHz = 0;
+    qint64 atNs = 0;
+    std::vector<Echo> echoes;
+};
+struct SweepTruth
+{
+    std::vector<StepTruth> steps; // every step from StepHz to LastStepHz
+    std::array<std::optional<double>, ModeCount> mofHz;
+};
+SweepTruth sweepTruth(const Ionosphere &sky, const Sounder &sounder, qint64 startNs);
+
+// The sounder's gaps written as MHz ranges joined by commas ("4.0-4.5,10.0-10.2"), in Hz;
+// none when the text is not one (0 to 100 MHz, low below high).
+std::optional<std::vector<std::pair<double, double>>> gapsFromText(const QString &text);
 
 // The receiver's passband for a filter whose edges (half amplitude) are lowHz and highHz: 1
 // between them less 100 Hz each side, raised-cosine edges 200 Hz wide.
@@ -140,8 +235,9 @@ struct Receiver
 class SkyAudio
 {
 public:
-    // Every sounder comes back by the same echoes. snrDb: one sounder's one-hop chirp's power
-    // in the passband over the noise's power in 300-2700 Hz (the filter shapes the noise).
+    // Every sounder comes back by the same echoes. snrDb: the power of one sounder's chirp by
+    // an echo at 0 dB (F2's one hop by default) in the passband over the noise's power in
+    // 300-2700 Hz (the filter shapes the noise).
     SkyAudio(std::vector<Sounder> sounders,
              const Ionosphere &sky,
              double snrDb,
@@ -199,8 +295,10 @@ private:
 
     std::vector<Sounder> m_sounders;
     Ionosphere m_sky;
+    Traces m_traces; // at m_tracesFoHz, F2's critical frequency when they were last drawn
+    double m_tracesFoHz = -1;
     Receiver m_receiver;
-    double m_chirpAmplitude = 0; // of one sounder's one-hop echo, in sample units
+    double m_chirpAmplitude = 0; // of a 0 dB echo, in sample units
     double m_whiteSigma = 0;     // of the noise before the band filter
     double m_noiseRms = 0;       // of the noise in 300-2700 Hz
     std::array<Biquad, 4> m_band;
