@@ -6,6 +6,7 @@
 #include "audiocapture.h"
 #include "fixtures.h"
 #include "soundserver.h"
+#include "sweepscaling.h"
 
 #include <QAction>
 #include <QDir>
@@ -25,6 +26,7 @@ private Q_SLOTS:
     // First: Qt Multimedia must not have met a sound server yet.
     void soundServerStartsLate();
     void echoesFollowTheSky();
+    void sweepIsScaled();
     void listeningComesBack();
     void clippingAndSilenceAreSaid();
     void listeningFromTheContextMenu();
@@ -184,6 +186,84 @@ void tst_Hearing::echoesFollowTheSky()
     QCOMPARE(window.listenSession()->listener().status(), listeningOnRadio);
     rigsim.kill();
     rigsim.waitForFinished();
+}
+
+// A sweep heard to its end is scaled: the day's summary has its row, whose one-hop MOF is
+// the sky's within one step, and the window shows the day.
+void tst_Hearing::sweepIsScaled()
+{
+    // The sweep reaches 25 MHz 8 s from now and ends 49 s later; F2 alone over 3,000 km, its
+    // MOF near 28 MHz.
+    const qint64 chirpStartMs = QDateTime::currentMSecsSinceEpoch() + 8'000 - 250'000;
+    const QString chirptime = QString::number((chirpStartMs / 1000) % 300);
+    QTemporaryDir folder;
+    const QString truthPath = folder.filePath(QStringLiteral("truth.csv"));
+    QProcess rigsim;
+    const quint16 port
+        = startRigsim(rigsim, {QStringLiteral("--rig"),       QStringLiteral("rigctld"),
+                               QStringLiteral("--audio"),     m_sound.fifo(),
+                               QStringLiteral("--period"),    QStringLiteral("300"),
+                               QStringLiteral("--chirptime"), chirptime,
+                               QStringLiteral("--path-km"),   QStringLiteral("3000"),
+                               QStringLiteral("--f2"),        QStringLiteral("10:300:100"),
+                               QStringLiteral("--e"),         QStringLiteral("0"),
+                               QStringLiteral("--levels"),    QStringLiteral("off:0:off:off"),
+                               QStringLiteral("--snr"),       QStringLiteral("15"),
+                               QStringLiteral("--truth"),     truthPath});
+    QVERIFY(port != 0);
+
+    Window::LaunchOptions options;
+    options.protocol = Rig::Protocol::Rigctld;
+    options.port = port;
+    options.period = QStringLiteral("300");
+    options.chirptime = chirptime;
+    options.utc = true;
+    options.connect = true;
+    options.start = true;
+    options.listening.inputText = QStringLiteral("radio");
+    options.listening.folder = folder.path();
+    WindowUnderTest window(options, {});
+    window.show();
+    window.pressLaunchButtons();
+    window.startListening();
+    QVERIFY(window.listenSession());
+    QSignalSpy scaled(&window.listenSession()->listener(), &Listen::Listener::sweepScaled);
+    QVERIFY(scaled.wait(75'000));
+    rigsim.kill();
+    rigsim.waitForFinished();
+
+    // The sky's MOF for the sweep, as the simulator drew it.
+    const QString sweepTime = QDateTime::fromMSecsSinceEpoch(chirpStartMs / 1000 * 1000, Qt::UTC)
+                                  .toString(Qt::ISODateWithMs);
+    QFile truth(truthPath);
+    QVERIFY(truth.open(QIODevice::ReadOnly));
+    qint64 truthHz = 0;
+    for (const QByteArray &line : truth.readAll().split('\n')) {
+        if (line.startsWith(sweepTime.toLatin1() + ",1,mof,F2,"))
+            truthHz = line.split(',').at(4).toLongLong();
+    }
+    QVERIFY2(truthHz > 25'000'000, qPrintable(sweepTime));
+
+    QFile summary(QDir(folder.path())
+                      .filePath(Listen::summaryFileName(
+                          QDateTime::fromMSecsSinceEpoch(chirpStartMs, Qt::UTC).date())));
+    QVERIFY(summary.open(QIODevice::ReadOnly));
+    const QList<QByteArray> rows = summary.readAll().split('\n');
+    QCOMPARE(rows.size(), 3); // the header, the sweep's row and the end of the last line
+    QCOMPARE(rows[0],
+             QByteArray("time_utc,period_s,chirptime_s,rate_khz_s,mof_hz,mof_delay_ms,mof2_hz,"
+                        "mof2_delay_ms,steps_heard,steps_measured"));
+    const QList<QByteArray> cells = rows[1].split(',');
+    QCOMPARE(cells.size(), 10);
+    QCOMPARE(cells[0], sweepTime.toLatin1());
+    QCOMPARE(cells[1] + ',' + cells[2] + ',' + cells[3], "300," + chirptime.toLatin1() + ",100");
+    QVERIFY2(std::abs(cells[4].toLongLong() - truthHz) <= 100'000, rows[1].constData());
+    QVERIFY2(cells[6].isEmpty(), rows[1].constData()); // no second hop in this sky
+    QVERIFY2(cells[9].toInt() >= 40, rows[1].constData());
+    QVERIFY(QFile::exists(QDir(folder.path())
+                              .filePath(Listen::dayPlotFileName(
+                                  QDateTime::fromMSecsSinceEpoch(chirpStartMs, Qt::UTC).date()))));
+    QTRY_VERIFY(window.listenSession()->window().dayText().isEmpty());
 }
 
 // Listening comes back by itself after each of these: the ionogram window closed and opened
