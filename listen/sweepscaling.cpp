@@ -36,10 +36,16 @@ constexpr double RealShare = 0.5;
 // A sweep with fewer steps heard is not scaled.
 constexpr int FewestStepsHeard = 5;
 // Two hops lie at least this much later than one hop where both are heard, and end at least
-// TwoHopBelowHz below the one-hop MOF (a later trace ending near it is its high ray, or the
-// ordinary wave's below the extraordinary).
+// TwoHopBelowHz, and at most TwoHopShare of the one-hop MOF, below it (a later trace ending
+// near it is its high ray, or the ordinary wave's below the extraordinary). Two hops over a
+// path are one hop over half of it, whose MOF is at most some 0.83 of the whole path's for
+// the F layer, even on a path of 500 km.
 constexpr double TwoHopLaterMs = 0.6;
 constexpr qint32 TwoHopBelowHz = 1'000'000;
+constexpr double TwoHopShare = 0.85;
+// A trace whose delay falls by more than this from its first to its last points is a high
+// ray: one hop's, however far below the MOF it breaks off.
+constexpr double FallingMs = 0.3;
 
 struct Point
 {
@@ -56,6 +62,18 @@ struct Trace
     bool isReal() const
     {
         return points.size() >= RealPoints && points.size() >= RealShare * spannedSteps();
+    }
+    // Whether its delay falls as the frequency rises, as a high ray's does on its way to the
+    // nose (a low ray's, one hop's or two's, rises): its last points against its first.
+    bool falls() const
+    {
+        const qsizetype ends = std::min<qsizetype>(3, points.size() / 2);
+        double first = 0, last = 0;
+        for (qsizetype i = 0; i < ends; ++i) {
+            first += points[i].delayMs;
+            last += points[points.size() - 1 - i].delayMs;
+        }
+        return ends > 0 && (first - last) / double(ends) > FallingMs;
     }
     std::optional<double> delayAt(qint32 hz) const
     {
@@ -257,7 +275,8 @@ SweepScale scaleSweep(std::span<const SweepStep> steps)
             const auto by = lateness(trace, *one);
             later = later || (by && *by >= TwoHopLaterMs);
         }
-        if (later && trace.topHz() <= mofHz - TwoHopBelowHz)
+        if (later && trace.topHz() <= mofHz - TwoHopBelowHz && trace.topHz() <= TwoHopShare * mofHz
+            && !trace.falls())
             twoHops.append(&trace);
         else
             oneHop.append(&trace);

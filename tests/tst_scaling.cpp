@@ -100,6 +100,15 @@ void TestScaling::scaleSweep_data()
     QTest::newRow("a later trace ending 500 kHz below the MOF: one hop")
         << Pieces{{4.0, 14.0, 8.00, 10.00}, {4.0, 13.5, 9.50, 10.70}} << Strays{} << 14'000'000
         << 10.00 << 0 << 0.0 << 4'000'000;
+    // A high ray heard from 9.0 MHz down to 13.0 ms at 12.3 MHz, then lost before the nose.
+    QTest::newRow("a high ray broken off 2 MHz below the nose: one hop")
+        << Pieces{lowRay, {9.0, 12.3, 16.00, 13.00}} << Strays{} << 14'300'000 << 12.10 << 0 << 0.0
+        << 5'000'000;
+    // Heard to 18.5 MHz, 0.7 ms after the low ray and hardly falling, then lost: a high ray
+    // again (two hops cannot reach 0.85 of the one-hop MOF).
+    QTest::newRow("a flat high ray broken off 1.8 MHz below the nose: one hop")
+        << Pieces{{5.0, 20.3, 5.90, 6.00}, {14.0, 18.5, 6.80, 6.60}} << Strays{} << 20'300'000
+        << 6.00 << 0 << 0.0 << 5'000'000;
     QTest::newRow("four steps heard")
         << Pieces{{8.0, 8.3, 9.00, 9.30}} << Strays{} << 0 << 0.0 << 0 << 0.0 << 0;
     QTest::newRow("only stray echoes")
