@@ -43,6 +43,9 @@ constexpr int FewestStepsHeard = 5;
 constexpr double TwoHopLaterMs = 0.6;
 constexpr qint32 TwoHopBelowHz = 1'000'000;
 constexpr double TwoHopShare = 0.85;
+// Two hops are heard from low frequencies up, as one hop is; a later trace that begins above
+// this share of the one-hop MOF is pieces of high rays near the nose.
+constexpr double TwoHopBottomShare = 0.6;
 // A trace whose delay falls by more than this from its first to its last points is a high
 // ray: one hop's, however far below the MOF it breaks off.
 constexpr double FallingMs = 0.3;
@@ -276,7 +279,7 @@ SweepScale scaleSweep(std::span<const SweepStep> steps)
             later = later || (by && *by >= TwoHopLaterMs);
         }
         if (later && trace.topHz() <= mofHz - TwoHopBelowHz && trace.topHz() <= TwoHopShare * mofHz
-            && !trace.falls())
+            && trace.bottomHz() <= TwoHopBottomShare * mofHz && !trace.falls())
             twoHops.append(&trace);
         else
             oneHop.append(&trace);

@@ -109,6 +109,10 @@ void TestScaling::scaleSweep_data()
     QTest::newRow("a flat high ray broken off 1.8 MHz below the nose: one hop")
         << Pieces{{5.0, 20.3, 5.90, 6.00}, {14.0, 18.5, 6.80, 6.60}} << Strays{} << 20'300'000
         << 6.00 << 0 << 0.0 << 5'000'000;
+    // Pieces of the high rays of both waves, 1.7 to 2 ms late, heard from 13.0 to 15.4 MHz.
+    QTest::newRow("high rays' pieces well below the nose: one hop")
+        << Pieces{{5.0, 21.0, 6.20, 6.40}, {13.0, 15.4, 8.00, 8.30}} << Strays{} << 21'000'000
+        << 6.40 << 0 << 0.0 << 5'000'000;
     QTest::newRow("four steps heard")
         << Pieces{{8.0, 8.3, 9.00, 9.30}} << Strays{} << 0 << 0.0 << 0 << 0.0 << 0;
     QTest::newRow("only stray echoes")
