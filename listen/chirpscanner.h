@@ -7,6 +7,7 @@
 
 #include <QList>
 
+#include <complex>
 #include <memory>
 #include <span>
 #include <vector>
@@ -40,8 +41,21 @@ public:
     static constexpr double OneChirpMs = 60;
 
 private:
+    // A rate's tone through the passband, conjugated: the correlation's template.
+    struct Tone
+    {
+        double rateKhzPerS = 0;
+        qsizetype fromSample = 0; // after the arrival, where the tone enters the passband
+        std::vector<std::complex<float>> samples;
+    };
+
+    // The rate whose tone the audio around a chirp found matches best, where and how well.
+    Hit heardBest(std::span<const float> block, const Hit &found, const QList<Hit> &chirps) const;
+
+    int m_sampleRate = 0;
     QList<double> m_rates;
     std::vector<std::unique_ptr<ChirpDetector>> m_detectors;
+    std::vector<Tone> m_tones;
     qsizetype m_blockSamples = 0;
     qsizetype m_stepSamples = 0;
 };

@@ -802,25 +802,41 @@ void tst_Listen::soundersFound()
 void tst_Listen::rateHeard_data()
 {
     QTest::addColumn<double>("rate");
-    QTest::newRow("100 kHz/s") << 100.0;
-    QTest::newRow("125 kHz/s") << 125.0;
-    QTest::newRow("500.0084 kHz/s") << 500.0084;
-    QTest::newRow("50 kHz/s") << 50.0;
+    QTest::addColumn<QList<SyntheticEcho>>("echoes"); // after the arrival, 412.3 ms in
+    QTest::addColumn<double>("heardMs");              // the strongest echo's arrival
+
+    const QList<SyntheticEcho> oneHop{{0, 0}, {6, -6}};
+    // E, F2's low and high ray and two hops within 1.3 ms, and the sky's E, F2 and two hops at
+    // 7 MHz over 1,500 km: they add in phase in places, where the chirp's own tone then stands
+    // several times over its mean.
+    const QList<SyntheticEcho> fourModes{{5.1, 0}, {5.3, -3}, {5.9, -3}, {6.4, -6}};
+    const QList<SyntheticEcho> skyModes{{5.08, -3}, {5.53, 0}, {5.94, -6}};
+    for (const double rate : {100.0, 125.0, 500.0084, 50.0, 82.0}) {
+        const QByteArray name = QByteArray::number(rate) + " kHz/s";
+        QTest::newRow(name + ", one hop") << rate << oneHop << 412.3;
+        QTest::newRow(name + ", four modes") << rate << fourModes << 417.4;
+        QTest::newRow(name + ", the sky's three modes") << rate << skyModes << 417.83;
+    }
 }
 
-// A chirp crossing a parked dial is heard once, at its own rate, where it arrived.
+// A chirp crossing a parked dial is heard once, at its own rate, where its strongest echo
+// arrived, however many modes bring it.
 void tst_Listen::rateHeard()
 {
     QFETCH(double, rate);
+    QFETCH(QList<SyntheticEcho>, echoes);
+    QFETCH(double, heardMs);
     const ChirpScanner scanner(48000, candidateRates());
     const double arrival = 412.3 * 48; // 412.3 ms into the block
-    const auto audio
-        = syntheticAudio(48000, scanner.blockSamples(), arrival, {{0, 0}, {6, -6}}, 10, 3, rate);
-    const auto hits = scanner.scan(audio);
-    QCOMPARE(hits.size(), 1);
-    QCOMPARE(hits.first().rateKhzPerS, rate);
-    QVERIFY2(std::abs(hits.first().offsetMs - 412.3) < 0.1,
-             qPrintable(QString::number(hits.first().offsetMs)));
+    for (const unsigned seed : {3U, 4U, 5U}) {
+        const auto audio
+            = syntheticAudio(48000, scanner.blockSamples(), arrival, echoes, 10, seed, rate);
+        const auto hits = scanner.scan(audio);
+        QCOMPARE(hits.size(), 1);
+        QCOMPARE(hits.first().rateKhzPerS, rate);
+        QVERIFY2(std::abs(hits.first().offsetMs - heardMs) < 0.1,
+                 qPrintable(QString::number(hits.first().offsetMs)));
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_Listen)
