@@ -46,6 +46,9 @@ constexpr double TwoHopShare = 0.85;
 // Two hops are heard from low frequencies up, as one hop is; a later trace that begins above
 // this share of the one-hop MOF is pieces of high rays near the nose.
 constexpr double TwoHopBottomShare = 0.6;
+// Two hops are heard over some MHz below their MOF; a shorter later piece is two hops where
+// they part from one hop's trace, their top hidden in it.
+constexpr qint32 TwoHopSpanHz = 3'000'000;
 // A trace whose delay falls by more than this from its first to its last points is a high
 // ray: one hop's, however far below the MOF it breaks off.
 constexpr double FallingMs = 0.3;
@@ -279,7 +282,8 @@ SweepScale scaleSweep(std::span<const SweepStep> steps)
             later = later || (by && *by >= TwoHopLaterMs);
         }
         if (later && trace.topHz() <= mofHz - TwoHopBelowHz && trace.topHz() <= TwoHopShare * mofHz
-            && trace.bottomHz() <= TwoHopBottomShare * mofHz && !trace.falls())
+            && trace.bottomHz() <= TwoHopBottomShare * mofHz
+            && trace.topHz() - trace.bottomHz() >= TwoHopSpanHz && !trace.falls())
             twoHops.append(&trace);
         else
             oneHop.append(&trace);

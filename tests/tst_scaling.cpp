@@ -113,6 +113,10 @@ void TestScaling::scaleSweep_data()
     QTest::newRow("high rays' pieces well below the nose: one hop")
         << Pieces{{5.0, 21.0, 6.20, 6.40}, {13.0, 15.4, 8.00, 8.30}} << Strays{} << 21'000'000
         << 6.40 << 0 << 0.0 << 5'000'000;
+    // Two hops heard 1 ms after one hop from 5.7 to 7.8 MHz, then lost in one hop's trace.
+    QTest::newRow("two hops' short piece: their MOF not read")
+        << Pieces{{5.7, 22.7, 6.20, 6.30}, {5.7, 7.8, 7.20, 7.30}} << Strays{} << 22'700'000 << 6.30
+        << 0 << 0.0 << 5'700'000;
     QTest::newRow("four steps heard")
         << Pieces{{8.0, 8.3, 9.00, 9.30}} << Strays{} << 0 << 0.0 << 0 << 0.0 << 0;
     QTest::newRow("only stray echoes")
