@@ -39,8 +39,10 @@ constexpr int FewestStepsHeard = 5;
 // TwoHopBelowHz, and at most TwoHopShare of the one-hop MOF, below it (a later trace ending
 // near it is its high ray, or the ordinary wave's below the extraordinary). Two hops over a
 // path are one hop over half of it, whose MOF is at most some 0.83 of the whole path's for
-// the F layer, even on a path of 500 km.
-constexpr double TwoHopLaterMs = 0.6;
+// the F layer, even on a path of 500 km. F's one hop lies up to some 0.8 ms after E's (on
+// paths of 500 to 2,000 km), two hops 0.9 ms or more after one (up to some 2,000 km; on
+// longer paths they lie closer, and are not told apart).
+constexpr double TwoHopLaterMs = 0.9;
 constexpr qint32 TwoHopBelowHz = 1'000'000;
 constexpr double TwoHopShare = 0.85;
 // Two hops are heard from low frequencies up, as one hop is; a later trace that begins above
@@ -276,13 +278,16 @@ SweepScale scaleSweep(std::span<const SweepStep> steps)
     const qint32 mofHz = traces.front().topHz();
     QList<const Trace *> oneHop, twoHops;
     for (const Trace &trace : std::as_const(traces)) {
-        bool later = false;
+        // Later than one hop's trace, and beside none: a trace alongside one hop's (the
+        // ordinary wave beside the extraordinary) is one hop too.
+        bool later = false, beside = false;
         for (const Trace *one : std::as_const(oneHop)) {
             const auto by = lateness(trace, *one);
             later = later || (by && *by >= TwoHopLaterMs);
+            beside = beside || (by && std::abs(*by) < TwoHopLaterMs);
         }
-        if (later && trace.topHz() <= mofHz - TwoHopBelowHz && trace.topHz() <= TwoHopShare * mofHz
-            && trace.bottomHz() <= TwoHopBottomShare * mofHz
+        if (later && !beside && trace.topHz() <= mofHz - TwoHopBelowHz
+            && trace.topHz() <= TwoHopShare * mofHz && trace.bottomHz() <= TwoHopBottomShare * mofHz
             && trace.topHz() - trace.bottomHz() >= TwoHopSpanHz && !trace.falls())
             twoHops.append(&trace);
         else

@@ -117,6 +117,11 @@ void TestScaling::scaleSweep_data()
     QTest::newRow("two hops' short piece: their MOF not read")
         << Pieces{{5.7, 22.7, 6.20, 6.30}, {5.7, 7.8, 7.20, 7.30}} << Strays{} << 22'700'000 << 6.30
         << 0 << 0.0 << 5'700'000;
+    // By night: E to 12.9 MHz at 5.3 ms; F2's extraordinary wave to 11.0 MHz and its
+    // ordinary wave beside it to 10.3 MHz, both 0.7 ms after E: one hop, all of them.
+    QTest::newRow("E over F2 by night: F2 is one hop")
+        << Pieces{{2.0, 12.9, 5.30, 5.40}, {7.5, 11.0, 5.95, 6.05}, {7.0, 10.3, 6.00, 6.10}}
+        << Strays{} << 12'900'000 << 5.40 << 0 << 0.0 << 2'000'000;
     QTest::newRow("four steps heard")
         << Pieces{{8.0, 8.3, 9.00, 9.30}} << Strays{} << 0 << 0.0 << 0 << 0.0 << 0;
     QTest::newRow("only stray echoes")
