@@ -39,6 +39,8 @@ struct Case
     // ends above the ordinary one), a step's dial.
     std::optional<double> truthHz;
     std::optional<qint32> scaledHz; // scaleSweep's one-hop MOF
+    std::optional<double> truth2Hz; // two hops' MOF, when the sky has them
+    std::optional<qint32> scaled2Hz;
     double scaleMs = 0;
 };
 
@@ -109,6 +111,7 @@ void run(Case &c, const Listen::ChirpDetector &detector, qint64 startNs, quint64
     c.truthHz = std::max({truth.mofHz[size_t(Sky::Mode::F2)],
                           truth.mofHz[size_t(Sky::Mode::E)],
                           truth.mofHz[size_t(Sky::Mode::X)]});
+    c.truth2Hz = truth.mofHz[size_t(Sky::Mode::TwoHopF2)];
     Sky::SkyAudio audio({sounder}, c.sky, c.snrDb, seed, receiverFor(c));
     const auto samples = detector.blockSamples();
     const double leadMs = detector.blockLeadMs();
@@ -136,6 +139,8 @@ void run(Case &c, const Listen::ChirpDetector &detector, qint64 startNs, quint64
     c.scaleMs = double(timer.nsecsElapsed()) / 1e6;
     if (scale.oneHop)
         c.scaledHz = scale.oneHop->mofHz;
+    if (scale.twoHop)
+        c.scaled2Hz = scale.twoHop->mofHz;
 }
 
 struct Tally
@@ -280,6 +285,28 @@ int main(int argc, char *argv[])
                 Tracking::SweepSteps,
                 totalMs / double(cases.size()),
                 worstMs);
+
+    // Two hops, in the sweeps 3 dB or more over the noise: read within 0.5 MHz, wrong, empty.
+    int twoHopSweeps = 0, twoHopRight = 0, twoHopWrong = 0, twoHopFalse = 0;
+    for (const Case &c : cases) {
+        if (c.snrDb < 3)
+            continue;
+        if (!c.truth2Hz) {
+            twoHopFalse += c.scaled2Hz ? 1 : 0;
+            continue;
+        }
+        ++twoHopSweeps;
+        if (c.scaled2Hz && std::abs(double(*c.scaled2Hz) - *c.truth2Hz) <= 500'000)
+            ++twoHopRight;
+        else if (c.scaled2Hz)
+            ++twoHopWrong;
+    }
+    std::printf("Two hops (3 dB+): in %d sweeps with them, read within 0.5 MHz in %d, wrong in "
+                "%d, empty in the rest; read in %d sweeps without them\n",
+                twoHopSweeps,
+                twoHopRight,
+                twoHopWrong,
+                twoHopFalse);
 
     // The misses of sweeps 3 dB or more over the noise, one by one.
     int missed = 0;
