@@ -310,6 +310,13 @@ void TestOptions::scaleSweeps()
 
     QProcess zarvotel;
     zarvotel.setWorkingDirectory(dir.path());
+    // Lines as printed, ending in "\r\n" on Windows' console.
+    const auto out = [&] {
+        return zarvotel.readAllStandardOutput().replace("\r\n", "\n");
+    };
+    const auto err = [&] {
+        return zarvotel.readAllStandardError().replace("\r\n", "\n");
+    };
     const auto run = [&](const QStringList &arguments) {
         zarvotel.start(QStringLiteral(ZARVOTEL_PATH), arguments);
         return zarvotel.waitForFinished(10'000) && zarvotel.exitStatus() == QProcess::NormalExit;
@@ -326,8 +333,8 @@ void TestOptions::scaleSweeps()
                  "78.5",
                  "--rate",
                  "100"}));
-    QCOMPARE(zarvotel.readAllStandardError(), QByteArray());
-    QCOMPARE(zarvotel.readAllStandardOutput(),
+    QCOMPARE(err(), QByteArray());
+    QCOMPARE(out(),
              summaryHeader
                  + "2026-12-08T10:05:00.000Z,300,78.5,100,5600000,10.62,,,7,8\n"
                    "2026-12-08T10:10:00.000Z,300,78.5,100,,,,,0,0\n");
@@ -338,10 +345,9 @@ void TestOptions::scaleSweeps()
                  "20261208-100500Z.csv",
                  "missing/20261208-102000Z.csv",
                  "notes.csv"}));
-    QCOMPARE(zarvotel.readAllStandardOutput(),
-             summaryHeader + "2026-12-08T10:05:00.000Z,,,,5600000,10.62,,,7,8\n");
+    QCOMPARE(out(), summaryHeader + "2026-12-08T10:05:00.000Z,,,,5600000,10.62,,,7,8\n");
     QCOMPARE(
-        zarvotel.readAllStandardError(),
+        err(),
         QByteArray("zarvotel: 20261208-101500Z.csv: line 2 is damaged\n"
                    "zarvotel: "
                    + QDir::toNativeSeparators("missing/20261208-102000Z.csv").toUtf8()
