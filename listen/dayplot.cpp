@@ -33,23 +33,6 @@ constexpr QRgb BandInk = 0xff4a7a4a;
 constexpr QRgb OneHopMark = 0xffc0392b;
 constexpr QRgb TwoHopMark = 0xff2e5cb8;
 
-struct Band
-{
-    const char *name;
-    double bottomMhz;
-    double topMhz;
-};
-
-constexpr Band Bands[] = {{"80 m", 3.5, 4.0},
-                          {"60 m", 5.3515, 5.3665},
-                          {"40 m", 7.0, 7.3},
-                          {"30 m", 10.1, 10.15},
-                          {"20 m", 14.0, 14.35},
-                          {"17 m", 18.068, 18.168},
-                          {"15 m", 21.0, 21.45},
-                          {"12 m", 24.89, 24.99},
-                          {"10 m", 28.0, 29.7}};
-
 double yOf(double mhz)
 {
     return Top + PlotHeight * (HighMhz - mhz) / (HighMhz - LowMhz);
@@ -71,9 +54,9 @@ QImage drawDayPlot(QDate utcDay, std::span<const SweepSummary> sweeps)
     // console run) the picture is drawn without its words.
     const bool text = qobject_cast<QGuiApplication *>(QCoreApplication::instance()) != nullptr;
 
-    for (const Band &band : Bands) {
-        const double top = yOf(band.topMhz);
-        const double height = std::max(2.0, yOf(band.bottomMhz) - top);
+    for (const AmateurBand &band : AmateurBands) {
+        const double top = yOf(band.topHz / 1e6);
+        const double height = std::max(2.0, yOf(band.bottomHz / 1e6) - top);
         painter.fillRect(QRectF(Left, top, PlotWidth, height), QColor(BandFill));
     }
     painter.setPen(QColor(Grid));
@@ -138,11 +121,11 @@ QImage drawDayPlot(QDate utcDay, std::span<const SweepSummary> sweeps)
     QFont small = font;
     small.setPixelSize(9);
     painter.setFont(small);
-    for (const Band &band : Bands) {
-        const double middle = (yOf(band.topMhz) + yOf(band.bottomMhz)) / 2;
+    for (const AmateurBand &band : AmateurBands) {
+        const double middle = (yOf(band.topHz / 1e6) + yOf(band.bottomHz / 1e6)) / 2;
         painter.drawText(QRectF(Left + 3, middle - 6, 40, 12),
                          Qt::AlignLeft | Qt::AlignVCenter,
-                         QString::fromLatin1(band.name));
+                         QString::fromLatin1(band.metres) + QStringLiteral(" m"));
     }
 
     // The legend, in the top right corner.

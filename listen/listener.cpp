@@ -79,18 +79,9 @@ Listener::Listener(const ListenOptions &options, Clock clock, QObject *parent)
         m_clockStepMs = stepMs;
     });
     connect(m_capture, &AudioCapture::stateChanged, this, &Listener::onInputState);
-    QMetaObject::invokeMethod(
-        m_capture,
-        [capture = m_capture,
-         text = m_options.inputText,
-         settings = detectorSettingsFor(m_options),
-         clock] { capture->start(text, settings, clock); },
-        Qt::QueuedConnection);
     if (m_options.findHz) {
         const QList<double> periods
             = m_options.findPeriodsS.isEmpty() ? candidatePeriods() : m_options.findPeriodsS;
-        const QList<double> rates
-            = m_options.findRatesKhzPerS.isEmpty() ? candidateRates() : m_options.findRatesKhzPerS;
         m_finding = new SounderSearch(
             *m_options.findHz, periods, m_options.audioDelayMs.value_or(0), m_options.utc, this);
         connect(m_capture, &AudioCapture::heard, m_finding, &SounderSearch::onHeard);
@@ -101,11 +92,8 @@ Listener::Listener(const ListenOptions &options, Clock clock, QObject *parent)
                 m_capture, [capture = m_capture] { capture->scan({}); }, Qt::QueuedConnection);
             updateStatus();
         });
-        QMetaObject::invokeMethod(
-            m_capture,
-            [capture = m_capture, rates] { capture->scan(rates); },
-            Qt::QueuedConnection);
     }
+    startCapture();
 
     m_recorder = new SweepRecorder(m_options.folder);
     m_recorder->moveToThread(&m_fileThread);
@@ -241,23 +229,26 @@ void Listener::setAudioDelay(double ms)
     m_pending.clear();
     // The capture takes new settings only as it starts: it starts again, and finds the
     // input again at once.
+    startCapture();
+}
+
+void Listener::startCapture()
+{
+    DetectorSettings settings = detectorSettingsFor(m_options);
+    settings.hzPerMs = m_rateKhzPerS;
     QMetaObject::invokeMethod(
         m_capture,
-        [capture = m_capture,
-         text = m_options.inputText,
-         settings = detectorSettingsFor(m_options),
-         clock = m_clock,
-         rate = m_rateKhzPerS] {
+        [capture = m_capture, text = m_options.inputText, settings, clock = m_clock] {
             capture->start(text, settings, clock);
-            capture->setRate(rate);
         },
         Qt::QueuedConnection);
     if (m_finding && !m_finding->hasEnded()) {
         QMetaObject::invokeMethod(
             m_capture,
-            [capture = m_capture, rates = m_options.findRatesKhzPerS] {
-                capture->scan(rates.isEmpty() ? candidateRates() : rates);
-            },
+            [capture = m_capture,
+             rates = m_options.findRatesKhzPerS.isEmpty()
+                         ? candidateRates()
+                         : m_options.findRatesKhzPerS] { capture->scan(rates); },
             Qt::QueuedConnection);
     }
 }

@@ -104,6 +104,9 @@ private:
     void onMeasured(qint64 id, const Listen::Detection &detection);
     void onInputState(Listen::InputState state, const QString &inputName);
     void updateStatus();
+    // Starts the capture with the options' settings at the sounder's rate, and the finder's
+    // scan while it runs.
+    void startCapture();
     // The sweep that began at sweepStartMs is over: scaled once, from its file.
     void finishSweep(qint64 sweepStartMs);
 

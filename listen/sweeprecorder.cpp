@@ -104,21 +104,11 @@ void SweepRecorder::writeRow(const StepReading &reading)
 {
     if (!openSweep(reading.step.sweepStartMs))
         return;
-    const qint64 before = m_file.size();
-    const QByteArray row = csvRow(reading);
-    if (m_file.write(row) != row.size() || !m_file.flush()) {
-        const QString why = m_file.errorString();
-        // Take back what part of the row reached the file.
-        m_file.resize(before);
+    if (!appendWhole(m_file, csvRow(reading))) {
         m_file.close();
-        report(QStringLiteral("Cannot write %1: %2")
-                   .arg(QDir::toNativeSeparators(m_file.fileName()), why));
         return;
     }
-    if (m_failing) {
-        m_failing = false;
-        Q_EMIT problem(QString());
-    }
+    recovered();
 }
 
 void SweepRecorder::savePicture(qint64 sweepStartMs, const QImage &picture)
@@ -128,16 +118,7 @@ void SweepRecorder::savePicture(qint64 sweepStartMs, const QImage &picture)
     if (!QDir().mkpath(m_folder))
         return report(
             QStringLiteral("Cannot make the folder %1.").arg(QDir::toNativeSeparators(m_folder)));
-    const QString path
-        = QDir(m_folder).filePath(sweepFileStem(sweepStartMs) + QStringLiteral(".png"));
-    // Written beside and renamed when whole.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || !picture.save(&file, "PNG") || !file.commit()) {
-        report(QStringLiteral("Cannot write %1: %2")
-                   .arg(QDir::toNativeSeparators(path), file.errorString()));
-        return;
-    }
-    Q_EMIT written(path);
+    savePng(QDir(m_folder).filePath(sweepFileStem(sweepStartMs) + QStringLiteral(".png")), picture);
 }
 
 void SweepRecorder::loadPicture(qint64 sweepStartMs)
@@ -193,34 +174,51 @@ bool SweepRecorder::appendSummary(const SweepSummary &summary)
                    .arg(QDir::toNativeSeparators(file.fileName()), file.errorString()));
         return false;
     }
-    const qint64 before = file.size();
-    const QByteArray text = (before == 0 ? summaryHeader() : QByteArray()) + summaryRow(summary);
-    if (file.write(text) != text.size() || !file.flush()) {
-        const QString why = file.errorString();
-        // Take back what part of the row reached the file.
-        file.resize(before);
-        report(QStringLiteral("Cannot write %1: %2")
-                   .arg(QDir::toNativeSeparators(file.fileName()), why));
+    if (!appendWhole(file,
+                     (file.size() == 0 ? summaryHeader() : QByteArray()) + summaryRow(summary)))
         return false;
-    }
     file.close();
     rows.append(summary);
 
     const QImage plot = drawDayPlot(day, rows);
-    const QString path = QDir(m_folder).filePath(dayPlotFileName(day));
-    QSaveFile png(path);
-    if (!png.open(QIODevice::WriteOnly) || !plot.save(&png, "PNG") || !png.commit()) {
-        report(QStringLiteral("Cannot write %1: %2")
-                   .arg(QDir::toNativeSeparators(path), png.errorString()));
-    } else {
-        Q_EMIT written(path);
-        if (m_failing) {
-            m_failing = false;
-            Q_EMIT problem(QString());
-        }
-    }
+    if (savePng(QDir(m_folder).filePath(dayPlotFileName(day)), plot))
+        recovered();
     Q_EMIT dayPlotChanged(plot);
     return true;
+}
+
+bool SweepRecorder::appendWhole(QFile &file, const QByteArray &text)
+{
+    const qint64 before = file.size();
+    if (file.write(text) == text.size() && file.flush())
+        return true;
+    const QString why = file.errorString();
+    // Take back what part of the text reached the file.
+    file.resize(before);
+    report(
+        QStringLiteral("Cannot write %1: %2").arg(QDir::toNativeSeparators(file.fileName()), why));
+    return false;
+}
+
+bool SweepRecorder::savePng(const QString &path, const QImage &image)
+{
+    // Written beside and renamed when whole.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || !image.save(&file, "PNG") || !file.commit()) {
+        report(QStringLiteral("Cannot write %1: %2")
+                   .arg(QDir::toNativeSeparators(path), file.errorString()));
+        return false;
+    }
+    Q_EMIT written(path);
+    return true;
+}
+
+void SweepRecorder::recovered()
+{
+    if (m_failing) {
+        m_failing = false;
+        Q_EMIT problem(QString());
+    }
 }
 
 void SweepRecorder::finish()

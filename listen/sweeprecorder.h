@@ -76,6 +76,12 @@ private:
     bool openSweep(qint64 sweepStartMs);
     void report(const QString &text);
     bool appendSummary(const SweepSummary &summary);
+    // Appends text whole and flushed, or takes back what reached the file and says so.
+    bool appendWhole(QFile &file, const QByteArray &text);
+    // Saves image as a PNG at path, whole or not at all, and says which.
+    bool savePng(const QString &path, const QImage &image);
+    // Writing works again after a problem: the problem is cleared.
+    void recovered();
 
     QString m_folder;
     FolderLock m_lock;

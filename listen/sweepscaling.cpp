@@ -188,23 +188,6 @@ ModeReading topOf(const QList<const Trace *> &traces)
     return reading;
 }
 
-struct Band
-{
-    const char *name;
-    qint32 bottomHz;
-    qint32 topHz;
-};
-
-constexpr Band Bands[] = {{"80", 3'500'000, 4'000'000},
-                          {"60", 5'351'500, 5'366'500},
-                          {"40", 7'000'000, 7'300'000},
-                          {"30", 10'100'000, 10'150'000},
-                          {"20", 14'000'000, 14'350'000},
-                          {"17", 18'068'000, 18'168'000},
-                          {"15", 21'000'000, 21'450'000},
-                          {"12", 24'890'000, 24'990'000},
-                          {"10", 28'000'000, 29'700'000}};
-
 // A number as a user writes it: the fewest digits that read back the same, no exponent.
 QByteArray plain(double value)
 {
@@ -366,9 +349,9 @@ QStringList openBands(const SweepScale &scale)
     QStringList open;
     if (!scale.oneHop || !scale.lowestHz)
         return open;
-    for (const Band &band : Bands) {
+    for (const AmateurBand &band : AmateurBands) {
         if (*scale.lowestHz <= band.topHz && scale.oneHop->mofHz >= band.bottomHz)
-            open.append(QString::fromLatin1(band.name));
+            open.append(QString::fromLatin1(band.metres));
     }
     return open;
 }

@@ -70,6 +70,23 @@ QByteArray summaryHeader();
 QByteArray summaryRow(const SweepSummary &summary);
 std::optional<SweepSummary> summaryFromRow(const QByteArray &row);
 
+// The amateur bands, by their names in metres ("40").
+struct AmateurBand
+{
+    const char *metres;
+    qint32 bottomHz;
+    qint32 topHz;
+};
+inline constexpr AmateurBand AmateurBands[] = {{"80", 3'500'000, 4'000'000},
+                                               {"60", 5'351'500, 5'366'500},
+                                               {"40", 7'000'000, 7'300'000},
+                                               {"30", 10'100'000, 10'150'000},
+                                               {"20", 14'000'000, 14'350'000},
+                                               {"17", 18'068'000, 18'168'000},
+                                               {"15", 21'000'000, 21'450'000},
+                                               {"12", 24'890'000, 24'990'000},
+                                               {"10", 28'000'000, 29'700'000}};
+
 // The amateur bands one hop reaches in a scaled sweep, as their names in metres ("40").
 QStringList openBands(const SweepScale &scale);
 

@@ -41,6 +41,24 @@ private:
 const QString listeningOnRadio
     = QStringLiteral("Listening on radio. Nothing is tuned: the tuning is stopped.");
 
+// Zarvotel tuned through rigsim's rigctld at port to a 300 s sounder (UTC) at chirptime, and
+// listening to "radio" into folder, once its launch buttons are pressed.
+Window::LaunchOptions
+tunedAndListening(quint16 port, const QString &chirptime, const QString &folder)
+{
+    Window::LaunchOptions options;
+    options.protocol = Rig::Protocol::Rigctld;
+    options.port = port;
+    options.period = QStringLiteral("300");
+    options.chirptime = chirptime;
+    options.utc = true;
+    options.connect = true;
+    options.start = true;
+    options.listening.inputText = QStringLiteral("radio");
+    options.listening.folder = folder;
+    return options;
+}
+
 void tst_Hearing::initTestCase()
 {
     setUpTestEnvironment();
@@ -110,17 +128,7 @@ void tst_Hearing::echoesFollowTheSky()
     QVERIFY(port != 0);
 
     QTemporaryDir folder;
-    Window::LaunchOptions options;
-    options.protocol = Rig::Protocol::Rigctld;
-    options.port = port;
-    options.period = QStringLiteral("300");
-    options.chirptime = chirptime;
-    options.utc = true;
-    options.connect = true;
-    options.start = true;
-    options.listening.inputText = QStringLiteral("radio");
-    options.listening.folder = folder.path();
-    WindowUnderTest window(options, {});
+    WindowUnderTest window(tunedAndListening(port, chirptime, folder.path()), {});
     window.show();
     window.pressLaunchButtons();
     window.startListening();
@@ -212,17 +220,7 @@ void tst_Hearing::sweepIsScaled()
                                QStringLiteral("--truth"),     truthPath});
     QVERIFY(port != 0);
 
-    Window::LaunchOptions options;
-    options.protocol = Rig::Protocol::Rigctld;
-    options.port = port;
-    options.period = QStringLiteral("300");
-    options.chirptime = chirptime;
-    options.utc = true;
-    options.connect = true;
-    options.start = true;
-    options.listening.inputText = QStringLiteral("radio");
-    options.listening.folder = folder.path();
-    WindowUnderTest window(options, {});
+    WindowUnderTest window(tunedAndListening(port, chirptime, folder.path()), {});
     window.show();
     window.pressLaunchButtons();
     window.startListening();
