@@ -178,11 +178,11 @@ QString IonogramWindow::soundPathHelpText() const
 void IonogramWindow::onPictureLoaded(qint64 sweepStartMs, const QImage &saved)
 {
     // A sweep scaled after the next began: its saved picture gets its MOF.
-    if (const auto mof = m_mofsToMark.find(sweepStartMs); mof != m_mofsToMark.end()) {
+    if (m_mofToMark && m_mofToMark->sweepStartMs == sweepStartMs) {
         QImage marked = saved.convertToFormat(m_picture.image().format());
-        if (m_picture.markMof(marked, *mof))
+        if (m_picture.markMof(marked, m_mofToMark->mof))
             m_listener.savePicture(sweepStartMs, marked);
-        m_mofsToMark.erase(mof);
+        m_mofToMark.reset();
         return;
     }
     if (sweepStartMs == m_sweepStartMs && m_picture.continueFrom(saved))
@@ -202,8 +202,7 @@ void IonogramWindow::onSweepScaled(const Listen::SweepSummary &summary)
     }
     // The picture on the screen is the next sweep's: the scaled one is marked in its file
     // (one at a time: a sweep whose picture was never saved leaves nothing waiting long).
-    m_mofsToMark.clear();
-    m_mofsToMark.insert(summary.sweepStartMs, *summary.scale.oneHop);
+    m_mofToMark = MofToMark{summary.sweepStartMs, *summary.scale.oneHop};
     m_listener.loadPicture(summary.sweepStartMs);
 }
 

@@ -7,8 +7,8 @@
 #include "listener.h"
 #include "soundpath.h"
 
-#include <QHash>
 #include <QWidget>
+#include <optional>
 
 #include <functional>
 
@@ -93,7 +93,13 @@ private:
     QPushButton *m_useDelay = nullptr;
     QList<double> m_recentEchoesMs; // the strongest echo of each recent heard step
     std::optional<Listen::SoundPathAdvice> m_advice;
-    QHash<qint64, Listen::ModeReading> m_mofsToMark; // by sweep, its picture on its way back
+    // A sweep scaled after the next began, and its MOF, while its picture is on its way back.
+    struct MofToMark
+    {
+        qint64 sweepStartMs = 0;
+        Listen::ModeReading mof;
+    };
+    std::optional<MofToMark> m_mofToMark;
     Keep m_keep;
     QList<Listen::FoundSounder> m_sounders; // the list's rows
     Follow m_follow;
