@@ -8,9 +8,9 @@
 #include "soundpath.h"
 
 #include <QWidget>
-#include <optional>
 
 #include <functional>
+#include <optional>
 
 class QLabel;
 class QListWidget;
