@@ -18,11 +18,18 @@ namespace Listen {
 
 namespace {
 
-// The tone is the chirp from the dial frequency to 3 kHz above it; the band's bins pick the
-// passband out of it.
-constexpr double ToneHz = 3000;
-// The correlation is read at this rate or faster, and peaks are interpolated between.
+// The tone is the chirp from ToneGuardHz below the passband (the dial frequency, for audio)
+// to ToneGuardHz above it; the band's bins pick the passband out of it.
+constexpr double ToneGuardHz = 300;
+// The correlation is read at this rate, or at OutputOversampling times the band's width when
+// that is faster, and peaks are interpolated between.
 constexpr double OutputRate = 12000;
+constexpr double OutputOversampling = 1.5;
+// A lag counts when its tone crosses the band within the dial's span; a crossing of
+// LongCrossingMs or more may lose CrossingSlack of it to the dial (a wide band's chirp lasts
+// nearly as long as the dial holds).
+constexpr double LongCrossingMs = 100;
+constexpr double CrossingSlack = 0.1;
 constexpr double DbLimit = 99.9;
 // The share of the band at each edge that the template tapers off.
 constexpr double EdgeTaper = 0.1;
@@ -39,6 +46,7 @@ constexpr double NotchGuardHz = 4;
 // The level is measured in frames of LevelFrame output samples (10.7 ms at 12 kHz), half a
 // frame apart, over enough of them that the frames a chirp touches are a quarter or fewer.
 constexpr int LevelFrame = 128;
+constexpr qsizetype LevelStrides = 64;
 // The noise blanker: a 0.5 ms stretch whose power stands BlankOverLevel over the level and
 // BlankOverChirp over the chirp-long stretch around it (a chirp, however strong, stands at
 // most twice that) is zeroed, with BlankGuardMs either side.
@@ -71,26 +79,36 @@ double medianOf(std::vector<double> &values)
     return *middle;
 }
 
-// The conjugated spectrum of `tone` over `bins` bins from `firstBin`, its band's edges tapered
+// The band's `bins` bins from `firstBin` of `spectrum` (a negative bin counts from the end, as
+// an I/Q block's negative frequencies lie).
+std::vector<kiss_fft_cpx>
+bandOf(const std::vector<kiss_fft_cpx> &spectrum, qsizetype firstBin, qsizetype bins)
+{
+    const auto size = qsizetype(spectrum.size());
+    std::vector<kiss_fft_cpx> band(static_cast<size_t>(bins));
+    for (qsizetype b = 0; b < bins; ++b)
+        band[size_t(b)] = spectrum[size_t(((firstBin + b) % size + size) % size)];
+    return band;
+}
+
+// The conjugated spectrum of a tone over `bins` bins from `firstBin`, its band's edges tapered
 // (a Tukey window over the bins) so that a strong echo's far side lobes stay under the
 // threshold.
-void templateOf(kiss_fftr_cfg forward,
-                const std::vector<float> &tone,
+void templateOf(const std::vector<kiss_fft_cpx> &spectrum,
                 qsizetype firstBin,
                 qsizetype bins,
                 std::vector<float> &re,
                 std::vector<float> &im)
 {
-    std::vector<kiss_fft_cpx> spectrum(tone.size() / 2 + 1);
-    kiss_fftr(forward, tone.data(), spectrum.data());
+    const std::vector<kiss_fft_cpx> band = bandOf(spectrum, firstBin, bins);
     re.resize(size_t(bins));
     im.resize(size_t(bins));
     for (qsizetype b = 0; b < bins; ++b) {
         const double x = (double(b) + 0.5) / double(bins);
         const double edge = std::min(x, 1 - x) / EdgeTaper;
         const double weight = edge >= 1 ? 1 : 0.5 - 0.5 * std::cos(std::numbers::pi * edge);
-        re[size_t(b)] = float(weight * spectrum[size_t(firstBin + b)].r);
-        im[size_t(b)] = float(-weight * spectrum[size_t(firstBin + b)].i);
+        re[size_t(b)] = float(weight * band[size_t(b)].r);
+        im[size_t(b)] = float(-weight * band[size_t(b)].i);
     }
 }
 
@@ -114,20 +132,18 @@ std::vector<double> correlate(kiss_fft_cfg inverse,
     return power;
 }
 
-// The band's `bins` bins from `firstBin`, each over the smoothed spectrum around it, carriers
-// notched; `outputSamples` long, the rest zero.
-std::vector<kiss_fft_cpx> whitened(const std::vector<kiss_fft_cpx> &spectrum,
-                                   qsizetype firstBin,
-                                   qsizetype bins,
-                                   qsizetype outputSamples,
-                                   double binHz)
+// The band's bins, each over the smoothed spectrum around it, carriers notched;
+// `outputSamples` long, the rest zero.
+std::vector<kiss_fft_cpx>
+whitened(const std::vector<kiss_fft_cpx> &spectrum, qsizetype outputSamples, double binHz)
 {
+    const auto bins = qsizetype(spectrum.size());
     std::vector<kiss_fft_cpx> band(size_t(outputSamples), kiss_fft_cpx{0, 0});
     if (bins == 0)
         return band;
     std::vector<double> power(static_cast<size_t>(bins));
     for (qsizetype b = 0; b < bins; ++b) {
-        const kiss_fft_cpx x = spectrum[size_t(firstBin + b)];
+        const kiss_fft_cpx x = spectrum[size_t(b)];
         power[size_t(b)] = double(x.r) * x.r + double(x.i) * x.i;
     }
     // The smoothed spectrum: medians over SmoothingHz either side (a window kept whole at the
@@ -180,7 +196,7 @@ std::vector<kiss_fft_cpx> whitened(const std::vector<kiss_fft_cpx> &spectrum,
         if (notched[size_t(b)])
             continue;
         const double weight = 1 / std::sqrt(smooth[size_t(b)]);
-        const kiss_fft_cpx x = spectrum[size_t(firstBin + b)];
+        const kiss_fft_cpx x = spectrum[size_t(b)];
         band[size_t(b)] = {float(x.r * weight), float(x.i * weight)};
     }
     return band;
@@ -255,8 +271,11 @@ void evenOut(std::vector<kiss_fft_cpx> &series,
     }
     const auto frames = qsizetype(frameLevels.size());
     const qsizetype around = 8 * qsizetype(std::ceil(chirpMs * perMs / LevelFrame + 1)) + 1;
+    // Over many frames (a wide band's long chirp), measured every LevelStrides-th of them and
+    // drawn between.
     std::vector<double> levels(static_cast<size_t>(frames));
-    for (qsizetype f = 0; f < frames; ++f) {
+    const qsizetype stride = std::max<qsizetype>(around / LevelStrides, 1);
+    const auto levelAt = [&](qsizetype f) {
         const qsizetype first
             = std::clamp<qsizetype>(f - around / 2, 0, std::max<qsizetype>(frames - around, 0));
         values.assign(frameLevels.begin() + first,
@@ -270,7 +289,17 @@ void evenOut(std::vector<kiss_fft_cpx> &series,
                 ++count;
             }
         }
-        levels[size_t(f)] = count > 0 ? sum / count : middle;
+        return count > 0 ? sum / count : middle;
+    };
+    double level0 = levelAt(0);
+    for (qsizetype f = 0; f < frames; f += stride) {
+        const qsizetype next = std::min(f + stride, frames - 1);
+        const double level1 = next > f ? levelAt(next) : level0;
+        for (qsizetype g = f; g <= next; ++g) {
+            const double t = double(g - f) / double(std::max<qsizetype>(next - f, 1));
+            levels[size_t(g)] = level0 + (level1 - level0) * t;
+        }
+        level0 = level1;
     }
     std::vector<double> level(series.size(), 0.0);
     for (qsizetype j = spanBegin, f = 0; j < spanEnd; ++j) {
@@ -326,11 +355,28 @@ void evenOut(std::vector<kiss_fft_cpx> &series,
     }
 }
 
+// The spectrum of a block: through `complex` for I/Q, else of its real parts through `real`.
+std::vector<kiss_fft_cpx>
+spectrumOf(kiss_fftr_cfg real, kiss_fft_cfg complex, const std::vector<kiss_fft_cpx> &block)
+{
+    if (complex) {
+        std::vector<kiss_fft_cpx> spectrum(block.size());
+        kiss_fft(complex, block.data(), spectrum.data());
+        return spectrum;
+    }
+    std::vector<float> parts(block.size());
+    std::transform(block.begin(), block.end(), parts.begin(), [](kiss_fft_cpx c) { return c.r; });
+    std::vector<kiss_fft_cpx> spectrum(block.size() / 2 + 1);
+    kiss_fftr(real, parts.data(), spectrum.data());
+    return spectrum;
+}
+
 } // namespace
 
 struct ChirpDetector::Plans
 {
-    kiss_fftr_cfg forward = nullptr;
+    kiss_fftr_cfg forward = nullptr;       // a block of audio
+    kiss_fft_cfg forwardComplex = nullptr; // a block of I/Q
     kiss_fft_cfg inverse = nullptr;
     kiss_fft_cfg forwardOutput = nullptr; // the whitened band, back from the output rate
     kiss_fft_cfg frameForward = nullptr;  // the level's frames
@@ -338,6 +384,7 @@ struct ChirpDetector::Plans
     {
         kiss_fft_free(frameForward);
         kiss_fftr_free(forward);
+        kiss_fft_free(forwardComplex);
         kiss_fft_free(inverse);
         kiss_fft_free(forwardOutput);
     }
@@ -345,45 +392,95 @@ struct ChirpDetector::Plans
 
 ChirpDetector::ChirpDetector(const DetectorSettings &settings)
     : m_settings(settings)
-    , m_toneMs(ToneHz / std::max(settings.hzPerMs, 1e-3))
     , m_plans(std::make_unique<Plans>())
 {
     const double rate = m_settings.sampleRate;
-    const double spanMs = m_settings.searchToMs - m_settings.blockFromMs + m_toneMs;
-    m_blockSamples = kiss_fftr_next_fast_size_real(int(std::ceil(spanMs * rate / 1000)) + 1);
+    const double hzPerMs = std::max(m_settings.hzPerMs, 1e-3);
+    const bool iq = m_settings.iq;
+    const double nyquist = rate / 2;
+    const double bottomHz = iq ? -nyquist : 0;
+    // An echo searched is heard through the frequencies its chirp crosses while the dial holds
+    // the step.
+    m_lowHz = std::clamp(
+        std::max(m_settings.lowHz, hzPerMs * (m_settings.dialFromMs - m_settings.searchToMs)),
+        bottomHz,
+        nyquist);
+    m_highHz = std::clamp(
+        std::min(m_settings.highHz, hzPerMs * (m_settings.dialToMs - m_settings.searchFromMs)),
+        m_lowHz,
+        nyquist);
+    const double toneLowHz = std::max(m_lowHz - ToneGuardHz, bottomHz);
+    const double toneHighHz = std::min(m_highHz + ToneGuardHz, nyquist);
+    m_toneFromMs = toneLowHz / hzPerMs;
+    m_toneMs = (toneHighHz - toneLowHz) / hzPerMs;
+
+    // The block holds every searched delay's tone whole, and begins blockFromMs before the
+    // arrival at the latest.
+    const double blockFromMs
+        = std::min(m_settings.blockFromMs, m_settings.searchFromMs + m_toneFromMs);
+    m_leadMs = -blockFromMs;
+    const double spanMs = m_settings.searchToMs + m_toneFromMs + m_toneMs - blockFromMs;
+    const int spanSamples = int(std::ceil(spanMs * rate / 1000)) + 1;
+    m_blockSamples
+        = iq ? kiss_fft_next_fast_size(spanSamples) : kiss_fftr_next_fast_size_real(spanSamples);
+    const double outputRate = std::max(OutputRate, OutputOversampling * (m_highHz - m_lowHz));
     m_outputSamples
-        = kiss_fft_next_fast_size(int(std::ceil(double(m_blockSamples) * OutputRate / rate)));
-    m_plans->forward = kiss_fftr_alloc(int(m_blockSamples), 0, nullptr, nullptr);
+        = kiss_fft_next_fast_size(int(std::ceil(double(m_blockSamples) * outputRate / rate)));
+    if (iq)
+        m_plans->forwardComplex = kiss_fft_alloc(int(m_blockSamples), 0, nullptr, nullptr);
+    else
+        m_plans->forward = kiss_fftr_alloc(int(m_blockSamples), 0, nullptr, nullptr);
     m_plans->inverse = kiss_fft_alloc(int(m_outputSamples), 1, nullptr, nullptr);
     m_plans->forwardOutput = kiss_fft_alloc(int(m_outputSamples), 0, nullptr, nullptr);
     m_plans->frameForward = kiss_fft_alloc(LevelFrame, 0, nullptr, nullptr);
 
     // The noise's peaks over a level L (as a power ratio) come at a rate proportional to
-    // exp(-L / 2) per ms searched: a search k times wider needs 2 ln k more.
+    // exp(-L / 2) per correlation cell searched: a search k times wider, or a band k times
+    // wider (cells k times narrower), needs 2 ln k more.
     const double width = m_settings.searchToMs - m_settings.searchFromMs;
-    m_thresholdRatio = std::pow(10.0, m_settings.thresholdDb / 10)
-                       + 2 * std::log(std::max(width / DetectorSettings::NarrowSearchMs, 1.0));
+    const double cells = width / DetectorSettings::NarrowSearchMs * (m_highHz - m_lowHz)
+                         / DetectorSettings::NarrowBandHz;
+    m_thresholdRatio
+        = std::pow(10.0, m_settings.thresholdDb / 10) + 2 * std::log(std::max(cells, 1.0));
 
     const double binHz = rate / double(m_blockSamples);
-    m_firstBin = qsizetype(std::ceil(m_settings.lowHz / binHz));
-    const qsizetype lastBin
-        = std::min(qsizetype(std::floor(m_settings.highHz / binHz)), m_blockSamples / 2);
+    m_firstBin = qsizetype(std::ceil(m_lowHz / binHz));
+    qsizetype lastBin = std::min(qsizetype(std::floor(m_highHz / binHz)), m_blockSamples / 2);
+    if (iq) {
+        m_firstBin = std::max(m_firstBin, -((m_blockSamples - 1) / 2));
+        lastBin = std::min(lastBin, (m_blockSamples - 1) / 2);
+    }
     const qsizetype bins = std::clamp<qsizetype>(lastBin - m_firstBin + 1, 0, m_outputSamples);
 
-    // The tone a chirp makes above the dial: its phase is pi * rate * t^2. The lower sideband
-    // hears it falling: the same tone backwards, ending at 0 Hz at the arrival.
-    std::vector<float> rising(size_t(m_blockSamples), 0.0f);
-    std::vector<float> falling(size_t(m_blockSamples), 0.0f);
+    // The tone a chirp makes above the dial: its phase is pi * rate * t^2, t from its arrival
+    // at the dial. The lower sideband hears it falling: the same tone backwards, ending at
+    // m_toneFromMs before the arrival; swapped I/Q channels hear it mirrored.
     const qsizetype toneSamples = std::min(qsizetype(m_toneMs * rate / 1000), m_blockSamples);
-    const double hzPerSecond = m_settings.hzPerMs * 1000;
+    const double hzPerSecond = hzPerMs * 1000;
+    std::vector<kiss_fft_cpx> rising(size_t(m_blockSamples), kiss_fft_cpx{0, 0});
+    std::vector<kiss_fft_cpx> falling(size_t(m_blockSamples), kiss_fft_cpx{0, 0});
     for (qsizetype n = 0; n < toneSamples; ++n) {
-        const double t = double(n) / rate;
-        const double back = double(n - toneSamples) / rate;
-        rising[size_t(n)] = float(std::cos(std::numbers::pi * hzPerSecond * t * t));
-        falling[size_t(n)] = float(std::cos(std::numbers::pi * hzPerSecond * back * back));
+        const double t = m_toneFromMs / 1000 + double(n) / rate;
+        const double phase = std::numbers::pi * hzPerSecond * t * t;
+        if (iq) {
+            rising[size_t(n)] = {float(std::cos(phase)), float(std::sin(phase))};
+            falling[size_t(n)] = {float(std::cos(phase)), float(-std::sin(phase))};
+        } else {
+            const double back = -(m_toneFromMs + m_toneMs) / 1000 + double(n) / rate;
+            rising[size_t(n)] = {float(std::cos(phase)), 0};
+            falling[size_t(n)] = {float(std::cos(std::numbers::pi * hzPerSecond * back * back)), 0};
+        }
     }
-    templateOf(m_plans->forward, rising, m_firstBin, bins, m_risingRe, m_risingIm);
-    templateOf(m_plans->forward, falling, m_firstBin, bins, m_fallingRe, m_fallingIm);
+    templateOf(spectrumOf(m_plans->forward, m_plans->forwardComplex, rising),
+               m_firstBin,
+               bins,
+               m_risingRe,
+               m_risingIm);
+    templateOf(spectrumOf(m_plans->forward, m_plans->forwardComplex, falling),
+               m_firstBin,
+               bins,
+               m_fallingRe,
+               m_fallingIm);
 }
 
 ChirpDetector::~ChirpDetector() = default;
@@ -394,7 +491,8 @@ Detection ChirpDetector::detect(std::span<const float> block,
                                 double dialToSample) const
 {
     Detection result;
-    if (qsizetype(block.size()) != m_blockSamples || !std::isfinite(arrivalSample)
+    const qsizetype channels = m_settings.iq ? 2 : 1;
+    if (qsizetype(block.size()) != m_blockSamples * channels || !std::isfinite(arrivalSample)
         || std::isnan(dialFromSample) || std::isnan(dialToSample))
         return result;
     const double rate = m_settings.sampleRate;
@@ -403,18 +501,22 @@ Detection ChirpDetector::detect(std::span<const float> block,
     const double dialTo = std::clamp(dialToSample, dialFrom, total);
 
     // Another dial's audio is silenced; audio that is not a number is no audio.
-    std::vector<float> samples(block.begin(), block.end());
+    std::vector<kiss_fft_cpx> samples(size_t(m_blockSamples), kiss_fft_cpx{0, 0});
     for (qsizetype n = 0; n < m_blockSamples; ++n) {
         if (double(n) < dialFrom || double(n) >= dialTo)
-            samples[size_t(n)] = 0;
-        else if (!std::isfinite(samples[size_t(n)]))
+            continue;
+        const float in = block[size_t(n * channels)];
+        const float quadrature = channels == 2 ? block[size_t(n * channels + 1)] : 0.0f;
+        if (!std::isfinite(in) || !std::isfinite(quadrature))
             return result;
+        samples[size_t(n)] = {in, quadrature};
     }
-    std::vector<kiss_fft_cpx> spectrum(size_t(m_blockSamples / 2 + 1));
-    kiss_fftr(m_plans->forward, samples.data(), spectrum.data());
-
-    const std::vector<kiss_fft_cpx> band = whitened(
-        spectrum, m_firstBin, qsizetype(m_risingRe.size()), m_outputSamples, rate / total);
+    const std::vector<kiss_fft_cpx> band
+        = whitened(bandOf(spectrumOf(m_plans->forward, m_plans->forwardComplex, samples),
+                          m_firstBin,
+                          qsizetype(m_risingRe.size())),
+                   m_outputSamples,
+                   rate / total);
     std::vector<kiss_fft_cpx> series(band.size());
     kiss_fft(m_plans->inverse, band.data(), series.data());
     const double step = total / double(m_outputSamples);
@@ -429,7 +531,7 @@ Detection ChirpDetector::detect(std::span<const float> block,
             rate / 1000 / step,
             double(m_risingRe.size()) / double(m_outputSamples),
             m_settings.hzPerMs,
-            (m_settings.highHz - m_settings.lowHz) / m_settings.hzPerMs,
+            (m_highHz - m_lowHz) / m_settings.hzPerMs,
             m_plans->frameForward);
     std::vector<kiss_fft_cpx> cleaned(series.size());
     kiss_fft(m_plans->forwardOutput, series.data(), cleaned.data());
@@ -439,13 +541,14 @@ Detection ChirpDetector::detect(std::span<const float> block,
     const std::vector<double> fallingPower
         = correlate(m_plans->inverse, cleaned, m_fallingRe, m_fallingIm);
 
-    // Output sample j is the lag of j * step input samples: the rising tone begins there and
-    // the falling one ends a tone later. Lags past the last whole overlap of the tone with the
-    // block wrap around and are not read; a lag counts only when its tone's passage through
-    // the band lies within the dial's span.
+    // Output sample j is the lag of j * step input samples: the rising tone begins there, and
+    // the falling one of the lower sideband ends a tone later. Lags past the last whole
+    // overlap of the tone with the block wrap around and are not read; a lag counts only when
+    // its tone's passage through the band lies within the dial's span (a long passage nearly).
     const double toneSamples = m_toneMs * rate / 1000;
-    const double inBandFrom = m_settings.lowHz / m_settings.hzPerMs * rate / 1000;
-    const double inBandTo = m_settings.highHz / m_settings.hzPerMs * rate / 1000;
+    const double toneFrom = m_toneFromMs * rate / 1000;
+    const double inBandFrom = m_lowHz / m_settings.hzPerMs * rate / 1000;
+    const double inBandTo = m_highHz / m_settings.hzPerMs * rate / 1000;
     const qsizetype lastValid = qsizetype(std::floor((total - toneSamples) / step));
     struct Lags
     {
@@ -454,13 +557,23 @@ Detection ChirpDetector::detect(std::span<const float> block,
         qsizetype last;
     };
     const auto lagsFor = [&](double arrivalAfterLag, double bandFrom, double bandTo) {
+        const double shortest = std::min(bandTo - bandFrom, dialTo - dialFrom);
+        const double slack
+            = shortest >= LongCrossingMs * rate / 1000 ? CrossingSlack * shortest : 0.0;
+        const double enters = dialFrom - bandFrom; // the passage begins with the span
+        const double leaves = dialTo - bandTo;     // the passage ends with it
         Lags lags{arrivalAfterLag, 0, 0};
-        lags.first = std::max<qsizetype>(qsizetype(std::ceil((dialFrom - bandFrom) / step)), 0);
-        lags.last = std::min(qsizetype(std::floor((dialTo - bandTo) / step)), lastValid);
+        lags.first = std::max<qsizetype>(
+            qsizetype(std::ceil((std::min(enters, leaves) - slack) / step)), 0);
+        lags.last
+            = std::min(qsizetype(std::floor((std::max(enters, leaves) + slack) / step)), lastValid);
         return lags;
     };
-    const Lags risingLags = lagsFor(0, inBandFrom, inBandTo);
-    const Lags fallingLags = lagsFor(toneSamples, toneSamples - inBandTo, toneSamples - inBandFrom);
+    const Lags risingLags = lagsFor(-toneFrom, inBandFrom - toneFrom, inBandTo - toneFrom);
+    const double fallingEnd = toneFrom + toneSamples;
+    const Lags fallingLags
+        = m_settings.iq ? risingLags
+                        : lagsFor(fallingEnd, fallingEnd - inBandTo, fallingEnd - inBandFrom);
     const auto delayOf = [&](const Lags &lags, double j) {
         return (j * step + lags.arrivalAfterLag - arrivalSample) * 1000 / rate;
     };
@@ -522,7 +635,7 @@ Detection ChirpDetector::detect(std::span<const float> block,
     // a short chirp's spectrum).
     std::sort(
         peaks.begin(), peaks.end(), [](const Peak &a, const Peak &b) { return a.power > b.power; });
-    const double bandwidthHz = m_settings.highHz - m_settings.lowHz;
+    const double bandwidthHz = m_highHz - m_lowHz;
     const double msPerOutput = step * 1000 / rate;
     std::vector<Peak> echoes;
     for (const Peak &peak : peaks) {

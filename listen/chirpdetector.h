@@ -6,6 +6,8 @@
 #include <QList>
 #include <QMetaType>
 
+#include <algorithm>
+
 #include <limits>
 #include <memory>
 #include <span>
@@ -19,19 +21,28 @@ inline constexpr double ChirpHzPerMs = 100.0;
 struct DetectorSettings
 {
     static constexpr double NarrowSearchMs = 40;
+    static constexpr double NarrowBandHz = 2400;
 
     int sampleRate = 48000;
     double hzPerMs = ChirpHzPerMs; // the chirp's rate: kHz per second are Hz per ms
-    double lowHz = 300;            // the receiver's passband, above the dial
+    // The input is I/Q centred on the dial (blocks hold I and Q in turn), not the upper
+    // sideband's audio.
+    bool iq = false;
+    double lowHz = 300; // the receiver's passband, from the dial (negative below it with I/Q)
     double highHz = 2700;
+    // The dial holds a step at most from this long before the chirp's expected arrival to this
+    // long after (ms): the chirp is heard only through the part of the passband it crosses
+    // then.
+    double dialFromMs = -std::numeric_limits<double>::infinity();
+    double dialToMs = std::numeric_limits<double>::infinity();
     double searchFromMs = -50; // delays searched for echoes, around the expected arrival
     double searchToMs = 300;
     // The block begins this long before the expected arrival (a negative delay): the audio
     // over which the spectrum, the level and the noise are measured, with the searched delays.
     double blockFromMs = -350;
     // An echo stands this far over the noise of the correlation, in a search up to
-    // NarrowSearchMs wide; a wider search raises it as much as keeps noise from adding
-    // false echoes.
+    // NarrowSearchMs wide through a band up to NarrowBandHz wide; a wider search or band
+    // raises it as much as keeps noise from adding false echoes.
     double thresholdDb = 13.5;
     int maxEchoes = 8;
     double profileFromMs = 0; // the delays drawn, in profileBins equal bins
@@ -69,14 +80,20 @@ public:
     ChirpDetector &operator=(const ChirpDetector &) = delete;
 
     const DetectorSettings &settings() const { return m_settings; }
-    // Samples in a block, and how far (ms) before the expected arrival it must begin.
+    // Samples in a block (I/Q pairs with I/Q), and how far (ms) before the expected arrival
+    // it must begin.
     qsizetype blockSamples() const { return m_blockSamples; }
-    double blockLeadMs() const { return -m_settings.blockFromMs; }
+    double blockLeadMs() const { return m_leadMs; }
+    // The part of the passband the chirp can be heard in, in Hz from the dial, and the delay
+    // resolution that gives (1 / its width, in ms).
+    double heardLowHz() const { return m_lowHz; }
+    double heardHighHz() const { return m_highHz; }
+    double resolutionMs() const { return 1 / std::max(m_highHz - m_lowHz, 1.0) * 1000; }
 
-    // Echoes in `block` (blockSamples() long); the expected arrival of the chirp at the dial
-    // frequency (0 Hz of audio) lies `arrivalSample` samples after the block's start. The dial
-    // held this step from `dialFromSample` to `dialToSample` (samples from the block's start);
-    // audio outside that is another step's and is neither noise nor echo.
+    // Echoes in `block` (blockSamples() long, twice that with I/Q); the expected arrival of the
+    // chirp at the dial frequency (0 Hz of audio) lies `arrivalSample` samples after the block's
+    // start. The dial held this step from `dialFromSample` to `dialToSample` (samples from the
+    // block's start); audio outside that is another step's and is neither noise nor echo.
     Detection detect(std::span<const float> block,
                      double arrivalSample,
                      double dialFromSample = -std::numeric_limits<double>::infinity(),
@@ -88,7 +105,11 @@ private:
     DetectorSettings m_settings;
     qsizetype m_blockSamples = 0;
     qsizetype m_outputSamples = 0;
-    qsizetype m_firstBin = 0;
+    qsizetype m_firstBin = 0; // negative below the dial with I/Q
+    double m_lowHz = 0;
+    double m_highHz = 0;
+    double m_leadMs = 0;
+    double m_toneFromMs = 0; // the tone's start, from the chirp's arrival at the dial
     double m_toneMs = 0;
     double m_thresholdRatio = 0;
     // The conjugated spectra of the rising tone and of the falling one, over the band.
