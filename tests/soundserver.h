@@ -4,7 +4,8 @@
 #pragma once
 
 // A PulseAudio server of the test's own (Linux): its own runtime folder, home and socket,
-// and one source, "radio", that plays what is written into its FIFO. The process points Qt
+// and one source, "radio", that plays what is written into its FIFO (48 kHz mono s16le), and
+// on demand a second, "radio-iq", for stereo I/Q at a chosen rate. The process points Qt
 // Multimedia at it through PULSE_SERVER (from the start, or from useFromNow() on, so that
 // the server can start late), so nothing of the machine's own sound is touched. It can be
 // stopped and started again at the same address.
@@ -30,6 +31,7 @@ public:
         // Left by a server that was killed; the source refuses a FIFO path that is taken.
         QFile::remove(socket());
         QFile::remove(fifo());
+        QFile::remove(iqFifo());
         dir.mkpath(QStringLiteral("runtime"));
         dir.mkpath(QStringLiteral("home"));
         QFile::setPermissions(dir.filePath(QStringLiteral("runtime")),
@@ -106,7 +108,24 @@ public:
                       QStringLiteral("source_properties=device.description=radio")});
     }
 
+    // Loads the source "radio-iq": interleaved I (left) and Q (right) s16le at rateHz, from
+    // iqFifo(); pactl's exit status.
+    int loadRadioIq(int rateHz) const
+    {
+        QFile::remove(iqFifo());
+        return pactl({QStringLiteral("load-module"),
+                      QStringLiteral("module-pipe-source"),
+                      QStringLiteral("source_name=radio-iq"),
+                      QStringLiteral("file=") + iqFifo(),
+                      QStringLiteral("format=s16le"),
+                      QStringLiteral("rate=%1").arg(rateHz),
+                      QStringLiteral("channels=2"),
+                      QStringLiteral("channel_map=front-left,front-right"),
+                      QStringLiteral("source_properties=device.description=radio-iq")});
+    }
+
     QString fifo() const { return m_dir.filePath(QStringLiteral("radio.fifo")); }
+    QString iqFifo() const { return m_dir.filePath(QStringLiteral("radio-iq.fifo")); }
     QString socket() const { return m_dir.filePath(QStringLiteral("runtime/native")); }
     QString errorString() const { return m_error; }
 

@@ -5,6 +5,7 @@
 // audio's timing and noise, and the real-time writer in the real rigsim (Linux-only: a FIFO).
 
 #include "skyaudio.h"
+#include "soundserver.h"
 #include "testenvironment.h"
 
 #include <QElapsedTimer>
@@ -14,6 +15,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <complex>
 #include <numbers>
 #include <sys/stat.h>
 #include <vector>
@@ -79,6 +81,42 @@ std::vector<qint16> renderBlocks(SkyAudio &audio, qint64 startNs, int ms)
     return samples;
 }
 
+// The echo of denseSky() at 7 MHz reaches a dial there 70 s after 00:01:18 plus 5.25176 ms.
+const qint64 ArrivalAt7MHz = utcNs(8, 0, 1, 18) + 70'005'251'760;
+
+// A receiver at rateHz: real audio up to highHz, or I/Q ("iq"), with I and Q swapped ("swap")
+// or Q silent ("silent q").
+Receiver receiverAt(int rateHz, const QString &form, double highHz = 2700)
+{
+    Receiver receiver;
+    receiver.rateHz = rateHz;
+    receiver.highHz = highHz;
+    receiver.iq = form != "real";
+    receiver.iqSwapped = form == "swap";
+    receiver.iqSilentQ = form == "silent q";
+    return receiver;
+}
+
+// Samples (mono, or frames of I and Q) as complex values: the real audio's with Q = 0.
+std::vector<std::complex<double>> asComplex(std::span<const qint16> samples, bool iq)
+{
+    std::vector<std::complex<double>> z;
+    for (size_t i = 0; i < samples.size(); i += iq ? 2 : 1)
+        z.emplace_back(samples[i], iq ? samples[i + 1] : 0);
+    return z;
+}
+
+// |DFT|^2 of z at hz.
+double binPower(std::span<const std::complex<double>> z, double hz, int rateHz)
+{
+    std::complex<double> sum, turn(1), step = std::polar(1.0, -2 * std::numbers::pi * hz / rateHz);
+    for (const auto sample : z) {
+        sum += sample * turn;
+        turn *= step;
+    }
+    return std::norm(sum);
+}
+
 } // namespace
 
 class TestRigsim : public QObject
@@ -117,6 +155,11 @@ private Q_SLOTS:
     void retuneLatencyAndMute_data();
     void retuneLatencyAndMute();
     void lowerSidebandChirpFallsBeforeTheArrival();
+    void chirpAtItsFrequency_data();
+    void chirpAtItsFrequency();
+    void sameCarrierToNoiseDensityInEitherForm_data();
+    void sameCarrierToNoiseDensityInEitherForm();
+    void iqIntoTheSoundServer();
     void fifoWithoutReaderLeavesCommandsAnswered();
 };
 
@@ -376,6 +419,12 @@ void TestRigsim::badSkyOptions_data()
                                  << "rigsim: --day-minutes takes";
     QTest::newRow("minutes alone")
         << QStringList{"--day-minutes", "5"} << "rigsim: --day-minutes is for --f2-day";
+    QTest::newRow("rate") << QStringList{"--audio-rate", "44100"} << "rigsim: --audio-rate takes";
+    QTest::newRow("passband over 0.45 of the rate")
+        << QStringList{"--passband", "300:21700"} << "rigsim: --passband takes";
+    QTest::newRow("swap without I/Q") << QStringList{"--iq-swap"} << "rigsim: --iq-swap and";
+    QTest::newRow("passband with I/Q")
+        << QStringList{"--iq", "--passband", "300:20000"} << "rigsim: --filter and --passband";
 }
 
 void TestRigsim::badSkyOptions()
@@ -833,6 +882,123 @@ void TestRigsim::lowerSidebandChirpFallsBeforeTheArrival()
              qPrintable(QString::number(crossings(arrivalMs - 25))));
     QVERIFY2(std::abs(crossings(arrivalMs - 15) - 20) <= 1,
              qPrintable(QString::number(crossings(arrivalMs - 15))));
+}
+
+void TestRigsim::chirpAtItsFrequency_data()
+{
+    // 100 kHz/s: the echo is at (ms from its arrival at the dial) x 100 Hz. I/Q hears it up to
+    // 0.45 of the rate (+100 Hz edge: 21.6, 43.2, 86.4 kHz) each side, mirrored when swapped;
+    // real audio up to its filter's high edge (+100 Hz). NaN: silent.
+    QTest::addColumn<int>("rateHz");
+    QTest::addColumn<QString>("form");
+    QTest::addColumn<double>("highHz");
+    QTest::addColumn<double>("ms");
+    QTest::addColumn<double>("hz");
+
+    const double silent = std::nan("");
+    QTest::newRow("48 kHz, 200 ms before") << 48'000 << "iq" << 0.0 << -200.0 << -20e3;
+    QTest::newRow("48 kHz, 250 ms after") << 48'000 << "iq" << 0.0 << 250.0 << silent;
+    QTest::newRow("96 kHz, 400 ms before") << 96'000 << "iq" << 0.0 << -400.0 << -40e3;
+    QTest::newRow("192 kHz, 800 ms after") << 192'000 << "iq" << 0.0 << 800.0 << 80e3;
+    QTest::newRow("192 kHz, 870 ms after") << 192'000 << "iq" << 0.0 << 870.0 << silent;
+    QTest::newRow("48 kHz swapped") << 48'000 << "swap" << 0.0 << 150.0 << -15e3;
+    QTest::newRow("96 kHz, Q silent") << 96'000 << "silent q" << 0.0 << -400.0 << 40e3;
+    QTest::newRow("48 kHz real, 19.5 kHz") << 48'000 << "real" << 20e3 << 195.0 << 19.5e3;
+    QTest::newRow("48 kHz real, 20.2 kHz") << 48'000 << "real" << 20e3 << 202.0 << silent;
+    QTest::newRow("192 kHz real, 79 kHz") << 192'000 << "real" << 80e3 << 790.0 << 79e3;
+    QTest::newRow("192 kHz real, 80.2 kHz") << 192'000 << "real" << 80e3 << 802.0 << silent;
+}
+
+void TestRigsim::chirpAtItsFrequency()
+{
+    QFETCH(int, rateHz);
+    QFETCH(QString, form);
+    QFETCH(double, highHz);
+    QFETCH(double, ms);
+    QFETCH(double, hz);
+    SkyAudio audio({Sounder{}}, denseSky(), 200, 1, receiverAt(rateHz, form, highHz));
+    // 2 ms around the moment.
+    std::vector<qint16> samples(size_t(rateHz / 500 * audio.channels()));
+    audio.render(ArrivalAt7MHz + qint64(ms * 1e6) - 1'000'000, 7'000'000, samples);
+    const auto z = asComplex(samples, form != "real");
+    if (std::isnan(hz)) {
+        QVERIFY(std::all_of(samples.begin(), samples.end(), [](qint16 s) { return s == 0; }));
+    } else if (form == "real" || form == "silent q") {
+        // A real chirp crosses zero 2 x hz x 2 ms times.
+        QVERIFY(std::all_of(z.begin(), z.end(), [](auto sample) { return sample.imag() == 0; }));
+        int crossings = 0;
+        for (size_t i = 1; i < z.size(); ++i)
+            crossings += (z[i].real() < 0) != (z[i - 1].real() < 0);
+        QVERIFY2(std::abs(crossings - hz * 4e-3) <= 1, qPrintable(QString::number(crossings)));
+    } else {
+        // The frequency from the mean turn from sample to sample.
+        std::complex<double> turn;
+        for (size_t i = 1; i < z.size(); ++i)
+            turn += z[i] * std::conj(z[i - 1]);
+        const double measuredHz = std::arg(turn) * rateHz / (2 * std::numbers::pi);
+        QVERIFY2(std::abs(measuredHz - hz) < 20, qPrintable(QString::number(measuredHz)));
+    }
+}
+
+void TestRigsim::sameCarrierToNoiseDensityInEitherForm_data()
+{
+    // A carrier 20 dB over the noise in 300-2700 Hz, a fourth-order Butterworth band of noise
+    // bandwidth 2400 x pi / (8 sin(pi / 8)) = 2462.9 Hz: a C/N0 of 20 + 33.91 dB-Hz.
+    QTest::addColumn<int>("rateHz");
+    QTest::addColumn<QString>("form");
+
+    QTest::newRow("48 kHz audio") << 48'000 << "real";
+    QTest::newRow("48 kHz I/Q") << 48'000 << "iq";
+    QTest::newRow("192 kHz I/Q") << 192'000 << "iq";
+}
+
+void TestRigsim::sameCarrierToNoiseDensityInEitherForm()
+{
+    // In 0.25 s, the carrier's |DFT|^2 x rate / N over the noise's mean |DFT|^2 in 250 bins
+    // in 1200-2200 Hz (the same in either form: a real tone of power A^2 / 2 gives (N A / 2)^2,
+    // and real noise's one-sided density is twice complex noise's two-sided density).
+    QFETCH(int, rateHz);
+    QFETCH(QString, form);
+    Receiver receiver = receiverAt(rateHz, form);
+    receiver.carriers = {carrierFromText("20:1000").value()};
+    SkyAudio audio({Sounder{}}, Silent, 10, 1, receiver);
+    std::vector<qint16> samples(size_t(rateHz * audio.channels()));
+    audio.render(utcNs(8, 0, 2, 0), 7'000'000, samples);
+    const auto z = asComplex(samples, form == "iq");
+    double carrier = 0, noise = 0;
+    for (size_t at = 0; at < z.size(); at += z.size() / 4) {
+        const auto chunk = std::span(z).subspan(at, z.size() / 4);
+        carrier += binPower(chunk, 1000, rateHz);
+        for (int hz = 1204; hz <= 2200; hz += 4)
+            noise += binPower(chunk, hz, rateHz) / 250;
+    }
+    const double cn0 = 10 * std::log10(carrier / noise * rateHz / double(z.size() / 4));
+    QVERIFY2(std::abs(cn0 - 53.91) < 0.5, qPrintable(QString::number(cn0)));
+}
+
+void TestRigsim::iqIntoTheSoundServer()
+{
+    // The real PulseAudio takes rigsim's 192 kHz I/Q as a stereo source.
+    SoundServer server;
+    QVERIFY2(server.start(), qPrintable(server.errorString()));
+    QCOMPARE(server.loadRadioIq(192'000), 0);
+    QProcess pactl;
+    pactl.start(QStringLiteral("pactl"),
+                {QStringLiteral("--server=") + server.address(), "list", "short", "sources"});
+    QVERIFY(pactl.waitForFinished(10'000));
+    const QByteArray sources = pactl.readAllStandardOutput();
+    QVERIFY2(QRegularExpression(QStringLiteral("radio-iq\\s.*s16le 2ch 192000Hz"))
+                 .match(QString::fromUtf8(sources))
+                 .hasMatch(),
+             sources.constData());
+    QProcess rigsim;
+    QVERIFY(startRigsim(rigsim, {"--iq", "--audio-rate", "192000", "--audio", server.iqFifo()}));
+    QByteArray said;
+    QTRY_VERIFY((said += rigsim.readAll()).contains("audio: writing to "));
+    QVERIFY2(said.contains("192 kHz s16le stereo I/Q to " + QFile::encodeName(server.iqFifo())),
+             said.constData());
+    rigsim.kill();
+    rigsim.waitForFinished();
 }
 
 void TestRigsim::fifoWithoutReaderLeavesCommandsAnswered()

@@ -17,17 +17,10 @@ namespace {
 
 using std::chrono::steady_clock;
 
-constexpr qint64 BlockSamples = SampleRate / 100; // 10 ms
-constexpr qint64 MaxLateNs = 200'000'000;         // later than this, samples are dropped
-constexpr qint64 MaxClockMoveNs = 5'000'000;      // the system clock moved: the schedule follows
-constexpr size_t MaxCommands = 1000;              // waiting for the writer
-
-// The time of sample n after sample 0, in nanoseconds (1e9 / 48000 = 62500 / 3).
-qint64 sampleNs(qint64 n)
-{
-    static_assert(SampleRate == 48'000);
-    return n * 62'500 / 3;
-}
+constexpr qint64 BlocksPerS = 100;           // 10 ms each
+constexpr qint64 MaxLateNs = 200'000'000;    // later than this, samples are dropped
+constexpr qint64 MaxClockMoveNs = 5'000'000; // the system clock moved: the schedule follows
+constexpr size_t MaxCommands = 1000;         // waiting for the writer
 
 qint64 systemNowNs()
 {
@@ -86,8 +79,13 @@ void AudioWriter::run(std::shared_ptr<Shared> shared,
                       std::function<void(const QString &)> report)
 {
     QFile file(path);
-    std::vector<qint16> samples(BlockSamples);
-    QByteArray bytes(BlockSamples * 2, '\0');
+    const int rateHz = audio.rateHz();
+    const qint64 blockSamples = rateHz / BlocksPerS; // frames of one sample or of I and Q
+    const auto sampleNs = [rateHz](qint64 n) {
+        return Sky::sampleNs(n, rateHz);
+    };
+    std::vector<qint16> samples(size_t(blockSamples * audio.channels()));
+    QByteArray bytes(qsizetype(samples.size()) * 2, '\0');
     QIODevice::OpenMode mode = QIODevice::WriteOnly | QIODevice::Unbuffered;
     qint64 firstNs = 0;               // the wall time of sample 0, by the system clock
     steady_clock::time_point firstAt; // the same moment by the steady clock
@@ -111,7 +109,7 @@ void AudioWriter::run(std::shared_ptr<Shared> shared,
         }
         // Each block goes out once its last sample's time has come.
         std::this_thread::sleep_until(firstAt
-                                      + std::chrono::nanoseconds(sampleNs(n + BlockSamples)));
+                                      + std::chrono::nanoseconds(sampleNs(n + blockSamples)));
         const qint64 steadyNs = nsSince(firstAt);
         const qint64 movedNs = systemNowNs() - firstNs - steadyNs;
         if (std::llabs(movedNs) > MaxClockMoveNs) {
@@ -129,18 +127,18 @@ void AudioWriter::run(std::shared_ptr<Shared> shared,
         commands.clear();
         audio.setSideband(shared->lower ? Sideband::Lower : Sideband::Upper);
         audio.render(firstNs + sampleNs(n), samples);
-        for (qsizetype i = 0; i < BlockSamples; ++i)
-            qToLittleEndian(samples[size_t(i)], bytes.data() + 2 * i);
+        for (size_t i = 0; i < samples.size(); ++i)
+            qToLittleEndian(samples[i], bytes.data() + 2 * i);
         if (file.write(bytes) != bytes.size()) {
             report(QStringLiteral("audio: cannot write to %1 (%2); opening it again")
                        .arg(path, file.errorString()));
             file.close();
             continue;
         }
-        n += BlockSamples;
+        n += blockSamples;
         const qint64 lateNs = nsSince(firstAt) - sampleNs(n);
         if (lateNs > MaxLateNs) {
-            const qint64 dropped = lateNs * 3 / 62'500 / BlockSamples * BlockSamples;
+            const qint64 dropped = firstSampleAt(lateNs, rateHz) / blockSamples * blockSamples;
             n += dropped;
             report(QStringLiteral("audio: %1 ms behind the clock (a slow reader?); dropped "
                                   "%2 samples to stay on time")

@@ -17,10 +17,10 @@
 
 namespace Sky {
 
-// Writes the sky's audio as raw 48 kHz mono signed 16-bit little-endian samples to a file or
-// FIFO, in real time, on a thread of its own (opening a FIFO waits for its reader). Sample n
-// belongs to the wall time of sample 0 plus n / SampleRate seconds: a reader that falls
-// behind loses samples rather than moving them.
+// Writes the sky's audio as raw signed 16-bit little-endian samples at the audio's rate, mono
+// or (I/Q) interleaved stereo, to a file or FIFO, in real time, on a thread of its own
+// (opening a FIFO waits for its reader). Sample (frame) n belongs to the wall time of sample
+// 0 plus n / rate seconds: a reader that falls behind loses samples rather than moving them.
 class AudioWriter
 {
 public:

@@ -14,6 +14,7 @@
 #include <QTime>
 #include <QTimer>
 
+#include <algorithm>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -75,9 +76,29 @@ struct SkyOptions
 {
     QCommandLineOption audio{QStringLiteral("audio"),
                              QStringLiteral("Also write what a USB receiver tuned by the commands "
-                                            "hears from chirp sounders, as raw 48 kHz mono "
-                                            "s16le, in real time (a FIFO or a file)."),
+                                            "hears from chirp sounders, as raw s16le (48 kHz "
+                                            "mono unless --audio-rate and --iq say otherwise), "
+                                            "in real time (a FIFO or a file)."),
                              QStringLiteral("file")};
+    QCommandLineOption audioRate{QStringLiteral("audio-rate"),
+                                 QStringLiteral("The audio's sample rate: 48000, 96000 or 192000 "
+                                                "(default: 48000)."),
+                                 QStringLiteral("Hz")};
+    QCommandLineOption iq{QStringLiteral("iq"),
+                          QStringLiteral("Write what a software radio gives instead: stereo I/Q "
+                                         "centred on the dial, I left and Q right, up to 0.45 "
+                                         "of the rate each side, the noise as dense per Hz as "
+                                         "the audio's.")};
+    QCommandLineOption iqSwap{QStringLiteral("iq-swap"),
+                              QStringLiteral("With --iq: I and Q swapped, as a miswired "
+                                             "receiver gives them (every offset mirrored).")};
+    QCommandLineOption iqSilentQ{QStringLiteral("iq-silent-q"),
+                                 QStringLiteral("With --iq: the Q channel silent.")};
+    QCommandLineOption passband{QStringLiteral("passband"),
+                                QStringLiteral("A wide filter for real audio, its edges at half "
+                                               "amplitude, up to 0.45 of the rate, as in "
+                                               "300:20000 (instead of --filter)."),
+                                QStringLiteral("Hz:Hz")};
     QCommandLineOption sounder{
         QStringLiteral("sounder"),
         QStringLiteral("A sounder to hear: its period and when its sweep starts at 0 Hz in it "
@@ -181,9 +202,10 @@ struct SkyOptions
 
     QList<QCommandLineOption> all() const
     {
-        return {audio, sounder, period,  chirptime, rate,   local,      pathKm,     f2,
-                e,     levels,  xOffset, gaps,      f2Day,  dayMinutes, truth,      luf,
-                snr,   carrier, crashes, agc,       filter, catLatency, retuneMute, sideband};
+        return {audio,     audioRate, iq,         iqSwap,     iqSilentQ, passband, sounder, period,
+                chirptime, rate,      local,      pathKm,     f2,        e,        levels,  xOffset,
+                gaps,      f2Day,     dayMinutes, truth,      luf,       snr,      carrier, crashes,
+                agc,       filter,    catLatency, retuneMute, sideband};
     }
 };
 
@@ -203,11 +225,39 @@ QString readReceiverOptions(const QCommandLineParser &parser,
                             const SkyOptions &options,
                             Sky::Receiver &receiver)
 {
+    if (parser.isSet(options.audioRate)) {
+        bool ok = false;
+        receiver.rateHz = parser.value(options.audioRate).toInt(&ok);
+        if (!ok
+            || std::find(Sky::SampleRates.begin(), Sky::SampleRates.end(), receiver.rateHz)
+                   == Sky::SampleRates.end())
+            return QStringLiteral("--audio-rate takes 48000, 96000 or 192000");
+    }
+    receiver.iq = parser.isSet(options.iq);
+    receiver.iqSwapped = parser.isSet(options.iqSwap);
+    receiver.iqSilentQ = parser.isSet(options.iqSilentQ);
+    if (!receiver.iq && (receiver.iqSwapped || receiver.iqSilentQ))
+        return QStringLiteral("--iq-swap and --iq-silent-q are for --iq");
+    if (receiver.iq && (parser.isSet(options.filter) || parser.isSet(options.passband)))
+        return QStringLiteral("--filter and --passband shape real audio, not --iq");
+    if (parser.isSet(options.filter) && parser.isSet(options.passband))
+        return QStringLiteral("--filter and --passband both set the receiver's filter; give one");
     if (parser.isSet(options.filter)) {
         const auto edges = optionNumbers(parser, options.filter, {{100, 5800}, {300, 6000}});
         if (!edges || (*edges)[1] - (*edges)[0] < 200)
             return QStringLiteral("--filter takes its low and high edge in Hz, as in 300:2700: "
                                   "from 100 to 6000 Hz, at least 200 Hz apart");
+        receiver.lowHz = (*edges)[0];
+        receiver.highHz = (*edges)[1];
+    }
+    if (parser.isSet(options.passband)) {
+        const double topHz = Sky::IqBandShare * receiver.rateHz;
+        const auto edges = optionNumbers(parser, options.passband, {{100, topHz}, {300, topHz}});
+        if (!edges || (*edges)[1] - (*edges)[0] < 200)
+            return QStringLiteral("--passband takes its low and high edge in Hz, as in "
+                                  "300:20000: from 100 Hz to 0.45 of --audio-rate (%1 Hz), at "
+                                  "least 200 Hz apart")
+                .arg(topHz);
         receiver.lowHz = (*edges)[0];
         receiver.highHz = (*edges)[1];
     }
@@ -452,12 +502,17 @@ std::variant<SkySetup, QString> readSkyOptions(const QCommandLineParser &parser,
         impairments += QStringLiteral("AGC attack %1 ms, decay %2 ms")
                            .arg(receiver.agc->attackS * 1e3)
                            .arg(receiver.agc->decayS * 1e3);
+    if (receiver.iqSwapped)
+        impairments += QStringLiteral("I and Q swapped");
+    if (receiver.iqSilentQ)
+        impairments += QStringLiteral("Q silent");
     if (receiver.latencyS > 0 || receiver.muteS > 0)
         impairments += QStringLiteral("retunes %1 ms after the command, then %2 ms muted")
                            .arg(receiver.latencyS * 1e3)
                            .arg(receiver.muteS * 1e3);
+    const double topHz = Sky::IqBandShare * receiver.rateHz;
     const QString about = QStringLiteral(
-        "rigsim audio: %6 receiver (%7-%8 Hz) tuned by the commands hears %1 (%2; periods "
+        "rigsim audio: %6 receiver (%7 to %8 Hz) tuned by the commands hears %1 (%2; periods "
         "from %3 midnight) over %4, fading below %5 MHz, SNR %9 dB each; noise only until the "
         "first frequency command; ");
     setup.about = about
@@ -467,15 +522,19 @@ std::variant<SkySetup, QString> readSkyOptions(const QCommandLineParser &parser,
                            local ? QStringLiteral("local") : QStringLiteral("UTC"),
                            skyText(setup.sky))
                       .arg(setup.sky.lufHz / 1e6)
-                      .arg(receiver.sideband == Sky::Sideband::Lower ? QStringLiteral("an LSB")
-                                                                     : QStringLiteral("a USB"))
-                      .arg(receiver.lowHz)
-                      .arg(receiver.highHz)
+                      .arg(receiver.iq                                 ? QStringLiteral("an I/Q")
+                           : receiver.sideband == Sky::Sideband::Lower ? QStringLiteral("an LSB")
+                                                                       : QStringLiteral("a USB"))
+                      .arg(receiver.iq ? -topHz : receiver.lowHz)
+                      .arg(receiver.iq ? topHz : receiver.highHz)
                       .arg(*snr)
                   + (impairments.isEmpty()
                          ? QString()
                          : QStringLiteral("with ") + impairments.join(u", ") + QStringLiteral("; "))
-                  + QStringLiteral("48 kHz s16le mono to ") + parser.value(options.audio);
+                  + QStringLiteral("%1 kHz s16le %2 to ")
+                        .arg(receiver.rateHz / 1000)
+                        .arg(receiver.iq ? QStringLiteral("stereo I/Q") : QStringLiteral("mono"))
+                  + parser.value(options.audio);
     return setup;
 }
 

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <numeric>
 #include <utility>
 #include <vector>
 
@@ -23,11 +24,17 @@ constexpr double AgcKnee = 10;      // the AGC acts on audio over this many nois
 constexpr double AgcOutput = 8'192; // and holds it here (-12 dBFS), in sample units
 constexpr double CrashEnd = 0.01;   // a crash ends 40 dB down
 
-// The time of sample n after sample 0, in nanoseconds (1e9 / 48000 = 62500 / 3).
-qint64 sampleNs(qint64 n)
+// A sample's length in nanoseconds as a fraction in lowest terms: 62500 / 3 at 48 kHz.
+std::pair<qint64, qint64> sampleFraction(int rateHz)
 {
-    static_assert(SampleRate == 48'000);
-    return n * 62'500 / 3;
+    const qint64 g = std::gcd(qint64(1'000'000'000), qint64(rateHz));
+    return {1'000'000'000 / g, rateHz / g};
+}
+
+// The gain of a raised-cosine edge from 0 at edgeHz to 1 at passHz (either way round).
+double edgeGain(double hz, double edgeHz, double passHz)
+{
+    return 0.5 - 0.5 * std::cos(std::numbers::pi * (hz - edgeHz) / (passHz - edgeHz));
 }
 
 qint64 floorDiv(qint64 a, qint64 b)
@@ -95,6 +102,18 @@ double amplitudeOf(const Ionosphere &sky, Mode mode)
 }
 
 } // namespace
+
+qint64 sampleNs(qint64 n, int rateHz)
+{
+    const auto [numerator, denominator] = sampleFraction(rateHz);
+    return n * numerator / denominator;
+}
+
+qint64 firstSampleAt(qint64 ns, int rateHz)
+{
+    const auto [numerator, denominator] = sampleFraction(rateHz);
+    return (ns * denominator + numerator - 1) / numerator;
+}
 
 std::optional<Sounder> makeSounder(double periodS, double chirptimeS, double rateKHzPerS)
 {
@@ -398,13 +417,17 @@ SkyAudio::SkyAudio(std::vector<Sounder> sounders,
     , m_crashRandom(seed + 1)
     , m_crashGap(m_receiver.crashes.perS > 0 ? m_receiver.crashes.perS : 1.0)
 {
-    // Fourth-order Butterworth high-pass at lowHz and low-pass at highHz, two sections each.
-    const auto bandFilter = [](double lowHz, double highHz) {
+    const double rateHz = m_receiver.rateHz;
+    // Fourth-order Butterworth sections: high-pass at lowHz and low-pass at highHz, two each
+    // (none at lowHz <= 0).
+    const auto bandFilter = [rateHz](double lowHz, double highHz) {
         const double qs[] = {0.54119610, 1.30656296};
         std::array<Biquad, 4> band;
         for (int i = 0; i < 4; ++i) {
             const bool high = i < 2;
-            const double w = 2 * std::numbers::pi * (high ? lowHz : highHz) / SampleRate;
+            if (high && lowHz <= 0)
+                continue;
+            const double w = 2 * std::numbers::pi * (high ? lowHz : highHz) / rateHz;
             const double alpha = std::sin(w) / (2 * qs[i % 2]);
             const double c = std::cos(w);
             const double a0 = 1 + alpha;
@@ -417,51 +440,70 @@ SkyAudio::SkyAudio(std::vector<Sounder> sounders,
         }
         return band;
     };
+    // The power gain of a filter for white noise, the energy of its impulse response.
+    const auto powerGain = [this](std::array<Biquad, 4> probe) {
+        double gain = 0;
+        for (int n = 0; n < m_receiver.rateHz; ++n) {
+            double y = n == 0 ? 1.0 : 0.0;
+            for (Biquad &b : probe)
+                y = b.step(y);
+            gain += y * y;
+        }
+        return gain;
+    };
     m_band = bandFilter(m_receiver.lowHz, m_receiver.highHz);
-    // The power gain of the 300-2700 Hz filter for white noise, the energy of its impulse
-    // response: the noise's density is set there, whatever the receiver's filter.
-    std::array<Biquad, 4> probe = bandFilter(300, 2700);
-    double gain = 0;
-    for (int n = 0; n < SampleRate; ++n) {
-        double y = n == 0 ? 1.0 : 0.0;
-        for (Biquad &b : probe)
-            y = b.step(y);
-        gain += y * y;
-    }
-    // The chirp's power is amplitude^2 / 2; the noise's is sigma^2 after the filter. The peak
-    // allows for every sounder's echoes in phase at once, both rays of every mode, and,
-    // without AGC, the carriers' and the crashes' peaks.
+    // The noise's density is set in 300-2700 Hz, whatever the receiver's filter or form.
+    const double gain = powerGain(bandFilter(300, 2700));
+    // I/Q: each of I and Q white with the real audio's sigma has the same density per Hz; the
+    // anti-alias filter (its halves for I and Q alike) shapes it.
+    const std::array<Biquad, 4> lowPass = bandFilter(0, IqBandShare * rateHz);
+    m_alias = {lowPass[2], lowPass[3], lowPass[2], lowPass[3]};
+    const double aliasGain = powerGain(lowPass);
+    // The chirp's power is amplitude^2 / 2 (in I/Q, with the same power, each of I and Q has
+    // amplitude / sqrt(2)); the noise's is sigma^2 after the filter. The peak allows for
+    // every sounder's echoes in phase at once, both rays of every mode, and, without AGC, the
+    // carriers' and the crashes' peaks.
     const double noisePerAmplitude = std::sqrt(0.5) * std::pow(10.0, -snrDb / 20);
+    const bool iq = m_receiver.iq;
+    // Of the noise in I or in the real audio, the one that reaches the samples.
+    const double outputNoisePerAmplitude
+        = iq ? noisePerAmplitude * std::sqrt(aliasGain / gain) : noisePerAmplitude;
     double echoes = 0;
     for (size_t m = 0; m < ModeCount; ++m)
         echoes += 2 * amplitudeOf(sky, Mode(m));
     const double count = double(std::max<size_t>(m_sounders.size(), 1));
-    double peak = count * echoes + NoiseSigmas * noisePerAmplitude;
+    double peak
+        = count * echoes * (iq ? std::sqrt(0.5) : 1.0) + NoiseSigmas * outputNoisePerAmplitude;
     if (!m_receiver.agc) {
         for (const Carrier &carrier : m_receiver.carriers)
-            peak += std::sqrt(2.0) * std::pow(10.0, carrier.levelDb / 20) * noisePerAmplitude;
+            peak += (iq ? 1.0 : std::sqrt(2.0)) * std::pow(10.0, carrier.levelDb / 20)
+                    * noisePerAmplitude;
         if (m_receiver.crashes.perS > 0)
             peak += CrashSigmas * std::pow(10.0, m_receiver.crashes.levelDb / 20)
-                    * noisePerAmplitude;
+                    * outputNoisePerAmplitude;
     }
     m_chirpAmplitude = PeakShare * 32767 / peak;
     m_whiteSigma = m_chirpAmplitude * noisePerAmplitude / std::sqrt(gain);
     m_noiseRms = m_chirpAmplitude * noisePerAmplitude;
+    m_iqNoiseRms = m_whiteSigma * std::sqrt(2 * aliasGain);
     for (const Carrier &carrier : m_receiver.carriers) {
+        // In I/Q the anti-alias filter passes every carrier (up to 6 kHz) whole.
         m_carrierAmplitudes.push_back(
-            std::sqrt(2.0) * m_noiseRms * std::pow(10.0, carrier.levelDb / 20)
-            * passbandGain(carrier.audioHz, m_receiver.lowHz, m_receiver.highHz));
+            iq ? m_noiseRms * std::pow(10.0, carrier.levelDb / 20)
+               : std::sqrt(2.0) * m_noiseRms * std::pow(10.0, carrier.levelDb / 20)
+                     * passbandGain(carrier.audioHz, m_receiver.lowHz, m_receiver.highHz));
         m_carrierPhases.push_back(0);
     }
     const Crashes &crashes = m_receiver.crashes;
     if (crashes.perS > 0) {
         m_crashSigma = m_whiteSigma * std::pow(10.0, crashes.levelDb / 20);
-        m_crashFall = std::pow(CrashEnd, 1 / (crashes.lengthS * SampleRate));
-        m_samplesToCrash = std::llround(m_crashGap(m_crashRandom) * SampleRate);
+        m_crashFall = std::pow(CrashEnd, 1 / (crashes.lengthS * rateHz));
+        m_samplesToCrash = std::llround(m_crashGap(m_crashRandom) * rateHz);
     }
     if (m_receiver.agc) {
         // Olli Niemitalo's pair of allpass chains: 90 +- 0.7 degrees apart from 50 Hz to
-        // 12 kHz at 48 kHz, the audio's envelope without a long Hilbert filter.
+        // 12 kHz at 48 kHz (from 1/48000 to 1/4 of the rate at any), the audio's envelope
+        // without a long Hilbert filter. I/Q has its envelope at hand.
         const double coefficients[] = {0.6923878,
                                        0.9360654322959,
                                        0.9882295226860,
@@ -472,30 +514,48 @@ SkyAudio::SkyAudio(std::vector<Sounder> sounders,
                                        0.9952884791278};
         for (size_t i = 0; i < m_quadrature.size(); ++i)
             m_quadrature[i].c2 = coefficients[i] * coefficients[i];
-        m_agcAttack = 1 - std::exp(-1 / (m_receiver.agc->attackS * SampleRate));
-        m_agcDecay = std::exp(-1 / (m_receiver.agc->decayS * SampleRate));
+        m_agcAttack = 1 - std::exp(-1 / (m_receiver.agc->attackS * rateHz));
+        m_agcDecay = std::exp(-1 / (m_receiver.agc->decayS * rateHz));
     }
+}
+
+double SkyAudio::crashSigma()
+{
+    if (m_receiver.crashes.perS <= 0)
+        return 0;
+    if (--m_samplesToCrash <= 0) {
+        m_crashEnvelope += 1; // crashes that overlap add up
+        m_samplesToCrash
+            = std::max<qint64>(1, std::llround(m_crashGap(m_crashRandom) * m_receiver.rateHz));
+    }
+    const double sigma = m_crashSigma * m_crashEnvelope;
+    m_crashEnvelope *= m_crashFall;
+    if (m_crashEnvelope < CrashEnd)
+        m_crashEnvelope = 0;
+    return sigma;
 }
 
 double SkyAudio::bandNoise()
 {
     double y = m_whiteSigma * m_gauss(m_random);
-    if (m_receiver.crashes.perS > 0) {
-        if (--m_samplesToCrash <= 0) {
-            m_crashEnvelope += 1; // crashes that overlap add up
-            m_samplesToCrash
-                = std::max<qint64>(1, std::llround(m_crashGap(m_crashRandom) * SampleRate));
-        }
-        if (m_crashEnvelope > 0) {
-            y += m_crashSigma * m_crashEnvelope * m_crashGauss(m_crashRandom);
-            m_crashEnvelope *= m_crashFall;
-            if (m_crashEnvelope < CrashEnd)
-                m_crashEnvelope = 0;
-        }
-    }
+    if (const double crash = crashSigma(); crash > 0)
+        y += crash * m_crashGauss(m_crashRandom);
     for (Biquad &b : m_band)
         y = b.step(y);
     return y;
+}
+
+std::complex<double> SkyAudio::iqNoise()
+{
+    double i = m_whiteSigma * m_gauss(m_random);
+    double q = m_whiteSigma * m_gauss(m_random);
+    if (const double crash = crashSigma(); crash > 0) {
+        i += crash * m_crashGauss(m_crashRandom);
+        q += crash * m_crashGauss(m_crashRandom);
+    }
+    i = m_alias[1].step(m_alias[0].step(i));
+    q = m_alias[3].step(m_alias[2].step(q));
+    return {i, q};
 }
 
 void SkyAudio::addEcho(std::span<double> block,
@@ -514,14 +574,14 @@ void SkyAudio::addEcho(std::span<double> block,
     const double leadS = dialHz / rate + echo.delayS;
     const double openS = lower ? edgeHighHz / rate : 0.0;
     const qint64 leadNs = std::llround((leadS - openS) * 1e9);
-    const qint64 lastNs = (qint64(block.size()) - 1) * 1'000'000'000 / SampleRate;
+    const qint64 lastNs = (qint64(block.size()) - 1) * 1'000'000'000 / m_receiver.rateHz;
     const qint64 firstStart = chirpStartNs(startNs - leadNs, sounder);
     const qint64 lastStart = chirpStartNs(startNs + lastNs - leadNs, sounder);
     const double firstU = double(startNs - firstStart) * 1e-9 - leadS;
     const double lastU = double(startNs - lastStart) * 1e-9 - leadS;
     const double amplitude = sign * m_chirpAmplitude * echo.amplitude;
     for (size_t i = 0; i < block.size(); ++i) {
-        const double sinceStart = double(i) / SampleRate;
+        const double sinceStart = double(i) / m_receiver.rateHz;
         double u = firstU + sinceStart;
         if (lastStart != firstStart && lastU + sinceStart >= -openS)
             u = lastU + sinceStart; // a new sweep began within the block
@@ -532,6 +592,100 @@ void SkyAudio::addEcho(std::span<double> block,
         // constant; the lower sideband turns it round.
         block[i] += amplitude * passbandGain(audioHz, m_receiver.lowHz, m_receiver.highHz)
                     * std::sin(std::numbers::pi * rate * u * u);
+    }
+}
+
+void SkyAudio::addIqEcho(std::span<std::complex<double>> block,
+                         qint64 startNs,
+                         double dialHz,
+                         const Sounder &sounder,
+                         const Echo &echo) const
+{
+    // As addEcho, u the time since the echo crosses the dial; the offset is rate * u, heard
+    // from lowHz to highHz: the anti-alias filter's edges, or 0 Hz and the sweep's end at RF.
+    const double rateHz = m_receiver.rateHz, dt = 1 / rateHz;
+    const double topHz = IqBandShare * rateHz, passHz = topHz - EdgeHz, edgeHz = topHz + EdgeHz;
+    const double lowHz = std::max(-edgeHz, -dialHz), highHz = std::min(edgeHz, SweepEndHz - dialHz);
+    const double rate = sounder.sweepHzPerS;
+    const double leadS = dialHz / rate + echo.delayS;
+    const double openS = -lowHz / rate;
+    const qint64 leadNs = std::llround((leadS - openS) * 1e9);
+    const qint64 lastNs = (qint64(block.size()) - 1) * 1'000'000'000 / m_receiver.rateHz;
+    const qint64 firstStart = chirpStartNs(startNs - leadNs, sounder);
+    const qint64 lastStart = chirpStartNs(startNs + lastNs - leadNs, sounder);
+    const double firstU = double(startNs - firstStart) * 1e-9 - leadS;
+    const double lastU = double(startNs - lastStart) * 1e-9 - leadS;
+    // A new sweep within the block takes over from the sample where its passage begins.
+    auto newFrom = double(block.size());
+    if (lastStart != firstStart)
+        newFrom = std::clamp(std::ceil((-openS - lastU) * rateHz), 0.0, newFrom);
+    const double amplitude = m_chirpAmplitude * echo.amplitude * std::sqrt(0.5);
+    // Samples from to to, u0 at from: the phase pi rate u^2 by a recurrence, two complex
+    // products a sample (drift stays far below 1e-6 rad in a block).
+    const auto addPassage = [&](double from, double to, double u0) {
+        const double first = std::max(from, from + std::ceil((lowHz / rate - u0) * rateHz));
+        const double end = std::min(to, from + std::floor((highHz / rate - u0) * rateHz) + 1);
+        if (!(first < end))
+            return;
+        double u = u0 + (first - from) * dt;
+        double offsetHz = rate * u;
+        std::complex<double> z = std::polar(amplitude, std::numbers::pi * rate * u * u);
+        std::complex<double> turn = std::polar(1.0, std::numbers::pi * rate * (2 * u + dt) * dt);
+        const std::complex<double> turnTurn
+            = std::polar(1.0, 2 * std::numbers::pi * rate * dt * dt);
+        const double stepHz = rate * dt;
+        for (auto i = size_t(first); i < size_t(end); ++i) {
+            const double magnitude = std::abs(offsetHz);
+            block[i] += magnitude <= passHz ? z : edgeGain(magnitude, edgeHz, passHz) * z;
+            z *= turn;
+            turn *= turnTurn;
+            offsetHz += stepHz;
+        }
+    };
+    addPassage(0, newFrom, firstU);
+    addPassage(newFrom, double(block.size()), lastU + newFrom * dt);
+}
+
+std::vector<Echo> SkyAudio::echoesNow(qint64 startNs, double rfHz)
+{
+    const double foHz = f2CriticalHz(m_sky, startNs);
+    if (foHz != m_tracesFoHz) {
+        m_traces = tracesAt(m_sky, foHz);
+        m_tracesFoHz = foHz;
+    }
+    return echoesOn(m_traces, m_sky, rfHz);
+}
+
+void SkyAudio::renderIqStretch(qint64 startNs,
+                               std::optional<qint64> dialHz,
+                               std::span<std::complex<double>> block)
+{
+    for (std::complex<double> &sample : block)
+        sample = iqNoise();
+    if (!dialHz)
+        return;
+    const auto dial = double(*dialHz);
+    // The echoes at the dial, over the whole band.
+    for (const Echo &echo : echoesNow(startNs, dial))
+        for (const Sounder &sounder : m_sounders)
+            addIqEcho(block, startNs, dial, sounder, echo);
+    const double sign = m_receiver.sideband == Sideband::Lower ? -1.0 : 1.0;
+    for (size_t c = 0; c < m_receiver.carriers.size(); ++c) {
+        const auto &ranges = m_receiver.carriers[c].dialRangesHz;
+        const double step = sign * m_receiver.carriers[c].audioHz / m_receiver.rateHz;
+        double &phase = m_carrierPhases[c];
+        if (ranges.empty() || std::any_of(ranges.begin(), ranges.end(), [dial](auto range) {
+                return dial >= range.first && dial <= range.second;
+            })) {
+            std::complex<double> z
+                = std::polar(m_carrierAmplitudes[c], 2 * std::numbers::pi * phase);
+            const std::complex<double> turn = std::polar(1.0, 2 * std::numbers::pi * step);
+            for (std::complex<double> &sample : block) {
+                sample += z;
+                z *= turn;
+            }
+        }
+        phase = std::fmod(phase + double(block.size()) * step, 1.0);
     }
 }
 
@@ -547,13 +701,7 @@ void SkyAudio::renderStretch(qint64 startNs, std::optional<qint64> dialHz, std::
                                : dial >= 0 && dial + edgeHz <= SweepEndHz;
     if (dialHz && covered) {
         const double centreHz = (m_receiver.lowHz + m_receiver.highHz) / 2;
-        const double foHz = f2CriticalHz(m_sky, startNs);
-        if (foHz != m_tracesFoHz) {
-            m_traces = tracesAt(m_sky, foHz);
-            m_tracesFoHz = foHz;
-        }
-        for (const Echo &echo :
-             echoesOn(m_traces, m_sky, lower ? dial - centreHz : dial + centreHz))
+        for (const Echo &echo : echoesNow(startNs, lower ? dial - centreHz : dial + centreHz))
             for (const Sounder &sounder : m_sounders)
                 addEcho(block, startNs, dial, sounder, echo);
     }
@@ -564,7 +712,7 @@ void SkyAudio::renderStretch(qint64 startNs, std::optional<qint64> dialHz, std::
               && (ranges.empty() || std::any_of(ranges.begin(), ranges.end(), [dial](auto range) {
                       return dial >= range.first && dial <= range.second;
                   }));
-        const double step = m_receiver.carriers[c].audioHz / SampleRate; // cycles a sample
+        const double step = m_receiver.carriers[c].audioHz / m_receiver.rateHz; // cycles a sample
         double &phase = m_carrierPhases[c];
         if (heard) {
             const double amplitude = m_carrierAmplitudes[c];
@@ -592,10 +740,36 @@ void SkyAudio::finish(qint64 startNs, std::span<const double> block, std::span<q
                                                : m_agcLevel * m_agcDecay;
             y *= AgcOutput / std::max(m_agcLevel, knee);
         }
-        const qint64 atNs = startNs + sampleNs(qint64(i));
+        const qint64 atNs = startNs + sampleNs(qint64(i), m_receiver.rateHz);
         if (atNs >= m_muteFromNs && atNs < m_muteUntilNs)
             y = 0;
         out[i] = qint16(std::lround(std::clamp(y, -32767.0, 32767.0)));
+    }
+}
+
+void SkyAudio::finishIq(qint64 startNs,
+                        std::span<const std::complex<double>> block,
+                        std::span<qint16> out)
+{
+    const double knee = AgcKnee * m_iqNoiseRms;
+    const auto sample = [](double y) {
+        return qint16(std::lround(std::clamp(y, -32767.0, 32767.0)));
+    };
+    for (size_t i = 0; i < block.size(); ++i) {
+        std::complex<double> z = block[i];
+        if (m_receiver.agc) {
+            const double envelope = std::abs(z);
+            m_agcLevel = envelope > m_agcLevel ? m_agcLevel + m_agcAttack * (envelope - m_agcLevel)
+                                               : m_agcLevel * m_agcDecay;
+            z *= AgcOutput / std::max(m_agcLevel, knee);
+        }
+        const qint64 atNs = startNs + sampleNs(qint64(i), m_receiver.rateHz);
+        if (atNs >= m_muteFromNs && atNs < m_muteUntilNs)
+            z = 0;
+        const qint16 inPhase = sample(z.real());
+        const qint16 quadrature = m_receiver.iqSilentQ ? qint16(0) : sample(z.imag());
+        out[2 * i] = m_receiver.iqSwapped ? quadrature : inPhase;
+        out[2 * i + 1] = m_receiver.iqSwapped ? inPhase : quadrature;
     }
 }
 
@@ -613,9 +787,15 @@ void SkyAudio::render(qint64 startNs, std::optional<qint64> dialHz, std::span<qi
 
 void SkyAudio::render(qint64 startNs, std::span<qint16> out)
 {
-    const auto n = qint64(out.size());
-    if (m_block.size() < out.size())
+    const int rateHz = m_receiver.rateHz;
+    const auto channels = size_t(this->channels());
+    const auto n = qint64(out.size() / channels);
+    if (m_receiver.iq) {
+        if (m_iqBlock.size() < size_t(n))
+            m_iqBlock.resize(size_t(n));
+    } else if (m_block.size() < out.size()) {
         m_block.resize(out.size());
+    }
     // In stretches of one dial each, cut where a retune lands.
     qint64 i = 0;
     while (i < n) {
@@ -623,9 +803,9 @@ void SkyAudio::render(qint64 startNs, std::span<qint16> out)
         if (!m_retunes.empty()) {
             const Retune &next = m_retunes.front();
             const qint64 untilNs = next.atNs - startNs;
-            const qint64 at = untilNs <= 0             ? 0
-                              : untilNs >= sampleNs(n) ? n
-                                                       : (untilNs * 3 + 62'499) / 62'500;
+            const qint64 at = untilNs <= 0                     ? 0
+                              : untilNs >= sampleNs(n, rateHz) ? n
+                                                               : firstSampleAt(untilNs, rateHz);
             if (at <= i) {
                 m_dialHz = next.dialHz;
                 m_muteFromNs = next.atNs;
@@ -635,10 +815,17 @@ void SkyAudio::render(qint64 startNs, std::span<qint16> out)
             }
             end = std::min(n, at);
         }
-        const qint64 stretchNs = startNs + sampleNs(i);
-        const auto block = std::span(m_block).subspan(size_t(i), size_t(end - i));
-        renderStretch(stretchNs, m_dialHz, block);
-        finish(stretchNs, block, out.subspan(size_t(i), size_t(end - i)));
+        const qint64 stretchNs = startNs + sampleNs(i, rateHz);
+        const auto samples = out.subspan(size_t(i) * channels, size_t(end - i) * channels);
+        if (m_receiver.iq) {
+            const auto block = std::span(m_iqBlock).subspan(size_t(i), size_t(end - i));
+            renderIqStretch(stretchNs, m_dialHz, block);
+            finishIq(stretchNs, block, samples);
+        } else {
+            const auto block = std::span(m_block).subspan(size_t(i), size_t(end - i));
+            renderStretch(stretchNs, m_dialHz, block);
+            finish(stretchNs, block, samples);
+        }
         i = end;
     }
 }

@@ -7,6 +7,7 @@
 #include <QtGlobal>
 
 #include <array>
+#include <complex>
 #include <limits>
 #include <optional>
 #include <random>
@@ -18,7 +19,17 @@
 // rigsim --audio. Times are nanoseconds since the epoch by the system clock.
 namespace Sky {
 
-inline constexpr int SampleRate = 48'000;
+inline constexpr int SampleRate = 48'000; // the default; a receiver may render at any of
+inline constexpr std::array<int, 3> SampleRates{48'000, 96'000, 192'000};
+// I/Q passes offsets up to this share of the rate each side of the dial (a sound card's
+// anti-alias filter); a real passband reaches no higher either.
+inline constexpr double IqBandShare = 0.45;
+
+// The time of sample n after sample 0 at rateHz (one of SampleRates), in nanoseconds
+// (rounded down: 1e9 / 48000 = 62500 / 3).
+qint64 sampleNs(qint64 n, int rateHz);
+// The first sample at or after ns (ns >= 0) at rateHz.
+qint64 firstSampleAt(qint64 ns, int rateHz);
 inline constexpr double SweepEndHz = 30.1e6; // every sweep starts at 0 Hz and stops here
 
 // When a sounder sweeps, and how fast.
@@ -218,11 +229,24 @@ struct Agc
     double decayS = 0.2;
 };
 
-// The receiver: its filter's edges (half amplitude, Hz), sideband, AGC, and how a retune
-// lands: latencyS after the command, then the audio muted for muteS. The defaults are an
-// ideal USB receiver.
+// The receiver: its sample rate and form (the sideband's real audio through its filter, or
+// complex baseband around the dial), its filter's edges (half amplitude, Hz; real audio
+// only), sideband, AGC, and how a retune lands: latencyS after the command, then the audio
+// muted for muteS. The defaults are an ideal 48 kHz USB receiver.
+//
+// I/Q is what a software radio gives: left I, right Q, an echo at RF f heard at f - dial (below
+// the dial: negative) up to IqBandShare of the rate each side, a carrier at +audioHz in USB
+// and -audioHz in LSB (where the sideband hears it at audioHz). Its noise has the same
+// density per Hz as the real audio's, and a chirp or a carrier the same power, so a level
+// over the noise in 300-2700 Hz means the same C/N0 in either form: with the 300-2700 Hz
+// filter's noise bandwidth of 2463 Hz (a fourth-order Butterworth band: 2400 x 1.026), an SNR
+// of 10 dB is a C/N0 of 43.9 dB-Hz. Faults a receiver makes: I and Q swapped (every offset
+// mirrored), the Q channel silent.
 struct Receiver
 {
+    int rateHz = SampleRate;
+    bool iq = false;
+    bool iqSwapped = false, iqSilentQ = false;
     double lowHz = 300, highHz = 2700;
     Sideband sideband = Sideband::Upper;
     std::optional<Agc> agc;
@@ -244,9 +268,10 @@ public:
              quint64 seed = 1,
              Receiver receiver = {});
 
-    // Fills out with the samples for startNs + i / SampleRate seconds, the receiver's dial at
-    // dialHz (none: noise only) from the first sample. Without AGC, carriers or crashes,
-    // nothing clips, even with every sounder's echoes at once.
+    // Fills out with the samples for startNs + i / rateHz() seconds, the receiver's dial at
+    // dialHz (none: noise only) from the first sample; in I/Q, frames of two samples (I, Q).
+    // Without AGC, carriers or crashes, nothing clips, even with every sounder's echoes at
+    // once.
     void render(qint64 startNs, std::optional<qint64> dialHz, std::span<qint16> out);
     // The same with the dial as the retunes leave it.
     void render(qint64 startNs, std::span<qint16> out);
@@ -258,6 +283,8 @@ public:
     // The sideband from the next sample on.
     void setSideband(Sideband sideband) { m_receiver.sideband = sideband; }
     Sideband sideband() const { return m_receiver.sideband; }
+    int rateHz() const { return m_receiver.rateHz; }
+    int channels() const { return m_receiver.iq ? 2 : 1; }
 
 private:
     // One second-order section of the noise's band filter (direct form I).
@@ -280,18 +307,36 @@ private:
         qint64 dialHz = 0;
     };
 
+    // The sigma of a crash's white noise at this sample (0: none), the crashes' clock moved on.
+    double crashSigma();
     // The band filter's next output for the white noise and a crash's share of it.
     double bandNoise();
+    // The same for I/Q: complex, through the anti-alias filter.
+    std::complex<double> iqNoise();
+    // The echoes at rfHz at startNs, the traces drawn again when F2 has moved.
+    std::vector<Echo> echoesNow(qint64 startNs, double rfHz);
     // Renders startNs onwards with the dial fixed (none: noise only).
     void renderStretch(qint64 startNs, std::optional<qint64> dialHz, std::span<double> block);
+    void renderIqStretch(qint64 startNs,
+                         std::optional<qint64> dialHz,
+                         std::span<std::complex<double>> block);
     // Adds a sounder's chirp as one echo carries it to the samples in block.
     void addEcho(std::span<double> block,
                  qint64 startNs,
                  double dialHz,
                  const Sounder &sounder,
                  const Echo &echo) const;
+    // The same for I/Q: the chirp at its offset from the dial.
+    void addIqEcho(std::span<std::complex<double>> block,
+                   qint64 startNs,
+                   double dialHz,
+                   const Sounder &sounder,
+                   const Echo &echo) const;
     // The AGC, the mute and the 16-bit samples.
     void finish(qint64 startNs, std::span<const double> block, std::span<qint16> out);
+    // The same for I/Q, with the receiver's faults, into frames of I and Q.
+    void
+    finishIq(qint64 startNs, std::span<const std::complex<double>> block, std::span<qint16> out);
 
     std::vector<Sounder> m_sounders;
     Ionosphere m_sky;
@@ -301,7 +346,9 @@ private:
     double m_chirpAmplitude = 0; // of a 0 dB echo, in sample units
     double m_whiteSigma = 0;     // of the noise before the band filter
     double m_noiseRms = 0;       // of the noise in 300-2700 Hz
+    double m_iqNoiseRms = 0;     // of I/Q's noise, I and Q together, over its whole band
     std::array<Biquad, 4> m_band;
+    std::array<Biquad, 4> m_alias; // I/Q's anti-alias low-pass: two for I, two for Q
     std::mt19937_64 m_random;
     std::normal_distribution<double> m_gauss;
     // Carriers: amplitude in sample units and phase (cycles) of each.
@@ -323,6 +370,7 @@ private:
     qint64 m_muteFromNs = std::numeric_limits<qint64>::min();
     qint64 m_muteUntilNs = std::numeric_limits<qint64>::min();
     std::vector<double> m_block;
+    std::vector<std::complex<double>> m_iqBlock;
 };
 
 } // namespace Sky
