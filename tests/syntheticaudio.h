@@ -188,3 +188,67 @@ inline void applyAgc(std::span<float> audio,
             sample = float(sample * kneeAmplitude / envelope);
     }
 }
+
+// What a software radio hears: audio through a passband from lowHz to highHz above the dial,
+// or I/Q centred on the dial (I and Q in turn), where the chirp stands (t - arrival) * rate
+// from the dial, below it before its arrival; the echoes' chirps from lowHz to highHz with
+// raised-cosine edges of 50 Hz of the sweep. Swapped I/Q hears it mirrored.
+struct SyntheticBand
+{
+    double lowHz = 300;
+    double highHz = 2700;
+    bool iq = false;
+    bool swapped = false;
+};
+
+// `frames` frames at `rate` of the echoes of a chirp reaching the dial `arrivalSample` frames
+// in, each at a carrier-to-noise density of `cn0DbHz` (+ its level) over white noise (none
+// from 200 dB-Hz up): a tone's power C over the noise's power in one hertz, N0, as the
+// matched filter's output SNR 2E/N0 = 2 C T / N0 for the T seconds the tone is heard.
+inline std::vector<float> syntheticBandAudio(int rate,
+                                             qsizetype frames,
+                                             double arrivalSample,
+                                             const QList<SyntheticEcho> &echoes,
+                                             double cn0DbHz,
+                                             unsigned seed,
+                                             const SyntheticBand &band,
+                                             double hzPerMs = 100)
+{
+    const int channels = band.iq ? 2 : 1;
+    std::vector<float> out(size_t(frames * channels), 0.0f);
+    // A noise density of 1e-8 per Hz: each channel's variance is N0 times half the rate.
+    const double n0 = 1e-8;
+    const double hzPerS = hzPerMs * 1000;
+    const double edgeS = 50 / hzPerS;
+    const double from = band.lowHz / hzPerS, to = band.highHz / hzPerS;
+    for (const SyntheticEcho &echo : echoes) {
+        // C = A^2 / 2 for a real tone, A^2 for a complex one.
+        const double power = n0 * std::pow(10.0, (cn0DbHz + echo.levelDb) / 10);
+        const double amplitude = band.iq ? std::sqrt(power) : std::sqrt(2 * power);
+        const double start = arrivalSample + echo.delayMs * rate / 1000;
+        for (qsizetype n = std::max<qsizetype>(qsizetype(start + from * rate), 0);
+             n < std::min(qsizetype(start + to * rate) + 1, frames);
+             ++n) {
+            const double t = (double(n) - start) / rate;
+            if (t < from || t > to)
+                continue;
+            const double edge = std::min(t - from, to - t) / edgeS;
+            const double shape = edge >= 1 ? 1 : 0.5 - 0.5 * std::cos(std::numbers::pi * edge);
+            const double phase = std::numbers::pi * hzPerS * t * t;
+            if (band.iq) {
+                const double q = amplitude * shape * std::sin(phase) * (band.swapped ? -1 : 1);
+                out[size_t(2 * n)] += float(amplitude * shape * std::cos(phase));
+                out[size_t(2 * n + 1)] += float(q);
+            } else {
+                out[size_t(n)] += float(amplitude * shape * std::cos(phase));
+            }
+        }
+    }
+    if (cn0DbHz < 200) {
+        std::mt19937 random(seed);
+        std::normal_distribution<double> gauss(0.0, std::sqrt(n0 * rate / 2));
+        for (float &sample : out)
+            sample += float(gauss(random));
+    }
+    return out;
+}
