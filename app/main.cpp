@@ -69,6 +69,7 @@ int scaleSweeps(const App::ScaleRequest &request)
 
 int main(int argc, char *argv[])
 {
+    Listen::keepLargeBuffers();
     // Named before anything asks for the data folder (the ionograms' default).
     QCoreApplication::setApplicationName(QStringLiteral("zarvotel"));
     // The command line is read before the window system is needed, so that --help,

@@ -14,6 +14,10 @@
 #include <numeric>
 #include <utility>
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 namespace Listen {
 
 namespace {
@@ -415,9 +419,11 @@ ChirpDetector::ChirpDetector(const DetectorSettings &settings)
     m_toneMs = (toneHighHz - toneLowHz) / hzPerMs;
 
     // The block holds every searched delay's tone whole, and begins blockFromMs before the
-    // arrival at the latest.
+    // arrival at the latest; a chirp heard long enough is measured against its own noise.
+    const bool longCrossing = (m_highHz - m_lowHz) / hzPerMs >= LongCrossingMs;
     const double blockFromMs
-        = std::min(m_settings.blockFromMs, m_settings.searchFromMs + m_toneFromMs);
+        = std::min(longCrossing ? m_settings.searchFromMs : m_settings.blockFromMs,
+                   m_settings.searchFromMs + m_toneFromMs);
     m_leadMs = -blockFromMs;
     const double spanMs = m_settings.searchToMs + m_toneFromMs + m_toneMs - blockFromMs;
     const int spanSamples = int(std::ceil(spanMs * rate / 1000)) + 1;
@@ -500,7 +506,12 @@ Detection ChirpDetector::detect(std::span<const float> block,
     const double dialFrom = std::clamp(dialFromSample, 0.0, total);
     const double dialTo = std::clamp(dialToSample, dialFrom, total);
 
-    // Another dial's audio is silenced; audio that is not a number is no audio.
+    // Another dial's audio is silenced; audio that is not a number is no audio. A chirp heard
+    // nearly as long as the dial holds is cut by the dial's moves: they are tapered, as the
+    // band's edges are, so that a strong echo's side lobes stay low.
+    const double crossing = (m_highHz - m_lowHz) / m_settings.hzPerMs * rate / 1000;
+    const double shortest = std::min(crossing, dialTo - dialFrom);
+    const double taper = shortest >= LongCrossingMs * rate / 1000 ? CrossingSlack * shortest : 0.0;
     std::vector<kiss_fft_cpx> samples(size_t(m_blockSamples), kiss_fft_cpx{0, 0});
     for (qsizetype n = 0; n < m_blockSamples; ++n) {
         if (double(n) < dialFrom || double(n) >= dialTo)
@@ -509,7 +520,11 @@ Detection ChirpDetector::detect(std::span<const float> block,
         const float quadrature = channels == 2 ? block[size_t(n * channels + 1)] : 0.0f;
         if (!std::isfinite(in) || !std::isfinite(quadrature))
             return result;
-        samples[size_t(n)] = {in, quadrature};
+        const double edge
+            = taper > 0 ? std::min(double(n) - dialFrom, dialTo - double(n)) / taper : 1.0;
+        const float weight
+            = edge >= 1 ? 1.0f : float(0.5 - 0.5 * std::cos(std::numbers::pi * edge));
+        samples[size_t(n)] = {in * weight, quadrature * weight};
     }
     const std::vector<kiss_fft_cpx> band
         = whitened(bandOf(spectrumOf(m_plans->forward, m_plans->forwardComplex, samples),
@@ -557,9 +572,8 @@ Detection ChirpDetector::detect(std::span<const float> block,
         qsizetype last;
     };
     const auto lagsFor = [&](double arrivalAfterLag, double bandFrom, double bandTo) {
-        const double shortest = std::min(bandTo - bandFrom, dialTo - dialFrom);
-        const double slack
-            = shortest >= LongCrossingMs * rate / 1000 ? CrossingSlack * shortest : 0.0;
+        const double within = std::min(bandTo - bandFrom, dialTo - dialFrom);
+        const double slack = within >= LongCrossingMs * rate / 1000 ? CrossingSlack * within : 0.0;
         const double enters = dialFrom - bandFrom; // the passage begins with the span
         const double leaves = dialTo - bandTo;     // the passage ends with it
         Lags lags{arrivalAfterLag, 0, 0};
@@ -673,6 +687,16 @@ Detection ChirpDetector::detect(std::span<const float> block,
         result.profileDb.append(float(decibels(best / noise)));
     }
     return result;
+}
+
+void keepLargeBuffers()
+{
+#if defined(__GLIBC__)
+    // Buffers up to 32 MiB (the most glibc allows) come from the heap, and the heap keeps up
+    // to 256 MiB free.
+    mallopt(M_MMAP_THRESHOLD, 32 << 20);
+    mallopt(M_TRIM_THRESHOLD, 256 << 20);
+#endif
 }
 
 } // namespace Listen

@@ -39,6 +39,7 @@ struct DetectorSettings
     double searchToMs = 300;
     // The block begins this long before the expected arrival (a negative delay): the audio
     // over which the spectrum, the level and the noise are measured, with the searched delays.
+    // A chirp heard for 100 ms or more (a wide band) needs only its own crossing.
     double blockFromMs = -350;
     // An echo stands this far over the noise of the correlation, in a search up to
     // NarrowSearchMs wide through a band up to NarrowBandHz wide; a wider search or band
@@ -119,6 +120,11 @@ private:
     std::vector<float> m_fallingIm;
     std::unique_ptr<Plans> m_plans;
 };
+
+// Asks the C library to keep the detector's large buffers between steps instead of giving
+// them back to the system (glibc's allocator; nothing elsewhere), so that a wide band's steps
+// do not spend their time on fresh pages. Once, at the program's start.
+void keepLargeBuffers();
 
 } // namespace Listen
 
