@@ -107,7 +107,7 @@ int main(int argc, char *argv[])
     if (line.listAudioInputs) {
         App::attachParentConsole();
         QCoreApplication core(argc, argv);
-        const QStringList inputs = Listen::audioInputNames();
+        const QStringList inputs = Listen::audioInputLines();
         if (inputs.isEmpty() && !Listen::soundServerAnswers()) {
             App::print(stderr,
                        QStringLiteral("zarvotel: no sound server answers (PulseAudio or "
@@ -139,6 +139,22 @@ int main(int argc, char *argv[])
                                       "the inputs are: %2\n")
                            .arg(inputText, inputs.join(QStringLiteral(", "))));
             return 2;
+        }
+    }
+
+    // An input that cannot give what listening asks (I/Q from one channel, a passband over
+    // half its rate) is refused now; one that comes later is refused in the ionogram window.
+    if (line.launch.listen || line.launch.findHz) {
+        Listen::ListenOptions listening = line.launch.listening;
+        const Listen::DetectorSettings settings = Listen::detectorSettingsFor(listening);
+        if (const auto input = Listen::findAudioInput(inputText)) {
+            const QString why
+                = Listen::inputMismatch(input->description(), input->preferredFormat(), settings);
+            if (!why.isEmpty()) {
+                App::attachParentConsole();
+                App::print(stderr, QStringLiteral("zarvotel: %1\n").arg(why));
+                return 2;
+            }
         }
     }
 

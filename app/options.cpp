@@ -57,7 +57,21 @@ struct Parser
                                                        "input)."),
                                         QStringLiteral("TEXT")};
     const QCommandLineOption audioInputs{QStringLiteral("audio-inputs"),
-                                         QStringLiteral("List the audio inputs and exit.")};
+                                         QStringLiteral("List the audio inputs, each with its "
+                                                        "rate and channels, and exit.")};
+    const QCommandLineOption passband{QStringLiteral("passband"),
+                                      QStringLiteral("The receiver's audio passband, LO to HI Hz "
+                                                     "from the dial (default 300:2700; up to "
+                                                     "half the input's rate; below the dial "
+                                                     "negative with --iq)."),
+                                      QStringLiteral("LO:HI")};
+    const QCommandLineOption iq{QStringLiteral("iq"),
+                                QStringLiteral("The input is I/Q centred on the dial (left I, "
+                                               "right Q), at the input's own rate; the whole "
+                                               "band is heard unless --passband says less.")};
+    const QCommandLineOption iqSwap{QStringLiteral("iq-swap"),
+                                    QStringLiteral("With --iq: the input gives Q left and I "
+                                                   "right.")};
     const QCommandLineOption delayRange{QStringLiteral("delay-range"),
                                         QStringLiteral("Draw the delays from A to B ms after the "
                                                        "chirp's expected arrival (default 0:40)."),
@@ -107,10 +121,11 @@ struct Parser
     {
         parser.setApplicationDescription(QStringLiteral(
             "Keeps a receiver tuned to a chirp sounder through a rig-control program."));
-        parser.addOptions({rig,         period,     chirptime,  offset,    host,   port,
-                           connect,     start,      reconnect,  utc,       listen, audioInput,
-                           audioInputs, delayRange, audioDelay, ionograms, rate,   find,
-                           findSeconds, checkClock, scale,      help,      version});
+        parser.addOptions({rig,         period,   chirptime, offset,      host,       port,
+                           connect,     start,    reconnect, utc,         listen,     audioInput,
+                           audioInputs, passband, iq,        iqSwap,      delayRange, audioDelay,
+                           ionograms,   rate,     find,      findSeconds, checkClock, scale,
+                           help,        version});
     }
 };
 
@@ -225,6 +240,26 @@ std::variant<CommandLine, QString> parseCommandLine(const QStringList &arguments
         listening.inputText = p.parser.value(p.audioInput).trimmed();
         if (listening.inputText != kept.inputText)
             listening.audioDelayMs.reset();
+    }
+    listening.iq = p.parser.isSet(p.iq);
+    listening.iqSwapped = p.parser.isSet(p.iqSwap);
+    if (listening.iqSwapped && !listening.iq)
+        return QStringLiteral("--iq-swap goes with --iq");
+    if (p.parser.isSet(p.passband)) {
+        // Within what a 192 kHz input holds, and wide enough for a chirp to be heard.
+        const double lowest = listening.iq ? -96000 : 0;
+        const QStringList ends = p.parser.value(p.passband).split(u':');
+        const auto low = ends.size() == 2 ? decimalNumber(ends[0], lowest, 96000) : std::nullopt;
+        const auto high = ends.size() == 2 ? decimalNumber(ends[1], lowest, 96000) : std::nullopt;
+        if (!low || !high || *high - *low < 1000)
+            return (listening.iq ? QStringLiteral("--passband takes two numbers of Hz from -96000 "
+                                                  "to 96000, the second at least 1000 more "
+                                                  "than the first, as -90000:90000, not \"%1\"")
+                                 : QStringLiteral("--passband takes two numbers of Hz from 0 to "
+                                                  "96000, the second at least 1000 more than "
+                                                  "the first, as 300:2700, not \"%1\""))
+                .arg(p.parser.value(p.passband));
+        listening.passbandHz = std::pair(*low, *high);
     }
     if (p.parser.isSet(p.delayRange)) {
         // Delays the search can reach, at least 5 ms of them.

@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -119,6 +120,17 @@ QStringList audioInputNames()
     return names;
 }
 
+QStringList audioInputLines()
+{
+    if (!soundServerAnswers())
+        return {};
+    QStringList lines;
+    for (const QAudioDevice &device : QMediaDevices::audioInputs())
+        lines.append(device.description() + QStringLiteral(": ")
+                     + formatText(device.preferredFormat()));
+    return lines;
+}
+
 std::optional<QAudioDevice> findAudioInput(const QString &text)
 {
     if (!soundServerAnswers())
@@ -138,37 +150,87 @@ std::optional<QAudioDevice> findAudioInput(const QString &text)
 void appendSamples(const QAudioFormat &format,
                    const char *data,
                    qsizetype bytes,
-                   std::vector<float> &samples)
+                   std::vector<float> &samples,
+                   bool iq,
+                   bool swapped)
 {
     const int channels = std::max(format.channelCount(), 1);
     const int width = format.bytesPerSample();
-    if (width <= 0)
+    if (width <= 0 || (iq && channels < 2))
         return;
-    const qsizetype frames = bytes / (qsizetype(width) * channels);
-    samples.reserve(samples.size() + size_t(frames));
-    for (qsizetype f = 0; f < frames; ++f) {
-        double sum = 0;
-        for (int c = 0; c < channels; ++c) {
-            const char *at = data + (f * channels + c) * width;
-            switch (format.sampleFormat()) {
-            case QAudioFormat::UInt8:
-                sum += (double(sampleAt<quint8>(at)) - 128) / 128;
-                break;
-            case QAudioFormat::Int16:
-                sum += double(sampleAt<qint16>(at)) / 32768;
-                break;
-            case QAudioFormat::Int32:
-                sum += double(sampleAt<qint32>(at)) / 2147483648.0;
-                break;
-            case QAudioFormat::Float:
-                sum += double(sampleAt<float>(at));
-                break;
-            default:
-                break;
-            }
+    const auto valueAt = [&](const char *at) -> double {
+        switch (format.sampleFormat()) {
+        case QAudioFormat::UInt8:
+            return (double(sampleAt<quint8>(at)) - 128) / 128;
+        case QAudioFormat::Int16:
+            return double(sampleAt<qint16>(at)) / 32768;
+        case QAudioFormat::Int32:
+            return double(sampleAt<qint32>(at)) / 2147483648.0;
+        case QAudioFormat::Float:
+            return double(sampleAt<float>(at));
+        default:
+            return 0;
         }
+    };
+    const qsizetype frames = bytes / (qsizetype(width) * channels);
+    samples.reserve(samples.size() + size_t(frames) * (iq ? 2 : 1));
+    for (qsizetype f = 0; f < frames; ++f) {
+        const char *frame = data + f * channels * width;
+        if (iq) {
+            const float i = float(valueAt(frame));
+            const float q = float(valueAt(frame + width));
+            samples.push_back(swapped ? q : i);
+            samples.push_back(swapped ? i : q);
+            continue;
+        }
+        double sum = 0;
+        for (int c = 0; c < channels; ++c)
+            sum += valueAt(frame + c * width);
         samples.push_back(float(sum / channels));
     }
+}
+
+QAudioFormat captureFormat(const QAudioFormat &preferred, const DetectorSettings &settings)
+{
+    QAudioFormat format;
+    format.setSampleFormat(QAudioFormat::Int16);
+    if (settings.iq) {
+        format.setSampleRate(preferred.sampleRate());
+        format.setChannelCount(2);
+    } else {
+        const bool wide = std::isfinite(settings.highHz) && settings.highHz > WantedRate / 2;
+        format.setSampleRate(wide ? preferred.sampleRate() : WantedRate);
+        format.setChannelCount(1);
+    }
+    return format;
+}
+
+QString
+inputMismatch(const QString &name, const QAudioFormat &preferred, const DetectorSettings &settings)
+{
+    if (settings.iq && preferred.channelCount() < 2)
+        return QStringLiteral("%1 gives one channel: I/Q needs two (I left, Q right).").arg(name);
+    const double reachHz = std::max(std::isfinite(settings.highHz) ? settings.highHz : 0.0,
+                                    std::isfinite(settings.lowHz) ? -settings.lowHz : 0.0);
+    // Audio at 48 kHz is resampled from whatever the input runs at.
+    const int rate = settings.iq || reachHz > WantedRate / 2
+                         ? preferred.sampleRate()
+                         : std::max(preferred.sampleRate(), WantedRate);
+    if (reachHz > rate / 2.0)
+        return QStringLiteral("%1 runs at %2 Hz: the passband asked for reaches %3 Hz, more "
+                              "than half of that.")
+            .arg(name)
+            .arg(preferred.sampleRate())
+            .arg(reachHz, 0, 'f', 0);
+    return {};
+}
+
+QString formatText(const QAudioFormat &format)
+{
+    return QStringLiteral("%1 Hz, %2 %3")
+        .arg(format.sampleRate())
+        .arg(format.channelCount())
+        .arg(format.channelCount() == 1 ? QStringLiteral("channel") : QStringLiteral("channels"));
 }
 
 SampleSpan
@@ -260,22 +322,30 @@ void AudioCapture::open()
         m_retry->start();
         return;
     }
-    QAudioFormat format;
-    format.setSampleRate(WantedRate);
-    format.setChannelCount(1);
-    format.setSampleFormat(QAudioFormat::Int16);
-    if (!device->isFormatSupported(format))
-        format = device->preferredFormat();
-    m_format = format;
     m_inputName = device->description();
     m_inputId = device->id();
+    // An input that cannot give what is asked is said, and looked at again (another may take
+    // its name, or its format change).
+    if (const QString why = inputMismatch(m_inputName, device->preferredFormat(), m_settings);
+        !why.isEmpty()) {
+        m_inputName = why;
+        setState(InputState::Unsuitable);
+        m_retry->start();
+        return;
+    }
+    QAudioFormat format = captureFormat(device->preferredFormat(), m_settings);
+    if (!device->isFormatSupported(format) && !m_settings.iq)
+        format = device->preferredFormat();
+    m_format = format;
+    m_channels = m_settings.iq ? 2 : 1;
     if (!m_detector || m_detector->settings().sampleRate != format.sampleRate()) {
         DetectorSettings settings = m_settings;
         settings.sampleRate = format.sampleRate();
         m_detector = std::make_unique<ChirpDetector>(settings);
     }
     m_ring = RingBuffer(
-        std::max<qint64>(KeptMs * format.sampleRate() / 1000, m_detector->blockSamples()));
+        m_channels
+        * std::max<qint64>(KeptMs * format.sampleRate() / 1000, 2 * m_detector->blockSamples()));
     m_scannedTo = 0;
     m_audioClock.emplace(format.sampleRate());
     makeScanners(format.sampleRate());
@@ -308,6 +378,7 @@ void AudioCapture::open()
     m_lastClipMs = -1e18;
     m_lastGapMs = -1e18;
     m_lastStepMs = -1e18;
+    m_lastBothChannelsMs = now;
     m_watch->start();
     setState(InputState::Listening);
 }
@@ -357,20 +428,28 @@ void AudioCapture::readAudio()
             break;
     }
     m_chunk.clear();
-    appendSamples(m_format, bytes.constData(), bytes.size(), m_chunk);
+    appendSamples(
+        m_format, bytes.constData(), bytes.size(), m_chunk, m_settings.iq, m_settings.iqSwapped);
     if (m_chunk.empty())
         return;
     m_ring.append(m_chunk);
 
     float loudest = 0;
-    for (const float sample : m_chunk)
-        loudest = std::max(loudest, std::abs(sample));
+    std::array<float, 2> loudestOf{0, 0}; // I's and Q's
+    for (size_t n = 0; n < m_chunk.size(); ++n) {
+        const float level = std::abs(m_chunk[n]);
+        loudest = std::max(loudest, level);
+        loudestOf[n % 2] = std::max(loudestOf[n % 2], level);
+    }
     m_lastAudioMs = monotonic;
     if (loudest > Silence)
         m_lastSoundMs = monotonic;
+    if (m_channels == 1 || std::min(loudestOf[0], loudestOf[1]) > Silence)
+        m_lastBothChannelsMs = monotonic;
     if (loudest >= FullScale)
         m_lastClipMs = monotonic;
-    const AudioClock::Observed observed = m_audioClock->observe(m_ring.total(), monotonic, clock);
+    const AudioClock::Observed observed
+        = m_audioClock->observe(m_ring.total() / m_channels, monotonic, clock);
     if (observed.clockStepMs) {
         // The steps asked for were timed on the clock before the step.
         for (Pending &p : m_pending) {
@@ -401,6 +480,8 @@ void AudioCapture::watch()
     }
     if (now - m_lastSoundMs > SilentAfterMs)
         setState(InputState::Silent);
+    else if (now - m_lastBothChannelsMs > SilentAfterMs)
+        setState(InputState::ChannelSilent);
     else if (now - m_lastClipMs < ShownForMs)
         setState(InputState::Clipping);
     else if (now - m_lastGapMs < ShownForMs)
@@ -419,6 +500,8 @@ void AudioCapture::setRate(double rateKhzPerS)
     if (m_detector) {
         DetectorSettings settings = m_settings;
         settings.sampleRate = m_detector->settings().sampleRate;
+        settings.dialFromMs = m_detector->settings().dialFromMs;
+        settings.dialToMs = m_detector->settings().dialToMs;
         m_detector = std::make_unique<ChirpDetector>(settings);
     }
 }
@@ -434,8 +517,10 @@ void AudioCapture::scan(const QList<double> &ratesKhzPerS)
 
 void AudioCapture::makeScanners(int sampleRate)
 {
+    DetectorSettings input = m_settings;
+    input.sampleRate = sampleRate;
     m_scanner
-        = m_scanRates.isEmpty() ? nullptr : std::make_unique<ChirpScanner>(sampleRate, m_scanRates);
+        = m_scanRates.isEmpty() ? nullptr : std::make_unique<ChirpScanner>(input, m_scanRates);
 }
 
 void AudioCapture::scanWhatIsIn()
@@ -444,9 +529,9 @@ void AudioCapture::scanWhatIsIn()
         return;
     const double rate = m_format.sampleRate();
     const qint64 length = m_scanner->blockSamples();
-    m_scannedTo = std::max(m_scannedTo, m_ring.oldest());
-    std::vector<float> block(static_cast<size_t>(length));
-    while (m_ring.copy(m_scannedTo, block)) {
+    m_scannedTo = std::max(m_scannedTo, m_ring.oldest() / m_channels);
+    std::vector<float> block(static_cast<size_t>(length * m_channels));
+    while (m_ring.copy(m_scannedTo * m_channels, block)) {
         for (const ChirpScanner::Hit &hit : m_scanner->scan(block)) {
             const double sample = double(m_scannedTo) + hit.offsetMs * rate / 1000;
             Q_EMIT heard(m_audioClock->clockAt(sample), hit.rateKhzPerS, hit.snrDb);
@@ -470,18 +555,20 @@ void AudioCapture::measureWhatIsIn()
     if (!m_audioClock || !m_audioClock->isValid() || !m_detector)
         return;
     const double rate = m_format.sampleRate();
-    const qint64 length = m_detector->blockSamples();
-    std::vector<float> block(static_cast<size_t>(length));
+    std::vector<float> block;
     for (qsizetype i = 0; i < m_pending.size();) {
         const Pending p = m_pending[i];
+        useDialWindow(p.dialFromMs - p.arrivalMs, p.dialToMs - p.arrivalMs);
+        const qint64 length = m_detector->blockSamples();
         const double arrival = m_audioClock->sampleAt(p.arrivalMs);
         const qint64 first = qint64(std::floor(arrival - m_detector->blockLeadMs() * rate / 1000));
-        if (first + length > m_ring.total()) {
+        if ((first + length) * m_channels > m_ring.total()) {
             ++i;
             continue;
         }
         m_pending.removeAt(i);
-        if (!m_ring.copy(first, block)) {
+        block.resize(size_t(length * m_channels));
+        if (!m_ring.copy(first * m_channels, block)) {
             Q_EMIT missed(p.id);
             continue;
         }
@@ -489,6 +576,21 @@ void AudioCapture::measureWhatIsIn()
         Q_EMIT measured(p.id,
                         m_detector->detect(block, arrival - double(first), dial.from, dial.to));
     }
+}
+
+void AudioCapture::useDialWindow(double fromMs, double toMs)
+{
+    // Whole tenths of a second around it, so that the ticks' jitter keeps the detector.
+    const double from = std::floor(fromMs / DialWindowMs) * DialWindowMs;
+    const double to = std::ceil(toMs / DialWindowMs) * DialWindowMs;
+    const DetectorSettings &now = m_detector->settings();
+    if (!std::isfinite(from) || !std::isfinite(to)
+        || (now.dialFromMs == from && now.dialToMs == to))
+        return;
+    DetectorSettings settings = now;
+    settings.dialFromMs = from;
+    settings.dialToMs = to;
+    m_detector = std::make_unique<ChirpDetector>(settings);
 }
 
 void AudioCapture::setState(InputState state)

@@ -35,24 +35,45 @@ bool soundServerAnswers();
 // The audio inputs by name, and the one whose name contains `text` (the default input for an
 // empty text); none when no input matches or no sound server answers.
 QStringList audioInputNames();
+// Each input's name, rate and channels, as "radio: 48000 Hz, 1 channel".
+QStringList audioInputLines();
 std::optional<QAudioDevice> findAudioInput(const QString &text);
 
-// A block of audio turned into samples from -1 to 1, one channel (the channels' mean).
+// A block of audio turned into samples from -1 to 1, one channel (the channels' mean); or,
+// for `iq`, the first two channels' in turn (I, then Q; Q, then I when `swapped`).
 void appendSamples(const QAudioFormat &format,
                    const char *data,
                    qsizetype bytes,
-                   std::vector<float> &samples);
+                   std::vector<float> &samples,
+                   bool iq = false,
+                   bool swapped = false);
+
+// The format to ask of an input for `settings`: 48 kHz mono 16-bit audio (the input's own
+// rate when the passband reaches beyond 24 kHz), or for I/Q two channels at the input's own
+// rate. `preferred` is the input's own format.
+QAudioFormat captureFormat(const QAudioFormat &preferred, const DetectorSettings &settings);
+
+// What keeps the input `name`, whose own format is `preferred`, from being heard with
+// `settings` (I/Q needs two channels; the passband must fit under half the rate), in a
+// sentence; empty when nothing does.
+QString
+inputMismatch(const QString &name, const QAudioFormat &preferred, const DetectorSettings &settings);
+
+// The input's rate and channels, as --audio-inputs lists them: "48000 Hz, 2 channels".
+QString formatText(const QAudioFormat &format);
 
 // What the capture reports about the input.
 enum class InputState {
-    Listening,    // audio arrives
-    NoInput,      // no input, or none with the name asked for
-    NoServer,     // no sound server answers (Linux)
-    Lost,         // the input went away or failed; tried again
-    Silent,       // the input delivers nothing but silence
-    Clipping,     // the audio reaches full scale
-    Gap,          // samples were lost; the clock mapping started again
-    ClockStepped, // the system clock was stepped; the mapping follows it (clockStepped())
+    Listening,     // audio arrives
+    NoInput,       // no input, or none with the name asked for
+    NoServer,      // no sound server answers (Linux)
+    Lost,          // the input went away or failed; tried again
+    Silent,        // the input delivers nothing but silence
+    Clipping,      // the audio reaches full scale
+    Gap,           // samples were lost; the clock mapping started again
+    ClockStepped,  // the system clock was stepped; the mapping follows it (clockStepped())
+    Unsuitable,    // the input cannot give what is asked (the name is then what is wrong)
+    ChannelSilent, // I/Q with one channel silent
 };
 
 // Where the dial held a step, in samples from the start of the block that begins at sample
@@ -131,6 +152,9 @@ private:
     void makeScanners(int sampleRate);
     void setState(InputState state);
     void missAll();
+    // The detector for a step whose dial holds from fromMs to toMs around the chirp's arrival.
+    void useDialWindow(double fromMs, double toMs);
+    static constexpr double DialWindowMs = 100;
 
     QString m_inputText;
     DetectorSettings m_settings;
@@ -148,6 +172,7 @@ private:
     QMediaDevices *m_devices = nullptr;
     QByteArray m_inputId;
     QAudioFormat m_format;
+    int m_channels = 1; // kept in the ring: 2 for I/Q
     QString m_inputName;
     std::optional<InputState> m_state;
 
@@ -160,6 +185,7 @@ private:
     double m_lastClipMs = -1e18;
     double m_lastGapMs = -1e18;
     double m_lastStepMs = -1e18;
+    double m_lastBothChannelsMs = 0; // I/Q: when both channels last held sound
     struct Pending
     {
         qint64 id;

@@ -34,6 +34,8 @@ constexpr double OutputOversampling = 1.5;
 // nearly as long as the dial holds).
 constexpr double LongCrossingMs = 100;
 constexpr double CrossingSlack = 0.1;
+// I/Q's whole band: a sound card's filters pass this share of the rate either side.
+constexpr double WholeBandShare = 0.45;
 constexpr double DbLimit = 99.9;
 // The share of the band at each edge that the template tapers off.
 constexpr double EdgeTaper = 0.1;
@@ -405,14 +407,16 @@ ChirpDetector::ChirpDetector(const DetectorSettings &settings)
     const double bottomHz = iq ? -nyquist : 0;
     // An echo searched is heard through the frequencies its chirp crosses while the dial holds
     // the step.
-    m_lowHz = std::clamp(
-        std::max(m_settings.lowHz, hzPerMs * (m_settings.dialFromMs - m_settings.searchToMs)),
-        bottomHz,
-        nyquist);
-    m_highHz = std::clamp(
-        std::min(m_settings.highHz, hzPerMs * (m_settings.dialToMs - m_settings.searchFromMs)),
-        m_lowHz,
-        nyquist);
+    const double wholeHz = iq ? WholeBandShare * rate : nyquist;
+    const double lowHz = std::isfinite(m_settings.lowHz) ? m_settings.lowHz : iq ? -wholeHz : 0;
+    const double highHz = std::isfinite(m_settings.highHz) ? m_settings.highHz : wholeHz;
+    m_lowHz = std::clamp(std::max(lowHz, hzPerMs * (m_settings.dialFromMs - m_settings.searchToMs)),
+                         bottomHz,
+                         nyquist);
+    m_highHz
+        = std::clamp(std::min(highHz, hzPerMs * (m_settings.dialToMs - m_settings.searchFromMs)),
+                     m_lowHz,
+                     nyquist);
     const double toneLowHz = std::max(m_lowHz - ToneGuardHz, bottomHz);
     const double toneHighHz = std::min(m_highHz + ToneGuardHz, nyquist);
     m_toneFromMs = toneLowHz / hzPerMs;

@@ -28,7 +28,10 @@ struct DetectorSettings
     // The input is I/Q centred on the dial (blocks hold I and Q in turn), not the upper
     // sideband's audio.
     bool iq = false;
-    double lowHz = 300; // the receiver's passband, from the dial (negative below it with I/Q)
+    bool iqSwapped = false; // the input gives Q first (the capture puts it right)
+    // The receiver's passband, from the dial (negative below it with I/Q); not a number: the
+    // input's whole band (with I/Q 0.45 of the rate either side, within its filters).
+    double lowHz = 300;
     double highHz = 2700;
     // The dial holds a step at most from this long before the chirp's expected arrival to this
     // long after (ms): the chirp is heard only through the part of the passband it crosses

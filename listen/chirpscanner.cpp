@@ -17,6 +17,8 @@ constexpr double ToneEdgeHz = 50;
 // The lags searched around a chirp, coarsely and then sample by sample around the best: a
 // step is well inside the correlation's main lobe (1 / 2,400 Hz).
 constexpr qsizetype CoarseStep = 4;
+// A chirp heard this long (a wide band's) is not correlated sample by sample again.
+constexpr double WideChirpMs = 100;
 // The lags the correlation's noise is measured at, away from every chirp.
 constexpr double NoiseStepMs = 5;
 
@@ -47,14 +49,19 @@ double medianOf(std::vector<double> values)
 
 } // namespace
 
-ChirpScanner::ChirpScanner(int sampleRate, const QList<double> &ratesKhzPerS)
-    : m_sampleRate(sampleRate)
+ChirpScanner::ChirpScanner(const DetectorSettings &input, const QList<double> &ratesKhzPerS)
+    : m_sampleRate(input.sampleRate)
+    , m_iq(input.iq)
     , m_rates(ratesKhzPerS)
-    , m_stepSamples(qsizetype(StepMs * sampleRate / 1000))
+    , m_stepSamples(qsizetype(StepMs * input.sampleRate / 1000))
 {
+    const int sampleRate = input.sampleRate;
     for (const double rate : ratesKhzPerS) {
         DetectorSettings settings;
         settings.sampleRate = sampleRate;
+        settings.iq = input.iq;
+        settings.lowHz = input.lowHz;
+        settings.highHz = input.highHz;
         settings.hzPerMs = rate;
         // The whole block is searched and measures the noise; its chirps hardly move the
         // median.
@@ -64,7 +71,15 @@ ChirpScanner::ChirpScanner(int sampleRate, const QList<double> &ratesKhzPerS)
         settings.thresholdDb = ThresholdDb;
         settings.profileBins = 0;
         m_detectors.push_back(std::make_unique<ChirpDetector>(settings));
-        m_blockSamples = std::max(m_blockSamples, m_detectors.back()->blockSamples());
+        const ChirpDetector &detector = *m_detectors.back();
+        m_blockSamples = std::max(m_blockSamples, detector.blockSamples());
+        m_leadSamples = std::max(m_leadSamples,
+                                 qsizetype(std::ceil(detector.blockLeadMs() * sampleRate / 1000)));
+        // A wide band's chirp is long: its tone is not correlated sample by sample.
+        m_wide = m_wide || m_iq
+                 || (detector.heardHighHz() - detector.heardLowHz()) / rate >= WideChirpMs;
+        if (m_wide)
+            continue;
 
         // The chirp's phase pi * rate * t^2, t from its arrival at the dial, while its tone
         // crosses the passband.
@@ -88,13 +103,22 @@ ChirpScanner::ChirpScanner(int sampleRate, const QList<double> &ratesKhzPerS)
 
 QList<ChirpScanner::Hit> ChirpScanner::scan(std::span<const float> block) const
 {
-    if (qsizetype(block.size()) < m_blockSamples)
+    if (qsizetype(block.size()) < m_blockSamples * (m_iq ? 2 : 1))
         return {};
     QList<Hit> found;
+    const qsizetype channels = m_iq ? 2 : 1;
     for (size_t r = 0; r < m_detectors.size(); ++r) {
-        const qsizetype length = m_detectors[r]->blockSamples();
-        for (const Echo &echo : m_detectors[r]->detect(block.first(size_t(length)), 0).echoes)
-            found.append({echo.delayMs, m_rates[qsizetype(r)], echo.snrDb});
+        const ChirpDetector &detector = *m_detectors[r];
+        const qsizetype length = detector.blockSamples();
+        // The detector's block begins its lead before the first arrival searched.
+        const qsizetype from
+            = m_leadSamples - qsizetype(std::ceil(detector.blockLeadMs() * m_sampleRate / 1000));
+        const double arrival = double(m_leadSamples - from);
+        const auto part = block.subspan(size_t(from * channels), size_t(length * channels));
+        for (const Echo &echo : detector.detect(part, arrival).echoes)
+            found.append({echo.delayMs + double(m_leadSamples) * 1000 / m_sampleRate,
+                          m_rates[qsizetype(r)],
+                          echo.snrDb});
     }
     std::sort(
         found.begin(), found.end(), [](const Hit &a, const Hit &b) { return a.snrDb > b.snrDb; });
@@ -105,6 +129,8 @@ QList<ChirpScanner::Hit> ChirpScanner::scan(std::span<const float> block) const
             }))
             chirps.append(hit);
     }
+    if (m_wide)
+        return chirps;
     QList<Hit> heard;
     for (const Hit &chirp : std::as_const(chirps))
         heard.append(heardBest(block, chirp, chirps));

@@ -19,7 +19,8 @@ namespace Listen {
 class ChirpScanner
 {
 public:
-    ChirpScanner(int sampleRate, const QList<double> &ratesKhzPerS);
+    // `input`: the input's rate, its passband and whether it gives I/Q.
+    ChirpScanner(const DetectorSettings &input, const QList<double> &ratesKhzPerS);
 
     struct Hit
     {
@@ -28,10 +29,12 @@ public:
         double snrDb = 0;
     };
 
-    // Blocks start stepSamples() apart and are blockSamples() long; a chirp is found in the
-    // block whose first stepSamples() it arrives in.
+    // Blocks start stepSamples() apart and are blockSamples() long (frames: I/Q pairs with
+    // I/Q); a chirp is found in the block whose stepSamples() from leadSamples() on it
+    // arrives in.
     qsizetype blockSamples() const { return m_blockSamples; }
     qsizetype stepSamples() const { return m_stepSamples; }
+    qsizetype leadSamples() const { return m_leadSamples; }
     QList<Hit> scan(std::span<const float> block) const;
 
     static constexpr double StepMs = 1000;
@@ -53,6 +56,9 @@ private:
     Hit heardBest(std::span<const float> block, const Hit &found, const QList<Hit> &chirps) const;
 
     int m_sampleRate = 0;
+    bool m_iq = false;
+    bool m_wide = false; // the detectors' own SNRs pick the rate
+    qsizetype m_leadSamples = 0;
     QList<double> m_rates;
     std::vector<std::unique_ptr<ChirpDetector>> m_detectors;
     std::vector<Tone> m_tones;

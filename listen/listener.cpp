@@ -24,6 +24,12 @@ constexpr double MarginMs = 0;
 // The lower sideband is said when this many of the last steps kept heard a falling chirp.
 constexpr qsizetype SidebandStepsKept = 10;
 constexpr qsizetype SidebandStepsToSay = 3;
+// The ionogram's rows.
+constexpr double LeastIqBandHz = 0.9 * 48000;
+constexpr double FinestStepMs = 0.005;
+constexpr double CoarsestStepMs = 0.1;
+constexpr int LeastRows = 50;
+constexpr int MostRows = 500;
 
 QString megahertz(qint32 hz)
 {
@@ -38,14 +44,46 @@ QString defaultIonogramFolder()
            + QStringLiteral("/ionograms");
 }
 
+double delayStepMs(const ListenOptions &options)
+{
+    // Without a passband given, I/Q is taken at 48 kHz, the least an I/Q input gives.
+    const double bandHz = options.passbandHz
+                              ? options.passbandHz->second - options.passbandHz->first
+                          : options.iq ? LeastIqBandHz
+                                       : DetectorSettings::NarrowBandHz;
+    return std::clamp(500 / std::max(bandHz, 1.0), FinestStepMs, CoarsestStepMs);
+}
+
+int delayRows(const ListenOptions &options)
+{
+    return std::clamp(
+        int(std::lround((options.delayToMs - options.delayFromMs) / delayStepMs(options))),
+        LeastRows,
+        MostRows);
+}
+
+int delayDecimals(const ListenOptions &options)
+{
+    return delayStepMs(options) < 0.05 ? 3 : 2;
+}
+
 DetectorSettings detectorSettingsFor(const ListenOptions &options)
 {
     DetectorSettings settings;
     settings.hzPerMs = options.rateKhzPerS;
+    settings.iq = options.iq;
+    settings.iqSwapped = options.iqSwapped;
+    if (options.passbandHz) {
+        settings.lowHz = options.passbandHz->first;
+        settings.highHz = options.passbandHz->second;
+    } else if (options.iq) {
+        settings.lowHz = qQNaN();
+        settings.highHz = qQNaN();
+    }
     const double delay = options.audioDelayMs.value_or(0);
     settings.profileFromMs = options.delayFromMs + delay;
     settings.profileToMs = options.delayToMs + delay;
-    settings.profileBins = int(std::lround((options.delayToMs - options.delayFromMs) * 10));
+    settings.profileBins = delayRows(options);
     if (options.audioDelayMs) {
         settings.searchFromMs = settings.profileFromMs - MarginMs;
         settings.searchToMs = settings.profileToMs + MarginMs;
@@ -268,6 +306,7 @@ void Listener::onMeasured(qint64 id, const Detection &detection)
     }
     reading.snrDb = reading.echoes.isEmpty() ? detection.peakDb : reading.echoes.front().snrDb;
     reading.profileDb = detection.profileDb;
+    reading.delayDecimals = delayDecimals(m_options);
     // Falling chirps in several of the last steps are the radio in the lower sideband; one
     // alone may be noise.
     m_fallingSteps.append(detection.lowerSideband);
@@ -345,6 +384,16 @@ void Listener::updateStatus()
     case InputState::Gap:
         text = QStringLiteral("%1 lost audio; its timing starts again.").arg(name);
         break;
+    case InputState::Unsuitable:
+        text = QStringLiteral("%1 Trying again every %2 s.")
+                   .arg(name)
+                   .arg(AudioCapture::RetryMs / 1000);
+        break;
+    case InputState::ChannelSilent:
+        text = QStringLiteral("%1 gives sound on one channel only: I/Q needs both (I left, Q "
+                              "right).")
+                   .arg(name);
+        break;
     case InputState::Listening:
         if (m_finding && !m_finding->hasEnded()) {
             text = QStringLiteral("Listening on %1 at %2 MHz: %3 chirps heard, %4 sounders found.")
@@ -354,6 +403,9 @@ void Listener::updateStatus()
                             QString::number(m_finding->sounders().size()));
         } else if (!m_radioNote.isEmpty()) {
             text = m_radioNote;
+        } else if (m_lowerSideband && m_tuning == Tuning::Tuned && m_options.iq) {
+            text = QStringLiteral("The chirp falls in the I/Q: its channels are swapped. Use "
+                                  "--iq-swap, or swap them at the receiver.");
         } else if (m_lowerSideband && m_tuning == Tuning::Tuned) {
             text = QStringLiteral("The radio hears the lower sideband (LSB): the chirp falls "
                                   "there. Set it to USB.");

@@ -14,6 +14,7 @@
 #include <QThread>
 
 #include <optional>
+#include <utility>
 
 namespace Listen {
 
@@ -29,6 +30,12 @@ struct ListenOptions
     QString folder;                                    // where each sweep's CSV and picture go
     double rateKhzPerS = Tracking::DefaultRateKhzPerS; // the sounder's sweep rate
     bool utc = false; // the day is laid out from UTC midnight (local midnight otherwise)
+    // The receiver's passband in Hz from the dial (none: 300 to 2700 Hz of audio, or the
+    // input's whole band with I/Q), and whether the input is I/Q centred on the dial (Q
+    // first when swapped).
+    std::optional<std::pair<double, double>> passbandHz;
+    bool iq = false;
+    bool iqSwapped = false;
 
     // Finding sounders at a parked dial instead of following one: the dial, and the periods
     // and rates tried.
@@ -43,6 +50,13 @@ QString defaultIonogramFolder();
 // The detector's settings for the options: before the audio path's delay is known, a wide
 // search that finds the chirp wherever the path puts it; after, the drawn delays.
 DetectorSettings detectorSettingsFor(const ListenOptions &options);
+
+// The delay one row of the ionogram holds: 0.1 ms, or as fine as a wide band resolves
+// (half its resolution, down to 5 µs); the rows over the drawn delays (50 to 500); and the
+// decimals of the delays written (three once a row is finer than 0.05 ms).
+double delayStepMs(const ListenOptions &options);
+int delayRows(const ListenOptions &options);
+int delayDecimals(const ListenOptions &options);
 
 // Listening beside the tuning: takes each tick's step, asks the capture thread to measure
 // the step when the chirp is due, and hands what was heard to the window and the files.

@@ -46,7 +46,7 @@ QByteArray csvRow(const StepReading &reading)
     for (qsizetype i = 0; i < reading.echoes.size(); ++i) {
         if (i > 0)
             row += ' ';
-        row += fixed(reading.echoes[i].delayMs, 2);
+        row += fixed(reading.echoes[i].delayMs, reading.delayDecimals);
     }
     row += '\n';
     return row;

@@ -20,6 +20,7 @@ struct StepReading
     QList<Echo> echoes; // strongest first
     double snrDb = 0;   // the strongest echo's, or the noise's strongest peak
     QList<float> profileDb;
+    int delayDecimals = 2; // in the CSV: three where a wide band resolves finer
 };
 
 // The ionogram file of a sweep: its name without the extension, from the UTC time at which

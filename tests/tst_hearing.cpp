@@ -390,7 +390,7 @@ void tst_Hearing::inputsByName()
     zarvotel.start(QStringLiteral(ZARVOTEL_PATH), {QStringLiteral("--audio-inputs")});
     QVERIFY(zarvotel.waitForFinished(20'000));
     QCOMPARE(zarvotel.exitCode(), 0);
-    QCOMPARE(zarvotel.readAllStandardOutput(), QByteArray("radio\n"));
+    QCOMPARE(zarvotel.readAllStandardOutput(), QByteArray("radio: 48000 Hz, 1 channel\n"));
 
     const QTemporaryDir nowhere;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();

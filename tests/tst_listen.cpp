@@ -826,7 +826,7 @@ void tst_Listen::rateHeard()
     QFETCH(double, rate);
     QFETCH(QList<SyntheticEcho>, echoes);
     QFETCH(double, heardMs);
-    const ChirpScanner scanner(48000, candidateRates());
+    const ChirpScanner scanner(DetectorSettings{}, candidateRates());
     const double arrival = 412.3 * 48; // 412.3 ms into the block
     for (const unsigned seed : {3U, 4U, 5U}) {
         const auto audio

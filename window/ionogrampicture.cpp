@@ -39,10 +39,11 @@ QRgb IonogramPicture::colourFor(double snrDb)
     return qRgb(mix(qRed(a), qRed(b)), mix(qGreen(a), qGreen(b)), mix(qBlue(a), qBlue(b)));
 }
 
-IonogramPicture::IonogramPicture(double delayFromMs, double delayToMs)
+IonogramPicture::IonogramPicture(double delayFromMs, double delayToMs, int rows)
     : m_delayFromMs(delayFromMs)
     , m_delayToMs(delayToMs)
-    , m_rows(std::clamp(int(std::lround((delayToMs - delayFromMs) * 10)), 50, MostRows))
+    , m_rows(std::clamp(
+          rows > 0 ? rows : int(std::lround((delayToMs - delayFromMs) * 10)), 50, MostRows))
     , m_image(Left + Tracking::SweepSteps * ColumnWidth + Right,
               Top + m_rows + Bottom,
               QImage::Format_RGB32)

@@ -28,7 +28,8 @@ public:
         QString text;
     };
 
-    IonogramPicture(double delayFromMs, double delayToMs);
+    // rows: over the delays drawn (50 to MostRows); none: one a tenth of a ms.
+    IonogramPicture(double delayFromMs, double delayToMs, int rows = 0);
 
     // A new sweep: every column empty, and the title it is drawn under.
     void beginSweep(const QString &title);

@@ -51,7 +51,9 @@ IonogramWindow::IonogramWindow(Listen::Listener &listener,
     : QWidget(parent)
     , m_listener(listener)
     , m_scheduleText(std::move(scheduleText))
-    , m_picture(listener.options().delayFromMs, listener.options().delayToMs)
+    , m_picture(listener.options().delayFromMs,
+                listener.options().delayToMs,
+                Listen::delayRows(listener.options()))
 {
     setObjectName(QStringLiteral("Ionogram"));
     setWindowTitle(QStringLiteral("Zarvotel ionogram"));
