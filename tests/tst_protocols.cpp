@@ -1095,7 +1095,7 @@ public:
             connect(socket, &QTcpSocket::readyRead, socket, [this, socket, answers] {
                 while (socket->canReadLine()) {
                     const QByteArray command = socket->readLine().trimmed();
-                    m_commands << QString::fromLatin1(command);
+                    commands << QString::fromLatin1(command);
                     const QByteArray answer = answers.value(command.split(' ').first());
                     if (answer == "close")
                         return socket->disconnectFromHost();
@@ -1104,7 +1104,7 @@ public:
             });
         });
     }
-    QStringList m_commands;
+    QStringList commands;
 };
 
 // Debian's Gqrx without radio hardware: a file of zeros in, sound out to a null sink of the
@@ -1208,7 +1208,7 @@ void TestProtocols::rigctlServers()
         gqrx.kill();
         gqrx.waitForFinished();
     } else {
-        QCOMPARE(server.m_commands, commands);
+        QCOMPARE(server.commands, commands);
     }
 }
 
