@@ -81,9 +81,28 @@ public:
         return takeReport(buffer, SidebandRefusedPrefix);
     }
 
+    // Servers that speak a part of rigctld's language may say nothing to a command they do
+    // not know, or close the connection on it; the steps go on without it.
+    std::optional<Answer> unanswered(bool sideband) override
+    {
+        if (sideband)
+            return Reply{false,
+                         SidebandRefusedPrefix
+                             + QStringLiteral("no answer to \"%1\"")
+                                   .arg(QString::fromLatin1(sidebandCommand().trimmed())),
+                         {}};
+        if (!m_probing)
+            return std::nullopt;
+        // Without "\chk_vfo" there is no VFO mode either.
+        m_probing = false;
+        m_vfoMode = false;
+        return SetupNext{};
+    }
+
 private:
     // "\chk_vfo" is answered "1" in VFO mode and "0" otherwise (newer versions write
-    // "CHKVFO 1"); a rigctld too old to know it answers "RPRT n" and has no VFO mode.
+    // "CHKVFO 1"); a rigctld too old to know it answers "RPRT n" and has no VFO mode, and
+    // so do Gqrx ("RPRT 1" in 2.15, "0" later) and SDR++ ("CHKVFO 0", "RPRT 1" in older ones).
     Answer probed(const QByteArray &line)
     {
         m_probing = false;

@@ -47,6 +47,11 @@ void RigLink::onConnectClicked()
         m_controls.setStatusText(*problem);
         return;
     }
+    if (const QString at = m_client.remoteHost().trimmed() + u':' + QString::number(*port);
+        at != m_unknownAt) {
+        m_unknown.clear();
+        m_unknownAt = at;
+    }
     m_conversation = m_program.newConversation(m_client.remoteHost(), quint16(*port));
     m_controls.setIndicatorToolTip(QString());
     // A refused attempt may be reported from within Connect (it is under Wine).
@@ -58,6 +63,7 @@ void RigLink::onDisconnectClicked()
 {
     m_reconnect.disarmed();
     m_retryTimer.stop();
+    m_unknown.clear();
     dropLink();
     m_controls.setStatusCaption(DisconnectedText);
 }
@@ -94,6 +100,12 @@ void RigLink::onDataArrived()
 void RigLink::onClientError(const QString &text)
 {
     m_controls.setIndicatorToolTip(text);
+    // The connection ends while a request the conversation can go without awaits its answer:
+    // the program closed it on a command it does not know.
+    if ((m_state == State::Opening || m_state == State::Sideband)
+        && !m_unknown.contains(m_lastRequest)
+        && m_conversation->unanswered(m_state == State::Sideband))
+        m_unknown << m_lastRequest;
     // A refused attempt or a lost connection shows nothing by itself, unless it is to be
     // tried again.
     if (m_reconnect.triesAgain() && m_state != State::Closed && m_state != State::WaitingRetry)
@@ -102,6 +114,11 @@ void RigLink::onClientError(const QString &text)
 
 void RigLink::onReplyTimeout()
 {
+    const QString unanswered = QString::fromLatin1(m_lastRequest.trimmed());
+    if (goWithoutAnswer(m_state))
+        return m_controls.setIndicatorToolTip(
+            QStringLiteral("%1 did not answer \"%2\"; Zarvotel goes on without it.")
+                .arg(programName(protocol()), unanswered));
     m_controls.setIndicatorToolTip(
         QStringLiteral("%1 did not answer within two seconds.").arg(programName(protocol())));
     sendFailed();
@@ -127,27 +144,30 @@ void RigLink::takeAnswers()
         }
         m_replyTimer.stop();
         enter(State::Ready);
-        if (sideband) {
-            sidebandAnswered(answer);
-            continue;
-        }
-        if (const auto *next = std::get_if<SetupNext>(&answer)) {
-            if (next->request.isEmpty())
-                sendWanted();
-            else
-                request(next->request, State::Opening);
-        } else if (const auto *unusable = std::get_if<Unusable>(&answer)) {
-            // Nothing more goes out on this connection; Connect tries again.
-            enter(State::Unusable);
-            m_controls.setStatusText({unusable->caption, unusable->whole});
-        } else {
-            const Reply &reply = std::get<Reply>(answer);
-            if (reply.tuned)
-                m_controls.setStatusCaption(ReplyPrefix + reply.text);
-            else
-                m_controls.setStatusText({reply.text, reply.whole});
+        answered(answer, sideband);
+    }
+}
+
+void RigLink::answered(const Answer &answer, bool sideband)
+{
+    if (sideband)
+        return sidebandAnswered(answer);
+    if (const auto *next = std::get_if<SetupNext>(&answer)) {
+        if (next->request.isEmpty())
             sendWanted();
-        }
+        else
+            request(next->request, State::Opening);
+    } else if (const auto *unusable = std::get_if<Unusable>(&answer)) {
+        // Nothing more goes out on this connection; Connect tries again.
+        enter(State::Unusable);
+        m_controls.setStatusText({unusable->caption, unusable->whole});
+    } else {
+        const Reply &reply = std::get<Reply>(answer);
+        if (reply.tuned)
+            m_controls.setStatusCaption(ReplyPrefix + reply.text);
+        else
+            m_controls.setStatusText({reply.text, reply.whole});
+        sendWanted();
     }
 }
 
@@ -205,8 +225,25 @@ void RigLink::sidebandAnswered(const Answer &answer)
     sendWanted();
 }
 
+bool RigLink::goWithoutAnswer(State awaiting)
+{
+    const bool sideband = awaiting == State::Sideband;
+    if (awaiting != State::Opening && !sideband)
+        return false;
+    const std::optional<Answer> answer = m_conversation->unanswered(sideband);
+    if (!answer)
+        return false;
+    m_replyTimer.stop();
+    enter(State::Ready);
+    answered(*answer, sideband);
+    return true;
+}
+
 void RigLink::request(const QByteArray &bytes, State awaiting)
 {
+    m_lastRequest = bytes;
+    if (m_unknown.contains(bytes) && goWithoutAnswer(awaiting))
+        return;
     if (const auto result = m_client.SendData(bytes); result != RigClient::SendResult::Sent)
         return sendFailed(result);
     enter(awaiting);

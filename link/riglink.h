@@ -7,6 +7,7 @@
 #include "rigclient.h"
 #include "rigprogram.h"
 
+#include <QByteArrayList>
 #include <QObject>
 #include <QTimer>
 
@@ -122,7 +123,11 @@ private:
     void onReplyTimeout();
     void takeAnswers();
     void sendWanted();
+    void answered(const Answer &answer, bool sideband);
     void sidebandAnswered(const Answer &answer);
+    // Goes on as the conversation says when the request awaited in state awaiting gets no
+    // answer; false when it cannot.
+    bool goWithoutAnswer(State awaiting);
     void request(const QByteArray &bytes, State awaiting);
     void sendFailed(RigClient::SendResult result = RigClient::SendResult::NotConnected);
     void linkLost();
@@ -144,6 +149,11 @@ private:
     bool m_sidebandWanted = false;
     bool m_sidebandSent = false; // on this connection, since it became wanted
     QByteArray m_received;
+    QByteArray m_lastRequest;
+    // Requests the program at m_unknownAt closed the connection on: later connections go on
+    // without them, until Disconnect or another host or port.
+    QByteArrayList m_unknown;
+    QString m_unknownAt;
     QTimer m_replyTimer;
     QTimer m_retryTimer;
 };

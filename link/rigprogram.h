@@ -67,6 +67,15 @@ public:
     // same errand, or a Reply that says whether the radio took it.
     virtual QByteArray sidebandCommand() { return {}; }
     virtual Answer takeSidebandAnswer(QByteArray &buffer) { return takeAnswer(buffer); }
+
+    // The answer to go on with when the last request of the opening, or the sideband's
+    // (sideband), gets none: a program that does not know a command may say nothing, or
+    // close the connection. Nothing: the program is needed to answer, and the link fails.
+    virtual std::optional<Answer> unanswered(bool sideband)
+    {
+        Q_UNUSED(sideband);
+        return std::nullopt;
+    }
 };
 
 // The mode that sets upper sideband, from the names of the radio's modes: "USB", else the

@@ -9,6 +9,7 @@
 #include "protocol.h"
 #include "rigctld.h"
 #include "rigprogram.h"
+#include "soundserver.h"
 
 #include <QElapsedTimer>
 #include <QLineEdit>
@@ -17,6 +18,7 @@
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QSlider>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -165,6 +167,8 @@ private Q_SLOTS:
     void realRigctldSetsUpperSideband_data() { realRigctldTunesTheDummyRadio_data(); }
     void realRigctldSetsUpperSideband();
     void realFlrigTunes();
+    void rigctlServers_data();
+    void rigctlServers();
     void rigsimSpeaksEveryProtocol_data();
     void rigsimSpeaksEveryProtocol();
     void commandLine();
@@ -623,10 +627,11 @@ void TestProtocols::conversation_data()
                        "step 2100000",
                        "taken 4"}
         << QStringList{chk, "F 2000000", usb, "F 2100000"} << reply + "RPRT 0" << true << 0;
+    // "\chk_vfo" unanswered for two seconds is gone without; the step's silence is not.
     QTest::newRow("rigctld silent for two seconds: a failed send")
         << Protocol::Rigctld << B::Silent << QByteArray() << QString()
-        << QStringList{"step 2000000"} << QStringList{chk}
-        << "Ready to connect, rigctld needs to be running." << false << 1950;
+        << QStringList{"step 2000000"} << QStringList{chk, "F 2000000"}
+        << "Ready to connect, rigctld needs to be running." << false << 3950;
     const QStringList step141{QStringLiteral("step 14100000")};
     const QStringList set141{QStringLiteral("rig.set_frequency 14100000")};
     QTest::newRow("flrig answers 1") << Protocol::Flrig << B::Answer << QByteArray() << QString()
@@ -735,7 +740,7 @@ void TestProtocols::conversation()
         }
     }
     // The whole text: the status line's tooltip.
-    QTRY_COMPARE_WITH_TIMEOUT(rig.controls.statusToolTip, status, 4000);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.controls.statusToolTip, status, 6000);
     QVERIFY2(clock.elapsed() >= atLeastMs, qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(peer.commandTexts(), commands);
     QCOMPARE(rig.controls.colour, connected ? Green : Red);
@@ -1072,4 +1077,139 @@ void TestProtocols::commandLine()
 }
 
 QTEST_MAIN(TestProtocols)
+namespace {
+
+// What a server answers to each command, by its first word.
+using Answers = QHash<QByteArray, QByteArray>;
+
+// A server of a software radio on 127.0.0.1 that answers each command by its first word as
+// answers says: the bytes, nothing when it has none, or "close" to close the connection.
+class RigctlServer : public QTcpServer
+{
+public:
+    explicit RigctlServer(const Answers &answers)
+    {
+        listen(QHostAddress::LocalHost);
+        connect(this, &QTcpServer::newConnection, this, [this, answers] {
+            QTcpSocket *socket = nextPendingConnection();
+            connect(socket, &QTcpSocket::readyRead, socket, [this, socket, answers] {
+                while (socket->canReadLine()) {
+                    const QByteArray command = socket->readLine().trimmed();
+                    commands << QString::fromLatin1(command);
+                    const QByteArray answer = answers.value(command.split(' ').first());
+                    if (answer == "close")
+                        return socket->disconnectFromHost();
+                    socket->write(answer);
+                }
+            });
+        });
+    }
+    QStringList commands;
+};
+
+// Debian's Gqrx without radio hardware: a file of zeros in, sound out to a null sink of the
+// test's own sound server, its remote control on a free port (it cannot be given port 0).
+// The port once it answers, or 0.
+quint16 startGqrx(QProcess &gqrx, SoundServer &sound, const QTemporaryDir &home)
+{
+    if (!sound.start()
+        || sound.pactl({QStringLiteral("load-module"), QStringLiteral("module-null-sink")}) != 0)
+        return 0;
+    const QDir dir(home.path());
+    QFile zeros(dir.filePath(QStringLiteral("zeros.cf32")));
+    QFile conf(dir.filePath(QStringLiteral(".config/gqrx/default.conf")));
+    const quint16 port = closedPort();
+    if (!dir.mkpath(QStringLiteral(".config/gqrx")) || !zeros.open(QIODevice::WriteOnly)
+        || zeros.write(QByteArray(96'000 * 8, '\0')) < 0 || !conf.open(QIODevice::WriteOnly))
+        return 0;
+    conf.write(QStringLiteral("[General]\nconfigversion=4\ncrashed=false\n[input]\n"
+                              "device=\"file=%1,freq=14000000,rate=96000,repeat=true,throttle="
+                              "true\"\nsample_rate=96000\nfrequency=14000000\n[remote_control]\n"
+                              "enabled=true\nport=%2\nallowed_hosts=127.0.0.1, ::ffff:127.0.0.1\n")
+                   .arg(zeros.fileName())
+                   .arg(port)
+                   .toUtf8());
+    conf.close();
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("HOME"), home.path());
+    environment.remove(QStringLiteral("XDG_CONFIG_HOME"));
+    gqrx.setProcessEnvironment(environment);
+    gqrx.start(QStringLiteral("gqrx"), {});
+    RigctldClient probe;
+    const bool answers
+        = gqrx.waitForStarted(5000)
+          && QTest::qWaitFor(
+              [&] { return gqrx.state() != QProcess::Running || probe.connectTo(port); }, 30'000);
+    return answers && gqrx.state() == QProcess::Running ? port : 0;
+}
+
+} // namespace
+
+void TestProtocols::rigctlServers_data()
+{
+    QTest::addColumn<Answers>("answers"); // empty: the real Gqrx
+    QTest::addColumn<QString>("refused"); // the sideband's, or empty
+    QTest::addColumn<QStringList>("commands");
+    const QByteArray ok("RPRT 0\n"), unknown("RPRT 1\n");
+    const QStringList all{"\\chk_vfo", "F 7100000", "M USB 0", "F 7200000"};
+    QTest::newRow("Gqrx 2.15.9") << Answers() << QString() << QStringList();
+    QTest::newRow("Gqrx after 2.15")
+        << Answers{{"\\chk_vfo", "0\n"}, {"F", ok}, {"M", ok}} << QString() << all;
+    QTest::newRow("SDR++") << Answers{{"\\chk_vfo", "CHKVFO 0\n"}, {"F", ok}, {"M", ok}}
+                           << QString() << all;
+    QTest::newRow("SDR++ without mode setting")
+        << Answers{{"\\chk_vfo", unknown}, {"F", ok}, {"M", unknown}}
+        << "The radio did not take upper sideband: RPRT 1 (invalid parameter)" << all;
+    QTest::newRow("silent to what it does not know")
+        << Answers{{"F", ok}} << "The radio did not take upper sideband: no answer to \"M USB 0\""
+        << all;
+    // Each connection it closes is made again, and the step goes out again on it.
+    QTest::newRow("closes on what it does not know")
+        << Answers{{"\\chk_vfo", "close"}, {"F", ok}, {"M", "close"}}
+        << "The radio did not take upper sideband: no answer to \"M USB 0\""
+        << QStringList{"\\chk_vfo", "F 7100000", "M USB 0", "F 7100000", "F 7200000"};
+}
+
+// Listening, two steps: the radio ends on the second, in upper sideband where it can.
+void TestProtocols::rigctlServers()
+{
+    QFETCH(Answers, answers);
+    QFETCH(QString, refused);
+    QFETCH(QStringList, commands);
+    QProcess gqrx;
+    SoundServer sound;
+    QTemporaryDir home;
+    RigctlServer server(answers);
+    const quint16 port = answers.isEmpty() ? startGqrx(gqrx, sound, home) : server.serverPort();
+    QVERIFY2(port != 0,
+             qPrintable("Gqrx (Debian's gqrx-sdr) did not start " + sound.errorString()));
+
+    FakeLinkControls controls;
+    controls.port = QString::number(port);
+    RigClient client;
+    RigLink link(controls, client, Protocol::Rigctld, ReconnectPolicy(1));
+    QSignalSpy refusals(&link, &RigLink::sidebandRefused);
+    link.setSidebandWanted(true);
+    link.onConnectClicked();
+    QTRY_COMPARE(controls.colour, Green);
+    for (const qint32 stepHz : {7'100'000, 7'200'000}) {
+        controls.status.clear();
+        link.SendStep(stepHz);
+        QTRY_COMPARE_WITH_TIMEOUT(controls.status, Sending + QStringLiteral("RPRT 0"), 10'000);
+    }
+    QCOMPARE(refusals.value(0).value(0).toString(), refused);
+    QCOMPARE(refusals.size(), refused.isEmpty() ? 0 : 1);
+    link.onDisconnectClicked();
+    if (answers.isEmpty()) {
+        RigctldClient user;
+        QVERIFY(user.connectTo(port));
+        QCOMPARE(user.ask("f\n"), QByteArray("7200000"));
+        QCOMPARE(user.ask("m\n", 2), QByteArray("USB"));
+        gqrx.kill();
+        gqrx.waitForFinished();
+    } else {
+        QCOMPARE(server.commands, commands);
+    }
+}
+
 #include "tst_protocols.moc"
