@@ -14,6 +14,8 @@ RUN_PACKAGES := cmake g++ make pkg-config qt6-base-dev qt6-multimedia-dev libkis
 TEST_PACKAGES := $(RUN_PACKAGES) libbenchmark-dev clang clang-format libclang-rt-14-dev valgrind \
                  libhamlib-utils flrig xvfb desktop-file-utils appstream lintian dpkg-dev man-db \
                  pulseaudio pulseaudio-utils
+# Installed without what they recommend: Gqrx's would build a kernel module for an SDR.
+BARE_PACKAGES := gqrx-sdr
 DEBIAN_PACKAGES ?= $(RUN_PACKAGES)
 SHELL := /bin/bash
 SUDO := $(if $(filter 0,$(shell id -u)),,sudo)
@@ -37,6 +39,14 @@ deps:
 
 test-deps:
 	@$(MAKE) --no-print-directory deps DEBIAN_PACKAGES="$(TEST_PACKAGES)"
+	@missing=$$(for p in $(BARE_PACKAGES); do \
+	    dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'install ok installed' || echo $$p; \
+	  done); \
+	if [ -n "$$missing" ]; then \
+	  echo "Installing:" $$missing; \
+	  $(SUDO) apt-get update -qq && \
+	  DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq --no-install-recommends $$missing; \
+	fi
 
 configure: deps
 	cmake --preset dev
