@@ -49,6 +49,7 @@ constexpr double SideLobeFloor = 0.0063;
 constexpr double SmoothingHz = 100;
 constexpr std::pair<qsizetype, double> NotchRules[] = {{2, 5.0}, {7, 2.0}};
 constexpr double NotchGuardHz = 4;
+constexpr double WideWhiteningOver = 4;
 // The level is measured in frames of LevelFrame output samples (10.7 ms at 12 kHz), half a
 // frame apart, over enough of them that the frames a chirp touches are a quarter or fewer.
 constexpr int LevelFrame = 128;
@@ -140,8 +141,10 @@ std::vector<double> correlate(kiss_fft_cfg inverse,
 
 // The band's bins, each over the smoothed spectrum around it, carriers notched;
 // `outputSamples` long, the rest zero.
-std::vector<kiss_fft_cpx>
-whitened(const std::vector<kiss_fft_cpx> &spectrum, qsizetype outputSamples, double binHz)
+std::vector<kiss_fft_cpx> whitened(const std::vector<kiss_fft_cpx> &spectrum,
+                                   qsizetype outputSamples,
+                                   double binHz,
+                                   bool wide)
 {
     const auto bins = qsizetype(spectrum.size());
     std::vector<kiss_fft_cpx> band(size_t(outputSamples), kiss_fft_cpx{0, 0});
@@ -198,10 +201,18 @@ whitened(const std::vector<kiss_fft_cpx> &spectrum, qsizetype outputSamples, dou
             }
         }
     }
+    // A wide band's chirp stands over the noise in every bin, and echoes close together
+    // ripple its spectrum: there only what stands well over the band's typical level (a
+    // carrier's skirts, a strong station) is evened out.
+    double least = 0;
+    if (wide) {
+        std::vector<double> typical = levels;
+        least = WideWhiteningOver * medianOf(typical);
+    }
     for (qsizetype b = 0; b < bins; ++b) {
         if (notched[size_t(b)])
             continue;
-        const double weight = 1 / std::sqrt(smooth[size_t(b)]);
+        const double weight = 1 / std::sqrt(std::max(smooth[size_t(b)], least));
         const kiss_fft_cpx x = spectrum[size_t(b)];
         band[size_t(b)] = {float(x.r * weight), float(x.i * weight)};
     }
@@ -535,7 +546,8 @@ Detection ChirpDetector::detect(std::span<const float> block,
                           m_firstBin,
                           qsizetype(m_risingRe.size())),
                    m_outputSamples,
-                   rate / total);
+                   rate / total,
+                   crossing >= LongCrossingMs * rate / 1000);
     std::vector<kiss_fft_cpx> series(band.size());
     kiss_fft(m_plans->inverse, band.data(), series.data());
     const double step = total / double(m_outputSamples);

@@ -35,6 +35,8 @@ private Q_SLOTS:
     void initTestCase() { setUpTestEnvironment(); }
     void detector_data();
     void detector();
+    void detectorThroughEachBand_data();
+    void detectorThroughEachBand();
     void detectorHearsARadio_data();
     void detectorHearsARadio();
     void audioClockFollowsTheCard_data();
@@ -128,6 +130,89 @@ void tst_Listen::detector()
                  qPrintable(QString::number(found.echoes.front().snrDb)));
     QVERIFY(std::isfinite(found.peakDb));
     QCOMPARE(found.profileDb.size(), 400);
+}
+
+// Each passband and I/Q at literal delays, the dial held from 550 ms before the arrival to
+// 400 ms after, as the tuning holds it at 100 kHz/s: a wider band parts closer echoes and
+// places them more finely (its resolution 1 / B: 0.42 ms at 2.4 kHz, 0.05 ms at 20 kHz,
+// 0.023 ms for 48 kHz I/Q, about 0.01 ms for 192 kHz I/Q over the 100 kHz a step holds).
+void tst_Listen::detectorThroughEachBand_data()
+{
+    QTest::addColumn<int>("rate");
+    QTest::addColumn<SyntheticBand>("band");
+    QTest::addColumn<QList<SyntheticEcho>>("echoes");
+    QTest::addColumn<Delays>("expected");
+    QTest::addColumn<double>("toleranceMs");
+
+    const double nan = qQNaN();
+    const SyntheticBand ssb{300, 2700, false, false};
+    const SyntheticBand wide{300, 20300, false, false};
+    const SyntheticBand iq48{-21600, 21600, true, false};
+    const SyntheticBand iq192{-86400, 86400, true, false};
+    QTest::newRow("2.4 kHz audio")
+        << 48000 << ssb << QList<SyntheticEcho>{{10.0, 0}} << Delays{10.0} << 0.03;
+    QTest::newRow("3.6 kHz audio") << 48000 << SyntheticBand{300, 3900, false, false}
+                                   << QList<SyntheticEcho>{{12.34, 0}} << Delays{12.34} << 0.03;
+    QTest::newRow("20 kHz audio: echoes 0.3 ms apart are two")
+        << 48000 << wide << QList<SyntheticEcho>{{10.0, 0}, {10.3, -1}} << Delays{10.0, 10.3}
+        << 0.01;
+    QTest::newRow("48 kHz I/Q: one hop, two hops")
+        << 48000 << iq48 << QList<SyntheticEcho>{{7.923, 0}, {8.1, -3}, {21.37, -6}}
+        << Delays{7.923, 8.1, 21.37} << 0.004;
+    QTest::newRow("96 kHz I/Q: 0.06 ms apart")
+        << 96000 << SyntheticBand{-43200, 43200, true, false}
+        << QList<SyntheticEcho>{{7.923, 0}, {7.983, -2}} << Delays{7.923, 7.983} << 0.003;
+    QTest::newRow("192 kHz I/Q: 0.03 ms apart")
+        << 192000 << iq192 << QList<SyntheticEcho>{{31.555, 0}, {31.585, -2}}
+        << Delays{31.555, 31.585} << 0.002;
+    QTest::newRow("192 kHz I/Q, the passband given")
+        << 192000 << SyntheticBand{-50000, 50000, true, false} << QList<SyntheticEcho>{{0.5, 0}}
+        << Delays{0.5} << 0.002;
+    QTest::newRow("192 kHz I/Q swapped: the chirp falls, no echo")
+        << 192000 << SyntheticBand{-86400, 86400, true, true} << QList<SyntheticEcho>{{7.923, 0}}
+        << Delays{} << nan;
+    QTest::newRow("192 kHz I/Q: noise alone")
+        << 192000 << iq192 << QList<SyntheticEcho>{} << Delays{} << 0.0;
+}
+
+void tst_Listen::detectorThroughEachBand()
+{
+    QFETCH(int, rate);
+    QFETCH(SyntheticBand, band);
+    QFETCH(QList<SyntheticEcho>, echoes);
+    QFETCH(Delays, expected);
+    QFETCH(double, toleranceMs);
+
+    ListenOptions options;
+    options.audioDelayMs = 0;
+    options.iq = band.iq;
+    // The whole band of 192 kHz I/Q is the options' default.
+    if (!(band.iq && band.highHz == 86400))
+        options.passbandHz = std::pair(band.lowHz, band.highHz);
+    DetectorSettings settings = detectorSettingsFor(options);
+    settings.sampleRate = rate;
+    settings.dialFromMs = -600;
+    settings.dialToMs = 400;
+    const ChirpDetector detector(settings);
+    const double arrival = detector.blockLeadMs() * rate / 1000 + 0.37;
+    // 50 dB-Hz: 2E/N0 = 2 C T / N0 is 29.8 dB through 2.4 kHz (T = 24 ms), 53 dB for
+    // 192 kHz I/Q (T nearly the dial's 950 ms).
+    const auto audio
+        = syntheticBandAudio(rate, detector.blockSamples(), arrival, echoes, 50, 3, band);
+    const Detection found
+        = detector.detect(audio, arrival, arrival - 0.55 * rate, arrival + 0.4 * rate);
+
+    QCOMPARE(found.lowerSideband, qIsNaN(toleranceMs));
+    QCOMPARE(found.echoes.size(), expected.size());
+    QList<double> delays;
+    for (const Echo &echo : found.echoes)
+        delays.append(echo.delayMs);
+    std::sort(delays.begin(), delays.end());
+    for (qsizetype i = 0; i < expected.size(); ++i) {
+        if (std::abs(delays[i] - expected[i]) > toleranceMs)
+            QFAIL(qPrintable(
+                QStringLiteral("echo at %1 ms, not %2 ms").arg(delays[i]).arg(expected[i])));
+    }
 }
 
 // What a radio adds to the audio, each with literal parameters.

@@ -29,6 +29,11 @@ QStringList listeningWords(const Listen::ListenOptions &l)
         words << QStringLiteral("audio-delay=%1").arg(*l.audioDelayMs);
     if (!l.folder.isEmpty())
         words << QStringLiteral("folder=") + l.folder;
+    if (l.passbandHz)
+        words
+            << QStringLiteral("passband=%1:%2").arg(l.passbandHz->first).arg(l.passbandHz->second);
+    if (l.iq)
+        words << (l.iqSwapped ? QStringLiteral("iq-swapped") : QStringLiteral("iq"));
     return words;
 }
 
@@ -170,6 +175,27 @@ void TestOptions::options_data()
         {"--delay-range", "40"},
         (delayRange + std::string(R"(not "40")")).c_str(),
         english);
+    row("a wide passband", {"--passband", "300:20000"}, "rig=hrd-text passband=300:20000", english);
+    row("I/Q, swapped, part of its band",
+        {"--iq", "--iq-swap", "--passband", "-90000:90000"},
+        "rig=hrd-text passband=-90000:90000 iq-swapped",
+        english);
+    row("audio has no negative frequencies",
+        {"--passband", "-3000:3000"},
+        R"(error: --passband takes two numbers of Hz from 0 to 96000, the second at least )"
+        R"(1000 more than the first, as 300:2700, not "-3000:3000")",
+        english);
+    row("I/Q past 192 kHz",
+        {"--iq", "--passband", "-100000:90000"},
+        R"(error: --passband takes two numbers of Hz from -96000 to 96000, the second at )"
+        R"(least 1000 more than the first, as -90000:90000, not "-100000:90000")",
+        english);
+    row("a passband too narrow for a chirp",
+        {"--passband", "1000:1500"},
+        R"(error: --passband takes two numbers of Hz from 0 to 96000, the second at least )"
+        R"(1000 more than the first, as 300:2700, not "1000:1500")",
+        english);
+    row("swapped without I/Q", {"--iq-swap"}, "error: --iq-swap goes with --iq", english);
     row("finding at 125 kHz/s for a period given",
         {"--find", "7000000", "--period", "450", "--rate", "125"},
         "rig=hrd-text period=450 connect rate=125 find=7000000 for=900 listen",
