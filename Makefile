@@ -145,6 +145,7 @@ BENCH_SECONDS ?= 60
 bench: test-deps build
 	./build/dev/bench/bench_computestep --benchmark_counters_tabular=true
 	./build/dev/bench/detector_sensitivity
+	./build/dev/bench/passbands
 	./build/dev/bench/scaling
 	./build/dev/bench/audio_clock
 	bench/listening-cpu ./build/dev/app/zarvotel $(BENCH_SECONDS)
