@@ -26,6 +26,7 @@ private Q_SLOTS:
     // First: Qt Multimedia must not have met a sound server yet.
     void soundServerStartsLate();
     void echoesFollowTheSky();
+    void echoesThroughIq();
     void sweepIsScaled();
     void listeningComesBack();
     void clippingAndSilenceAreSaid();
@@ -192,6 +193,91 @@ void tst_Hearing::echoesFollowTheSky()
     QCOMPARE(heard.size(), 0);
     // The last step heard is not said as if the radio were still being tuned.
     QCOMPARE(window.listenSession()->listener().status(), listeningOnRadio);
+    rigsim.kill();
+    rigsim.waitForFinished();
+}
+
+// A software radio's I/Q at 192 kHz, through the sound server: at each step the ordinary and
+// the extraordinary echo of one hop lie apart as the sky puts them (rigsim's truth), within
+// 0.01 ms: the sound server's delay, the same for both, drops out.
+void tst_Hearing::echoesThroughIq()
+{
+    QCOMPARE(m_sound.loadRadioIq(192000), 0);
+    const qint64 nowMs = QDateTime::currentMSecsSinceEpoch();
+    const qint64 chirpStartMs = nowMs + 8'000 - 50'000;
+    const QString chirptime = QString::number((chirpStartMs / 1000) % 300);
+    QTemporaryDir folder;
+    const QString truthPath = folder.filePath(QStringLiteral("truth.csv"));
+    QProcess rigsim;
+    const quint16 port = startRigsim(rigsim,
+                                     {QStringLiteral("--rig"),
+                                      QStringLiteral("rigctld"),
+                                      QStringLiteral("--audio"),
+                                      m_sound.iqFifo(),
+                                      QStringLiteral("--audio-rate"),
+                                      QStringLiteral("192000"),
+                                      QStringLiteral("--iq"),
+                                      QStringLiteral("--period"),
+                                      QStringLiteral("300"),
+                                      QStringLiteral("--chirptime"),
+                                      chirptime,
+                                      QStringLiteral("--path-km"),
+                                      QStringLiteral("100"),
+                                      QStringLiteral("--f2"),
+                                      QStringLiteral("7.1:350:150"),
+                                      QStringLiteral("--e"),
+                                      QStringLiteral("0"),
+                                      QStringLiteral("--levels"),
+                                      QStringLiteral("off:0:off:0"),
+                                      QStringLiteral("--snr"),
+                                      QStringLiteral("0"),
+                                      QStringLiteral("--truth"),
+                                      truthPath});
+    QVERIFY(port != 0);
+
+    Window::LaunchOptions options = tunedAndListening(port, chirptime, folder.path());
+    options.listening.inputText = QStringLiteral("radio-iq");
+    options.listening.iq = true;
+    WindowUnderTest window(options, {});
+    window.show();
+    window.pressLaunchButtons();
+    window.startListening();
+    QVERIFY(window.listenSession());
+    QSignalSpy heard(&window.listenSession()->listener(), &Listen::Listener::stepHeard);
+
+    const QList<qint32> steps{5'000'000, 5'500'000, 6'000'000, 6'500'000};
+    QMap<qint32, double> apartMs;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+            for (const QList<QVariant> &signal : std::as_const(heard)) {
+                const auto reading = signal.first().value<Listen::StepReading>();
+                if (steps.contains(reading.step.dialHz) && reading.echoes.size() >= 2)
+                    apartMs.insert(reading.step.dialHz,
+                                   std::abs(reading.echoes[1].delayMs - reading.echoes[0].delayMs));
+            }
+            heard.clear();
+            return apartMs.size() == steps.size();
+        }(),
+        60'000);
+
+    QFile truth(truthPath);
+    QVERIFY(truth.open(QIODevice::ReadOnly));
+    QMap<qint32, QMap<QByteArray, double>> sky; // step: mode: delay
+    for (const QByteArray &line : truth.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.split(',');
+        if (fields.size() == 7 && fields[2] == "echo")
+            sky[fields[4].toInt()][fields[3]] = fields[5].toDouble();
+    }
+    for (const qint32 step : steps) {
+        QVERIFY2(sky[step].contains("F2") && sky[step].contains("X"),
+                 qPrintable(QString::number(step)));
+        const double skyApartMs = std::abs(sky[step]["X"] - sky[step]["F2"]);
+        QVERIFY2(std::abs(apartMs[step] - skyApartMs) < 0.01,
+                 qPrintable(QStringLiteral("%1 Hz: %2 ms apart, not %3 ms")
+                                .arg(step)
+                                .arg(apartMs[step])
+                                .arg(skyApartMs)));
+    }
     rigsim.kill();
     rigsim.waitForFinished();
 }
