@@ -3,7 +3,7 @@
 # make run   installs what is missing, builds and starts Zarvotel
 # make test  installs what is missing, builds and runs every test (plain and sanitized)
 # make demo  starts the rig simulator and Zarvotel together (RIG=rigctld and so on; LISTEN=1
-#            with sound, NOISY=1 on a noisy band)
+#            with sound, NOISY=1 on a noisy band, IQ=192000 as a software radio's I/Q)
 # make bench times the step computation, compares Zarvotel with a bare Qt program, measures
 #            the chirp detector, the audio clock and the CPU of listening
 # make soak, make fuzz, make memcheck: the longer proofs (see HACKING.md)
@@ -62,7 +62,8 @@ run: build
 # also plays what the receiver hears, through a sound server of the demo's own, and Zarvotel
 # listens and draws the ionogram. NOISY=1 gives its receiver a band's own sounds (a carrier
 # on the broadcast bands, static crashes, AGC, a slow retune); DAY=1 lets F2 follow a day of
-# an hour, so the MOF moves; SKY="..." adds rigsim options.
+# an hour, so the MOF moves; IQ=48000, 96000 or 192000 plays I/Q at that rate, as a
+# software radio gives it, and Zarvotel hears it with --iq; SKY="..." adds rigsim options.
 RIG ?= hrd-text
 NOISY_SKY := --carrier 20:1000:broadcast --crashes 1:20:3 --agc 1:300 --cat-latency 30 \
   --retune-mute 10
@@ -73,12 +74,16 @@ endif
 ifeq ($(DAY),1)
 SKY += $(DAY_SKY)
 endif
+ifneq ($(IQ),)
+SKY += --iq --audio-rate $(IQ)
+HEARING := --iq
+endif
 ifeq ($(LISTEN),1)
 demo: build
 	@$(MAKE) --no-print-directory deps DEBIAN_PACKAGES="$(RUN_PACKAGES) pulseaudio pulseaudio-utils"
 	tools/listen-demo --rig $(RIG) $(SKY) -- ./build/dev/app/zarvotel --rig $(RIG) --port @PORT@ \
 	  --connect --start --reconnect 2 --utc --period 300 --chirptime 78 --listen \
-	  --audio-input radio --ionograms build/demo-ionograms
+	  --audio-input radio --ionograms build/demo-ionograms $(HEARING)
 else
 demo: build
 	@./build/dev/tools/rigsim/zarvotel-rigsim --rig $(RIG) --port 0 > build/rigsim.log & sim=$$!; \

@@ -333,8 +333,9 @@ void AudioCapture::open()
         m_retry->start();
         return;
     }
+    // The input's own format when it takes no other (its first two channels are I and Q).
     QAudioFormat format = captureFormat(device->preferredFormat(), m_settings);
-    if (!device->isFormatSupported(format) && !m_settings.iq)
+    if (!device->isFormatSupported(format))
         format = device->preferredFormat();
     m_format = format;
     m_channels = m_settings.iq ? 2 : 1;

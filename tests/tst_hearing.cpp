@@ -27,6 +27,7 @@ private Q_SLOTS:
     void soundServerStartsLate();
     void echoesFollowTheSky();
     void echoesThroughIq();
+    void iqFaultsAreSaid();
     void sweepIsScaled();
     void listeningComesBack();
     void clippingAndSilenceAreSaid();
@@ -280,6 +281,70 @@ void tst_Hearing::echoesThroughIq()
     }
     rigsim.kill();
     rigsim.waitForFinished();
+    // The next test finds the server as it was, without "radio-iq".
+    m_sound.stop();
+}
+
+// At launch an input that cannot give what is asked is refused in one line; later, the
+// status says so, and says I/Q with one channel silent.
+void tst_Hearing::iqFaultsAreSaid()
+{
+    const auto refusal = [](const QStringList &arguments) {
+        QProcess zarvotel;
+        zarvotel.start(QStringLiteral(ZARVOTEL_PATH), arguments);
+        if (!zarvotel.waitForFinished(20'000))
+            return QByteArray("still running");
+        const QByteArray said = zarvotel.readAllStandardError();
+        return QByteArray::number(zarvotel.exitCode()) + ' ' + said.mid(said.indexOf("zarvotel: "));
+    };
+    QCOMPARE(refusal({QStringLiteral("--listen"),
+                      QStringLiteral("--iq"),
+                      QStringLiteral("--audio-input"),
+                      QStringLiteral("radio")}),
+             QByteArray("2 zarvotel: radio gives one channel: I/Q needs two (I left, Q right).\n"));
+    QCOMPARE(refusal({QStringLiteral("--listen"),
+                      QStringLiteral("--passband"),
+                      QStringLiteral("300:30000"),
+                      QStringLiteral("--audio-input"),
+                      QStringLiteral("radio")}),
+             QByteArray("2 zarvotel: radio runs at 48000 Hz: the passband asked for reaches 30000 "
+                        "Hz, more than half of that.\n"));
+
+    QTemporaryDir folder;
+    Listen::ListenOptions options;
+    options.inputText = QStringLiteral("radio");
+    options.iq = true;
+    options.folder = folder.path();
+    {
+        Listen::Listener listener(options);
+        QTRY_COMPARE_WITH_TIMEOUT(listener.status(),
+                                  QStringLiteral("radio gives one channel: I/Q needs two (I left, "
+                                                 "Q right). Trying again every 5 s."),
+                                  10'000);
+    }
+    QCOMPARE(m_sound.loadRadioIq(48000), 0);
+    options.inputText = QStringLiteral("radio-iq");
+    Listen::Listener listener(options);
+    QFile fifo(m_sound.iqFifo());
+    QVERIFY(fifo.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+    const QString oneChannel = QStringLiteral(
+        "radio-iq gives sound on one channel only: I/Q needs both (I left, Q right).");
+    // I sounds, Q is silent, in real time.
+    QElapsedTimer clock;
+    clock.start();
+    qint64 written = 0;
+    while (clock.elapsed() < 12'000 && listener.status() != oneChannel) {
+        QByteArray chunk;
+        for (; written < clock.elapsed() * 48; ++written) {
+            const qint16 frame[2] = {qint16(written % 2 ? 1000 : -1000), 0};
+            chunk.append(reinterpret_cast<const char *>(frame), sizeof frame);
+        }
+        fifo.write(chunk);
+        QTest::qWait(10);
+    }
+    fifo.close();
+    QCOMPARE(listener.status(), oneChannel);
+    m_sound.stop();
 }
 
 // A sweep heard to its end is scaled: the day's summary has its row, whose one-hop MOF is

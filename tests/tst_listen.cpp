@@ -51,6 +51,8 @@ private Q_SLOTS:
     void stepPlanned();
     void csvRow_data();
     void csvRow();
+    void ionogramRows_data();
+    void ionogramRows();
     void rowsAreWholeOrAbsent();
     void folderHeldByOne_data();
     void folderHeldByOne();
@@ -587,23 +589,31 @@ void tst_Listen::csvRow_data()
 {
     QTest::addColumn<QList<Echo>>("echoes");
     QTest::addColumn<double>("snrDb");
+    QTest::addColumn<bool>("iq");
     QTest::addColumn<QByteArray>("row");
-    QTest::newRow("two echoes") << QList<Echo>{{7.918, 18.04}, {15.2, 14.0}} << 18.04
+    QTest::newRow("two echoes") << QList<Echo>{{7.918, 18.04}, {15.2, 14.0}} << 18.04 << false
                                 << QByteArray(
                                        "2026-12-08T03:20:23.600Z,14300000,18.0,7.92 15.20\n");
     QTest::newRow("nothing heard")
-        << QList<Echo>{} << 9.26 << QByteArray("2026-12-08T03:20:23.600Z,14300000,9.3,\n");
+        << QList<Echo>{} << 9.26 << false << QByteArray("2026-12-08T03:20:23.600Z,14300000,9.3,\n");
     QTest::newRow("before the expected time")
-        << QList<Echo>{{-0.004, 21.0}} << 21.0
+        << QList<Echo>{{-0.004, 21.0}} << 21.0 << false
         << QByteArray("2026-12-08T03:20:23.600Z,14300000,21.0,0.00\n");
+    QTest::newRow("through I/Q: to the microsecond")
+        << QList<Echo>{{7.9184, 18.04}, {-0.0004, 14.0}} << 18.04 << true
+        << QByteArray("2026-12-08T03:20:23.600Z,14300000,18.0,7.918 0.000\n");
 }
 
 void tst_Listen::csvRow()
 {
     QFETCH(QList<Echo>, echoes);
     QFETCH(double, snrDb);
+    QFETCH(bool, iq);
     QFETCH(QByteArray, row);
+    ListenOptions options;
+    options.iq = iq;
     StepReading reading;
+    reading.delayDecimals = delayDecimals(options);
     // The sweep passed 0 Hz at 03:18:00.600 UTC and 14.3 MHz 143 s later.
     const qint64 start
         = QDateTime(QDate(2026, 12, 8), QTime(3, 18, 0, 600), QTimeZone::utc()).toMSecsSinceEpoch();
@@ -612,6 +622,39 @@ void tst_Listen::csvRow()
     reading.snrDb = snrDb;
     QCOMPARE(Listen::csvRow(reading), row);
     QCOMPARE(sweepFileStem(start), QStringLiteral("20261208-031800Z"));
+}
+
+// The ionogram's rows: a tenth of a ms through SSB audio, as fine as half a wide band's
+// resolution (1 / B) allows, 50 to 500 over the delays drawn.
+void tst_Listen::ionogramRows_data()
+{
+    QTest::addColumn<double>("fromMs");
+    QTest::addColumn<double>("toMs");
+    QTest::addColumn<double>("bandHz"); // 0: I/Q's whole band, taken at 48 kHz
+    QTest::addColumn<int>("rows");
+    QTest::newRow("2.4 kHz audio") << 0.0 << 40.0 << 2400.0 << 400;
+    QTest::newRow("2.4 kHz audio, 5 ms") << 5.0 << 10.0 << 2400.0 << 50;
+    QTest::newRow("20 kHz audio, 5 ms: 25 us a row") << 5.0 << 10.0 << 20000.0 << 200;
+    QTest::newRow("I/Q, 3 ms: 11.6 us a row") << 5.0 << 8.0 << 0.0 << 259;
+    QTest::newRow("I/Q, 40 ms: at most 500") << 0.0 << 40.0 << 0.0 << 500;
+    QTest::newRow("100 kHz of I/Q, 2 ms: 5 us a row") << 5.0 << 7.0 << 100000.0 << 400;
+}
+
+void tst_Listen::ionogramRows()
+{
+    QFETCH(double, fromMs);
+    QFETCH(double, toMs);
+    QFETCH(double, bandHz);
+    QFETCH(int, rows);
+    ListenOptions options;
+    options.delayFromMs = fromMs;
+    options.delayToMs = toMs;
+    options.iq = bandHz == 0 || bandHz > 40000;
+    if (bandHz > 0)
+        options.passbandHz
+            = std::pair(options.iq ? -bandHz / 2 : 300, (options.iq ? bandHz / 2 : 300 + bandHz));
+    QCOMPARE(delayRows(options), rows);
+    QCOMPARE(detectorSettingsFor(options).profileBins, rows);
 }
 
 void tst_Listen::rowsAreWholeOrAbsent()
@@ -889,6 +932,7 @@ void tst_Listen::rateHeard_data()
     QTest::addColumn<double>("rate");
     QTest::addColumn<QList<SyntheticEcho>>("echoes"); // after the arrival, 412.3 ms in
     QTest::addColumn<double>("heardMs");              // the strongest echo's arrival
+    QTest::addColumn<bool>("iq");                     // 48 kHz I/Q, not 2.4 kHz audio
 
     const QList<SyntheticEcho> oneHop{{0, 0}, {6, -6}};
     // E, F2's low and high ray and two hops within 1.3 ms, and the sky's E, F2 and two hops at
@@ -898,9 +942,13 @@ void tst_Listen::rateHeard_data()
     const QList<SyntheticEcho> skyModes{{5.08, -3}, {5.53, 0}, {5.94, -6}};
     for (const double rate : {100.0, 125.0, 500.0084, 50.0, 82.0}) {
         const QByteArray name = QByteArray::number(rate) + " kHz/s";
-        QTest::newRow(name + ", one hop") << rate << oneHop << 412.3;
-        QTest::newRow(name + ", four modes") << rate << fourModes << 417.4;
-        QTest::newRow(name + ", the sky's three modes") << rate << skyModes << 417.83;
+        QTest::newRow(name + ", one hop") << rate << oneHop << 412.3 << false;
+        QTest::newRow(name + ", four modes") << rate << fourModes << 417.4 << false;
+        QTest::newRow(name + ", the sky's three modes") << rate << skyModes << 417.83 << false;
+    }
+    for (const double rate : {100.0, 500.0084, 50.0}) {
+        const QByteArray name = QByteArray::number(rate) + " kHz/s";
+        QTest::newRow(name + ", I/Q, the sky's three modes") << rate << skyModes << 417.83 << true;
     }
 }
 
@@ -911,16 +959,32 @@ void tst_Listen::rateHeard()
     QFETCH(double, rate);
     QFETCH(QList<SyntheticEcho>, echoes);
     QFETCH(double, heardMs);
-    const ChirpScanner scanner(DetectorSettings{}, candidateRates());
-    const double arrival = 412.3 * 48; // 412.3 ms into the block
+    QFETCH(bool, iq);
+    DetectorSettings input;
+    input.iq = iq;
+    input.lowHz = iq ? -21600 : 300;
+    input.highHz = iq ? 21600 : 2700;
+    const ChirpScanner scanner(input, candidateRates());
+    // 412.3 ms into the block's second searched.
+    const double lead = double(scanner.leadSamples());
+    const double arrival = lead + 412.3 * 48;
     for (const unsigned seed : {3U, 4U, 5U}) {
+        // SNR 10 dB in 2.4 kHz: a C/N0 of 43.8 dB-Hz.
         const auto audio
-            = syntheticAudio(48000, scanner.blockSamples(), arrival, echoes, 10, seed, rate);
+            = iq ? syntheticBandAudio(48000,
+                                      scanner.blockSamples(),
+                                      arrival,
+                                      echoes,
+                                      43.8,
+                                      seed,
+                                      SyntheticBand{-21600, 21600, true, false},
+                                      rate)
+                 : syntheticAudio(48000, scanner.blockSamples(), arrival, echoes, 10, seed, rate);
         const auto hits = scanner.scan(audio);
         QCOMPARE(hits.size(), 1);
         QCOMPARE(hits.first().rateKhzPerS, rate);
-        QVERIFY2(std::abs(hits.first().offsetMs - heardMs) < 0.1,
-                 qPrintable(QString::number(hits.first().offsetMs)));
+        const double heard = hits.first().offsetMs - lead / 48;
+        QVERIFY2(std::abs(heard - heardMs) < (iq ? 0.01 : 0.1), qPrintable(QString::number(heard)));
     }
 }
 
