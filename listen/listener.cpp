@@ -426,7 +426,7 @@ void Listener::updateStatus()
             text = QStringLiteral("Listening on %1: %2 MHz, echo at %3 ms, %4 dB")
                        .arg(name,
                             megahertz(m_lastReading->step.dialHz),
-                            QString::number(echo.delayMs, 'f', 2),
+                            QString::number(echo.delayMs, 'f', m_lastReading->delayDecimals),
                             QString::number(std::lround(echo.snrDb)));
         }
         break;
