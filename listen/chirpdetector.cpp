@@ -259,7 +259,9 @@ void evenOut(std::vector<kiss_fft_cpx> &series,
         const int lastBin = std::max(int(std::floor(bandShare * LevelFrame)) - 1, 1);
         // The mean of an exponential's lower three quarters is 0.538 times its mean.
         const double scale = bandShare / windowPower / 0.538;
-        for (qsizetype start = spanBegin; start < spanEnd; start += LevelFrame / 2) {
+        // Half a frame apart; a long chirp's level, over many frames, a frame apart.
+        const qsizetype hop = chirpMs >= LongCrossingMs ? LevelFrame : LevelFrame / 2;
+        for (qsizetype start = spanBegin; start < spanEnd; start += hop) {
             const qsizetype from = std::min(start, spanEnd - LevelFrame);
             for (int k = 0; k < LevelFrame; ++k) {
                 const kiss_fft_cpx x = series[size_t(from + k)];
