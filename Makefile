@@ -151,6 +151,7 @@ bench: test-deps build
 	./build/dev/bench/bench_computestep --benchmark_counters_tabular=true
 	./build/dev/bench/detector_sensitivity
 	./build/dev/bench/passbands
+	QT_QPA_PLATFORM=offscreen ./build/dev/bench/ionogram_pair build/bench-ionograms 4.5 7.5
 	./build/dev/bench/scaling
 	./build/dev/bench/audio_clock
 	bench/listening-cpu ./build/dev/app/zarvotel $(BENCH_SECONDS)
