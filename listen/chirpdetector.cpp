@@ -420,9 +420,7 @@ ChirpDetector::ChirpDetector(const DetectorSettings &settings)
     const double bottomHz = iq ? -nyquist : 0;
     // An echo searched is heard through the frequencies its chirp crosses while the dial holds
     // the step.
-    const double wholeHz = iq ? WholeBandShare * rate : nyquist;
-    const double lowHz = std::isfinite(m_settings.lowHz) ? m_settings.lowHz : iq ? -wholeHz : 0;
-    const double highHz = std::isfinite(m_settings.highHz) ? m_settings.highHz : wholeHz;
+    const auto [lowHz, highHz] = passbandOf(m_settings);
     m_lowHz = std::clamp(std::max(lowHz, hzPerMs * (m_settings.dialFromMs - m_settings.searchToMs)),
                          bottomHz,
                          nyquist);
@@ -706,6 +704,16 @@ Detection ChirpDetector::detect(std::span<const float> block,
         result.profileDb.append(float(decibels(best / noise)));
     }
     return result;
+}
+
+std::pair<double, double> passbandOf(const DetectorSettings &settings)
+{
+    const double wholeHz
+        = settings.iq ? WholeBandShare * settings.sampleRate : settings.sampleRate / 2.0;
+    return {std::isfinite(settings.lowHz) ? settings.lowHz
+            : settings.iq                 ? -wholeHz
+                                          : 0,
+            std::isfinite(settings.highHz) ? settings.highHz : wholeHz};
 }
 
 void keepLargeBuffers()

@@ -11,6 +11,7 @@
 #include <limits>
 #include <memory>
 #include <span>
+#include <utility>
 #include <vector>
 
 namespace Listen {
@@ -123,6 +124,10 @@ private:
     std::vector<float> m_fallingIm;
     std::unique_ptr<Plans> m_plans;
 };
+
+// The passband `settings` give, in Hz from the dial: the input's whole band where they give
+// none.
+std::pair<double, double> passbandOf(const DetectorSettings &settings);
 
 // Asks the C library to keep the detector's large buffers between steps instead of giving
 // them back to the system (glibc's allocator; nothing elsewhere), so that a wide band's steps

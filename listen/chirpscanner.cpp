@@ -17,6 +17,9 @@ constexpr double ToneEdgeHz = 50;
 // The lags searched around a chirp, coarsely and then sample by sample around the best: a
 // step is well inside the correlation's main lobe (1 / 2,400 Hz).
 constexpr qsizetype CoarseStep = 4;
+// A wide band's chirp is heard for at most this long while finding: it stands far over the
+// noise, and a second's block is scanned well within the second.
+constexpr double FindCrossingMs = 400;
 // A chirp heard this long (a wide band's) is not correlated sample by sample again.
 constexpr double WideChirpMs = 100;
 // The lags the correlation's noise is measured at, away from every chirp.
@@ -56,12 +59,16 @@ ChirpScanner::ChirpScanner(const DetectorSettings &input, const QList<double> &r
     , m_stepSamples(qsizetype(StepMs * input.sampleRate / 1000))
 {
     const int sampleRate = input.sampleRate;
+    const auto [lowHz, highHz] = passbandOf(input);
     for (const double rate : ratesKhzPerS) {
         DetectorSettings settings;
         settings.sampleRate = sampleRate;
         settings.iq = input.iq;
-        settings.lowHz = input.lowHz;
-        settings.highHz = input.highHz;
+        // At most FindCrossingMs of a wide band's chirp (around the dial with I/Q).
+        const double reachHz = rate * FindCrossingMs;
+        settings.lowHz = input.iq ? std::max(lowHz, -reachHz / 2) : lowHz;
+        settings.highHz
+            = input.iq ? std::min(highHz, reachHz / 2) : std::min(highHz, lowHz + reachHz);
         settings.hzPerMs = rate;
         // The whole block is searched and measures the noise; its chirps hardly move the
         // median.
