@@ -79,9 +79,7 @@ ChirpScanner::ChirpScanner(const DetectorSettings &input, const QList<double> &r
         settings.profileBins = 0;
         m_detectors.push_back(std::make_unique<ChirpDetector>(settings));
         const ChirpDetector &detector = *m_detectors.back();
-        m_blockSamples = std::max(m_blockSamples, detector.blockSamples());
-        m_leadSamples = std::max(m_leadSamples,
-                                 qsizetype(std::ceil(detector.blockLeadMs() * sampleRate / 1000)));
+        m_leadSamples = std::max(m_leadSamples, leadOf(detector));
         // A wide band's chirp is long: its tone is not correlated sample by sample.
         m_wide = m_wide || m_iq
                  || (detector.heardHighHz() - detector.heardLowHz()) / rate >= WideChirpMs;
@@ -106,6 +104,15 @@ ChirpScanner::ChirpScanner(const DetectorSettings &input, const QList<double> &r
                                   m_stepSamples + tone.fromSample + qsizetype(tone.samples.size()));
         m_tones.push_back(std::move(tone));
     }
+    // Each detector's block begins its own lead before the first arrival searched.
+    for (const auto &detector : m_detectors)
+        m_blockSamples = std::max(m_blockSamples,
+                                  m_leadSamples - leadOf(*detector) + detector->blockSamples());
+}
+
+qsizetype ChirpScanner::leadOf(const ChirpDetector &detector) const
+{
+    return qsizetype(std::ceil(detector.blockLeadMs() * m_sampleRate / 1000));
 }
 
 QList<ChirpScanner::Hit> ChirpScanner::scan(std::span<const float> block) const
@@ -118,8 +125,7 @@ QList<ChirpScanner::Hit> ChirpScanner::scan(std::span<const float> block) const
         const ChirpDetector &detector = *m_detectors[r];
         const qsizetype length = detector.blockSamples();
         // The detector's block begins its lead before the first arrival searched.
-        const qsizetype from
-            = m_leadSamples - qsizetype(std::ceil(detector.blockLeadMs() * m_sampleRate / 1000));
+        const qsizetype from = m_leadSamples - leadOf(detector);
         const double arrival = double(m_leadSamples - from);
         const auto part = block.subspan(size_t(from * channels), size_t(length * channels));
         for (const Echo &echo : detector.detect(part, arrival).echoes)

@@ -52,6 +52,8 @@ private:
         std::vector<std::complex<float>> samples;
     };
 
+    // How far a detector's block begins before the first arrival it searches, in samples.
+    qsizetype leadOf(const ChirpDetector &detector) const;
     // The rate whose tone the audio around a chirp found matches best, where and how well.
     Hit heardBest(std::span<const float> block, const Hit &found, const QList<Hit> &chirps) const;
 
