@@ -62,6 +62,13 @@ void endSharedCapture()
     sharedThread = nullptr;
 }
 
+// Whether the input is heard at its own rate: I/Q, or audio whose passband reaches beyond
+// what 48 kHz holds; otherwise at 48 kHz.
+bool atOwnRate(const DetectorSettings &settings)
+{
+    return settings.iq || (std::isfinite(settings.highHz) && settings.highHz > WantedRate / 2);
+}
+
 template<typename T> T sampleAt(const char *data)
 {
     T value;
@@ -194,14 +201,8 @@ QAudioFormat captureFormat(const QAudioFormat &preferred, const DetectorSettings
 {
     QAudioFormat format;
     format.setSampleFormat(QAudioFormat::Int16);
-    if (settings.iq) {
-        format.setSampleRate(preferred.sampleRate());
-        format.setChannelCount(2);
-    } else {
-        const bool wide = std::isfinite(settings.highHz) && settings.highHz > WantedRate / 2;
-        format.setSampleRate(wide ? preferred.sampleRate() : WantedRate);
-        format.setChannelCount(1);
-    }
+    format.setSampleRate(atOwnRate(settings) ? preferred.sampleRate() : WantedRate);
+    format.setChannelCount(settings.iq ? 2 : 1);
     return format;
 }
 
@@ -210,13 +211,12 @@ inputMismatch(const QString &name, const QAudioFormat &preferred, const Detector
 {
     if (settings.iq && preferred.channelCount() < 2)
         return QStringLiteral("%1 gives one channel: I/Q needs two (I left, Q right).").arg(name);
-    const double reachHz = std::max(std::isfinite(settings.highHz) ? settings.highHz : 0.0,
-                                    std::isfinite(settings.lowHz) ? -settings.lowHz : 0.0);
     // Audio at 48 kHz is resampled from whatever the input runs at.
-    const int rate = settings.iq || reachHz > WantedRate / 2
-                         ? preferred.sampleRate()
-                         : std::max(preferred.sampleRate(), WantedRate);
-    if (reachHz > rate / 2.0)
+    DetectorSettings heard = settings;
+    heard.sampleRate = atOwnRate(settings) ? preferred.sampleRate() : WantedRate;
+    const auto [lowHz, highHz] = passbandOf(heard);
+    const double reachHz = std::max(highHz, -lowHz);
+    if (reachHz > heard.sampleRate / 2.0)
         return QStringLiteral("%1 runs at %2 Hz: the passband asked for reaches %3 Hz, more "
                               "than half of that.")
             .arg(name)
@@ -339,17 +339,16 @@ void AudioCapture::open()
         format = device->preferredFormat();
     m_format = format;
     m_channels = m_settings.iq ? 2 : 1;
-    if (!m_detector || m_detector->settings().sampleRate != format.sampleRate()) {
-        DetectorSettings settings = m_settings;
-        settings.sampleRate = format.sampleRate();
-        m_detector = std::make_unique<ChirpDetector>(settings);
+    if (!m_detector || m_settings.sampleRate != format.sampleRate()) {
+        m_settings.sampleRate = format.sampleRate();
+        makeDetector();
     }
     m_ring = RingBuffer(
         m_channels
         * std::max<qint64>(KeptMs * format.sampleRate() / 1000, 2 * m_detector->blockSamples()));
     m_scannedTo = 0;
     m_audioClock.emplace(format.sampleRate());
-    makeScanners(format.sampleRate());
+    makeScanners();
 
     m_source = new QAudioSource(*device, format, this);
     m_source->setBufferSize(format.bytesForDuration(FragmentUs));
@@ -498,30 +497,28 @@ void AudioCapture::setRate(double rateKhzPerS)
     if (m_settings.hzPerMs == rateKhzPerS)
         return;
     m_settings.hzPerMs = rateKhzPerS;
-    if (m_detector) {
-        DetectorSettings settings = m_settings;
-        settings.sampleRate = m_detector->settings().sampleRate;
-        settings.dialFromMs = m_detector->settings().dialFromMs;
-        settings.dialToMs = m_detector->settings().dialToMs;
-        m_detector = std::make_unique<ChirpDetector>(settings);
-    }
+    if (m_detector)
+        makeDetector();
+}
+
+void AudioCapture::makeDetector()
+{
+    m_detector = std::make_unique<ChirpDetector>(m_settings);
 }
 
 void AudioCapture::scan(const QList<double> &ratesKhzPerS)
 {
     m_scanRates = ratesKhzPerS;
     if (m_detector)
-        makeScanners(m_detector->settings().sampleRate);
+        makeScanners();
     else
         m_scanner.reset();
 }
 
-void AudioCapture::makeScanners(int sampleRate)
+void AudioCapture::makeScanners()
 {
-    DetectorSettings input = m_settings;
-    input.sampleRate = sampleRate;
     m_scanner
-        = m_scanRates.isEmpty() ? nullptr : std::make_unique<ChirpScanner>(input, m_scanRates);
+        = m_scanRates.isEmpty() ? nullptr : std::make_unique<ChirpScanner>(m_settings, m_scanRates);
 }
 
 void AudioCapture::scanWhatIsIn()
@@ -584,14 +581,12 @@ void AudioCapture::useDialWindow(double fromMs, double toMs)
     // Whole tenths of a second around it, so that the ticks' jitter keeps the detector.
     const double from = std::floor(fromMs / DialWindowMs) * DialWindowMs;
     const double to = std::ceil(toMs / DialWindowMs) * DialWindowMs;
-    const DetectorSettings &now = m_detector->settings();
     if (!std::isfinite(from) || !std::isfinite(to)
-        || (now.dialFromMs == from && now.dialToMs == to))
+        || (m_settings.dialFromMs == from && m_settings.dialToMs == to))
         return;
-    DetectorSettings settings = now;
-    settings.dialFromMs = from;
-    settings.dialToMs = to;
-    m_detector = std::make_unique<ChirpDetector>(settings);
+    m_settings.dialFromMs = from;
+    m_settings.dialToMs = to;
+    makeDetector();
 }
 
 void AudioCapture::setState(InputState state)

@@ -149,7 +149,10 @@ private:
     void watch();
     void measureWhatIsIn();
     void scanWhatIsIn();
-    void makeScanners(int sampleRate);
+    // The detector and the finder's scanner for m_settings (the input's rate, the dial's
+    // window, the sounder's rate).
+    void makeDetector();
+    void makeScanners();
     void setState(InputState state);
     void missAll();
     // The detector for a step whose dial holds from fromMs to toMs around the chirp's arrival.
@@ -157,7 +160,7 @@ private:
     static constexpr double DialWindowMs = 100;
 
     QString m_inputText;
-    DetectorSettings m_settings;
+    DetectorSettings m_settings; // with the open input's rate and the last step's dial window
     Clock m_clock;
     Clock m_monotonic;
     std::unique_ptr<ChirpDetector> m_detector;

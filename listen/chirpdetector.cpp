@@ -435,9 +435,9 @@ ChirpDetector::ChirpDetector(const DetectorSettings &settings)
 
     // The block holds every searched delay's tone whole, and begins blockFromMs before the
     // arrival at the latest; a chirp heard long enough is measured against its own noise.
-    const bool longCrossing = (m_highHz - m_lowHz) / hzPerMs >= LongCrossingMs;
+    m_longCrossing = (m_highHz - m_lowHz) / hzPerMs >= LongCrossingMs;
     const double blockFromMs
-        = std::min(longCrossing ? m_settings.searchFromMs : m_settings.blockFromMs,
+        = std::min(m_longCrossing ? m_settings.searchFromMs : m_settings.blockFromMs,
                    m_settings.searchFromMs + m_toneFromMs);
     m_leadMs = -blockFromMs;
     const double spanMs = m_settings.searchToMs + m_toneFromMs + m_toneMs - blockFromMs;
@@ -522,12 +522,14 @@ Detection ChirpDetector::detect(std::span<const float> block,
     const double dialFrom = std::clamp(dialFromSample, 0.0, total);
     const double dialTo = std::clamp(dialToSample, dialFrom, total);
 
-    // Another dial's audio is silenced; audio that is not a number is no audio. A chirp heard
-    // nearly as long as the dial holds is cut by the dial's moves: they are tapered, as the
-    // band's edges are, so that a strong echo's side lobes stay low.
-    const double crossing = (m_highHz - m_lowHz) / m_settings.hzPerMs * rate / 1000;
-    const double shortest = std::min(crossing, dialTo - dialFrom);
-    const double taper = shortest >= LongCrossingMs * rate / 1000 ? CrossingSlack * shortest : 0.0;
+    // A long crossing of the band may lose some of itself to the dial's span (or the span to
+    // it): that much at either end of the span is tapered, and a lag losing no more counts.
+    const double within
+        = std::min((m_highHz - m_lowHz) / m_settings.hzPerMs * rate / 1000, dialTo - dialFrom);
+    const double slack = within >= LongCrossingMs * rate / 1000 ? CrossingSlack * within : 0.0;
+
+    // Another dial's audio is silenced; audio that is not a number is no audio. The dial's
+    // moves are tapered, as the band's edges are, so that a strong echo's side lobes stay low.
     std::vector<kiss_fft_cpx> samples(size_t(m_blockSamples), kiss_fft_cpx{0, 0});
     for (qsizetype n = 0; n < m_blockSamples; ++n) {
         if (double(n) < dialFrom || double(n) >= dialTo)
@@ -537,7 +539,7 @@ Detection ChirpDetector::detect(std::span<const float> block,
         if (!std::isfinite(in) || !std::isfinite(quadrature))
             return result;
         const double edge
-            = taper > 0 ? std::min(double(n) - dialFrom, dialTo - double(n)) / taper : 1.0;
+            = slack > 0 ? std::min(double(n) - dialFrom, dialTo - double(n)) / slack : 1.0;
         const float weight
             = edge >= 1 ? 1.0f : float(0.5 - 0.5 * std::cos(std::numbers::pi * edge));
         samples[size_t(n)] = {in * weight, quadrature * weight};
@@ -548,7 +550,7 @@ Detection ChirpDetector::detect(std::span<const float> block,
                           qsizetype(m_risingRe.size())),
                    m_outputSamples,
                    rate / total,
-                   crossing >= LongCrossingMs * rate / 1000);
+                   m_longCrossing);
     std::vector<kiss_fft_cpx> series(band.size());
     kiss_fft(m_plans->inverse, band.data(), series.data());
     const double step = total / double(m_outputSamples);
@@ -589,8 +591,6 @@ Detection ChirpDetector::detect(std::span<const float> block,
         qsizetype last;
     };
     const auto lagsFor = [&](double arrivalAfterLag, double bandFrom, double bandTo) {
-        const double within = std::min(bandTo - bandFrom, dialTo - dialFrom);
-        const double slack = within >= LongCrossingMs * rate / 1000 ? CrossingSlack * within : 0.0;
         const double enters = dialFrom - bandFrom; // the passage begins with the span
         const double leaves = dialTo - bandTo;     // the passage ends with it
         Lags lags{arrivalAfterLag, 0, 0};

@@ -116,6 +116,7 @@ private:
     double m_leadMs = 0;
     double m_toneFromMs = 0; // the tone's start, from the chirp's arrival at the dial
     double m_toneMs = 0;
+    bool m_longCrossing = false; // the chirp crosses the band in 100 ms or more
     double m_thresholdRatio = 0;
     // The conjugated spectra of the rising tone and of the falling one, over the band.
     std::vector<float> m_risingRe;

@@ -61,6 +61,26 @@ tunedAndListening(quint16 port, const QString &chirptime, const QString &folder)
     return options;
 }
 
+// rigsim's rigctld, its 300 s sounder at chirptime, playing into fifo a sky with F2 alone
+// (E off), nearly overhead (100 km away), its critical frequency 7.1 MHz.
+QStringList overheadSky(const QString &fifo, const QString &chirptime)
+{
+    return {QStringLiteral("--rig"),
+            QStringLiteral("rigctld"),
+            QStringLiteral("--audio"),
+            fifo,
+            QStringLiteral("--period"),
+            QStringLiteral("300"),
+            QStringLiteral("--chirptime"),
+            chirptime,
+            QStringLiteral("--path-km"),
+            QStringLiteral("100"),
+            QStringLiteral("--f2"),
+            QStringLiteral("7.1:350:150"),
+            QStringLiteral("--e"),
+            QStringLiteral("0")};
+}
+
 void tst_Hearing::initTestCase()
 {
     setUpTestEnvironment();
@@ -102,31 +122,16 @@ void tst_Hearing::echoesFollowTheSky()
     const qint64 nowMs = QDateTime::currentMSecsSinceEpoch();
     const qint64 chirpStartMs = nowMs + 8'000 - 50'000;
     const QString chirptime = QString::number((chirpStartMs / 1000) % 300);
-    // F2 alone, nearly overhead (100 km away), its critical frequency 7.1 MHz: one echo at
-    // each step, later the nearer the step comes to 7.1 MHz; strong and clear.
+    // One echo at each step, later the nearer the step comes to 7.1 MHz; strong and clear.
     QProcess rigsim;
-    const quint16 port = startRigsim(rigsim,
-                                     {QStringLiteral("--rig"),
-                                      QStringLiteral("rigctld"),
-                                      QStringLiteral("--audio"),
-                                      m_sound.fifo(),
-                                      QStringLiteral("--period"),
-                                      QStringLiteral("300"),
-                                      QStringLiteral("--chirptime"),
-                                      chirptime,
-                                      QStringLiteral("--path-km"),
-                                      QStringLiteral("100"),
-                                      QStringLiteral("--f2"),
-                                      QStringLiteral("7.1:350:150"),
-                                      QStringLiteral("--e"),
-                                      QStringLiteral("0"),
-                                      QStringLiteral("--levels"),
-                                      QStringLiteral("off:0:off:off"),
-                                      QStringLiteral("--snr"),
-                                      QStringLiteral("15"),
-                                      // The radio starts in LSB: listening sets it to USB.
-                                      QStringLiteral("--sideband"),
-                                      QStringLiteral("lsb")});
+    const quint16 port
+        = startRigsim(rigsim,
+                      overheadSky(m_sound.fifo(), chirptime)
+                          << QStringLiteral("--levels") << QStringLiteral("off:0:off:off")
+                          << QStringLiteral("--snr")
+                          << QStringLiteral("15")
+                          // The radio starts in LSB: listening sets it to USB.
+                          << QStringLiteral("--sideband") << QStringLiteral("lsb"));
     QVERIFY(port != 0);
 
     QTemporaryDir folder;
@@ -210,30 +215,13 @@ void tst_Hearing::echoesThroughIq()
     QTemporaryDir folder;
     const QString truthPath = folder.filePath(QStringLiteral("truth.csv"));
     QProcess rigsim;
-    const quint16 port = startRigsim(rigsim,
-                                     {QStringLiteral("--rig"),
-                                      QStringLiteral("rigctld"),
-                                      QStringLiteral("--audio"),
-                                      m_sound.iqFifo(),
-                                      QStringLiteral("--audio-rate"),
-                                      QStringLiteral("192000"),
-                                      QStringLiteral("--iq"),
-                                      QStringLiteral("--period"),
-                                      QStringLiteral("300"),
-                                      QStringLiteral("--chirptime"),
-                                      chirptime,
-                                      QStringLiteral("--path-km"),
-                                      QStringLiteral("100"),
-                                      QStringLiteral("--f2"),
-                                      QStringLiteral("7.1:350:150"),
-                                      QStringLiteral("--e"),
-                                      QStringLiteral("0"),
-                                      QStringLiteral("--levels"),
-                                      QStringLiteral("off:0:off:0"),
-                                      QStringLiteral("--snr"),
-                                      QStringLiteral("0"),
-                                      QStringLiteral("--truth"),
-                                      truthPath});
+    const quint16 port
+        = startRigsim(rigsim,
+                      overheadSky(m_sound.iqFifo(), chirptime)
+                          << QStringLiteral("--audio-rate") << QStringLiteral("192000")
+                          << QStringLiteral("--iq") << QStringLiteral("--levels")
+                          << QStringLiteral("off:0:off:0") << QStringLiteral("--snr")
+                          << QStringLiteral("0") << QStringLiteral("--truth") << truthPath);
     QVERIFY(port != 0);
 
     Window::LaunchOptions options = tunedAndListening(port, chirptime, folder.path());

@@ -16,6 +16,12 @@
 namespace Sky {
 namespace {
 
+// A sample of the 16-bit output, kept off full scale's negative end.
+qint16 toSample(double y)
+{
+    return qint16(std::lround(std::clamp(y, -32767.0, 32767.0)));
+}
+
 constexpr double EdgeHz = 100;      // a filter's raised-cosine edge runs this far each side
 constexpr double PeakShare = 0.89;  // of full scale, for the chirps and six noise sigmas
 constexpr double NoiseSigmas = 6;   // filtered noise beyond this is rarer than 1 in 10^8
@@ -736,15 +742,23 @@ void SkyAudio::finish(qint64 startNs, std::span<const double> block, std::span<q
             }
             const double envelope = std::hypot(m_inPhase, quadrature);
             m_inPhase = inPhase;
-            m_agcLevel = envelope > m_agcLevel ? m_agcLevel + m_agcAttack * (envelope - m_agcLevel)
-                                               : m_agcLevel * m_agcDecay;
-            y *= AgcOutput / std::max(m_agcLevel, knee);
+            y *= agcGain(envelope, knee);
         }
-        const qint64 atNs = startNs + sampleNs(qint64(i), m_receiver.rateHz);
-        if (atNs >= m_muteFromNs && atNs < m_muteUntilNs)
-            y = 0;
-        out[i] = qint16(std::lround(std::clamp(y, -32767.0, 32767.0)));
+        out[i] = muted(startNs, i) ? qint16(0) : toSample(y);
     }
+}
+
+double SkyAudio::agcGain(double envelope, double knee)
+{
+    m_agcLevel = envelope > m_agcLevel ? m_agcLevel + m_agcAttack * (envelope - m_agcLevel)
+                                       : m_agcLevel * m_agcDecay;
+    return AgcOutput / std::max(m_agcLevel, knee);
+}
+
+bool SkyAudio::muted(qint64 startNs, size_t sample) const
+{
+    const qint64 atNs = startNs + sampleNs(qint64(sample), m_receiver.rateHz);
+    return atNs >= m_muteFromNs && atNs < m_muteUntilNs;
 }
 
 void SkyAudio::finishIq(qint64 startNs,
@@ -752,22 +766,14 @@ void SkyAudio::finishIq(qint64 startNs,
                         std::span<qint16> out)
 {
     const double knee = AgcKnee * m_iqNoiseRms;
-    const auto sample = [](double y) {
-        return qint16(std::lround(std::clamp(y, -32767.0, 32767.0)));
-    };
     for (size_t i = 0; i < block.size(); ++i) {
         std::complex<double> z = block[i];
-        if (m_receiver.agc) {
-            const double envelope = std::abs(z);
-            m_agcLevel = envelope > m_agcLevel ? m_agcLevel + m_agcAttack * (envelope - m_agcLevel)
-                                               : m_agcLevel * m_agcDecay;
-            z *= AgcOutput / std::max(m_agcLevel, knee);
-        }
-        const qint64 atNs = startNs + sampleNs(qint64(i), m_receiver.rateHz);
-        if (atNs >= m_muteFromNs && atNs < m_muteUntilNs)
+        if (m_receiver.agc)
+            z *= agcGain(std::abs(z), knee);
+        if (muted(startNs, i))
             z = 0;
-        const qint16 inPhase = sample(z.real());
-        const qint16 quadrature = m_receiver.iqSilentQ ? qint16(0) : sample(z.imag());
+        const qint16 inPhase = toSample(z.real());
+        const qint16 quadrature = m_receiver.iqSilentQ ? qint16(0) : toSample(z.imag());
         out[2 * i] = m_receiver.iqSwapped ? quadrature : inPhase;
         out[2 * i + 1] = m_receiver.iqSwapped ? inPhase : quadrature;
     }

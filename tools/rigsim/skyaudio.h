@@ -332,6 +332,10 @@ private:
                    double dialHz,
                    const Sounder &sounder,
                    const Echo &echo) const;
+    // The AGC's gain for the envelope now (it follows it); whether the sample `sample` of a
+    // block from startNs falls in the mute after a retune.
+    double agcGain(double envelope, double knee);
+    bool muted(qint64 startNs, size_t sample) const;
     // The AGC, the mute and the 16-bit samples.
     void finish(qint64 startNs, std::span<const double> block, std::span<qint16> out);
     // The same for I/Q, with the receiver's faults, into frames of I and Q.
