@@ -1193,6 +1193,10 @@ void TestProtocols::rigctlServers()
     link.onConnectClicked();
     QTRY_COMPARE(controls.colour, Green);
     for (const qint32 stepHz : {7'100'000, 7'200'000}) {
+        // The first step's setup (a sideband, a reconnection) is over before the second.
+        if (stepHz == 7'200'000 && !answers.isEmpty())
+            QTRY_COMPARE_WITH_TIMEOUT(
+                server.commands, commands.mid(0, commands.size() - 1), 10'000);
         controls.status.clear();
         link.SendStep(stepHz);
         QTRY_COMPARE_WITH_TIMEOUT(controls.status, Sending + QStringLiteral("RPRT 0"), 10'000);
